@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Builds everything and runs the whole test suite, first in the release build,
+# then in the sanitizer build (AddressSanitizer + UndefinedBehaviorSanitizer).
+# --quick skips the sanitizer pass.
+set -euo pipefail
+cd "$(dirname "$0")"
+scripts/deps.sh test
+jobs="$(nproc)"
+
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DKOVALITH_WERROR=ON >/dev/null
+cmake --build build -j"$jobs"
+ctest --test-dir build --output-on-failure -j"$jobs"
+
+if [ "${1:-}" != "--quick" ]; then
+  cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DKOVALITH_SANITIZE=ON -DKOVALITH_WERROR=ON \
+        -DKOVALITH_BUILD_BENCH=OFF >/dev/null
+  cmake --build build-asan -j"$jobs"
+  ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    ctest --test-dir build-asan --output-on-failure -j"$jobs"
+fi
