@@ -1,0 +1,61 @@
+// The subcommands of the `kovalith` host.
+//
+// Each command lives in its own Command*.cpp and registers itself with a
+// CommandRegistrar at static-initialisation time; main() parses the common
+// options, loads the plug-in and hands the command a CommandContext.
+#pragma once
+
+#include "host/PluginHost.h"
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace kovalith {
+namespace host {
+
+enum ExitCode : int { kExitSuccess = 0, kExitFailure = 1, kExitUsage = 2 };
+
+// The options given before the subcommand.
+struct CommonOptions {
+    std::string pluginPath;     // the plug-in actually loaded
+    std::string loadFile;       // .fxb / .fxp applied before the command; empty: none
+    double sampleRate = 44100.0;
+    int blockSize = 512;
+};
+
+struct Command;
+
+struct CommandContext {
+    PluginInstance& plugin;
+    const CommonOptions& options;
+    const Command& command;
+    std::ostream& out;
+    std::ostream& err;
+
+    // Prints the message and the command's usage line on `err`; answers kExitUsage.
+    int usageError(const std::string& message) const;
+    // Prints the message on `err`; answers kExitFailure.
+    int failure(const std::string& message) const;
+};
+
+// Runs the command with the arguments after its name; answers an ExitCode.
+using CommandFunction = int (*)(CommandContext& context, const std::vector<std::string>& args);
+
+struct Command {
+    const char* name;       // "export-fxp"
+    const char* usage;      // "export-fxp FILE"
+    const char* summary;    // one line for the help text
+    CommandFunction run;
+};
+
+// Every registered command, ordered by name.
+const std::vector<Command>& commands();
+const Command* findCommand(const std::string& name);
+
+struct CommandRegistrar {
+    explicit CommandRegistrar(const Command& command);
+};
+
+}  // namespace host
+}  // namespace kovalith
