@@ -1,0 +1,112 @@
+// The parameter set in one declarative table: host name, default (the
+// "Default" program), kind and engineering rule of each of the 67 parameters.
+// The names, the default program, the engineering values and the editor's
+// controls all come from here.
+#pragma once
+
+#include <array>
+
+#include "plugin/ParameterIds.h"
+
+namespace kovalith {
+
+enum class ParamKind : unsigned char { Continuous, Switch, Menu };
+
+// How the stored value v becomes the value in engineering units.
+enum class EngRule : unsigned char {
+    Identity,    // v
+    BlockSize,   // (16 + v^2 (sr - 17)) / sr seconds: 16 to sr - 1 samples
+    NumStages,   // 69 v + 1 stages
+    Smoothing,   // 0.1 v seconds
+    BufferRate,  // v + 0.5 below 0.5, else 2 v: 0.5 to 2
+    FilterType,  // 10 v; the type is its integer part
+    StereoMult,  // kStereoMultFactors[trunc v] below 13, else v
+    Cube,        // v^3 seconds
+    TwiceCube,   // 2 v^3 seconds
+    LfoFreq,     // 20 v^2 Hz
+    Bipolar,     // 2 v - 1: a modulation amount of -1 to +1
+};
+
+struct ParameterInfo {
+    const char* name;      // host name; empty for parameters the host sees unnamed
+    float defaultValue;    // value in the "Default" program
+    ParamKind kind;
+    int menuItems;         // item count of a menu, 2 for a switch, 0 otherwise
+    EngRule rule;
+};
+
+constexpr ParameterInfo continuous(const char* name, float def, EngRule rule = EngRule::Identity) {
+    return {name, def, ParamKind::Continuous, 0, rule};
+}
+constexpr ParameterInfo toggle(const char* name) { return {name, 0.0f, ParamKind::Switch, 2, EngRule::Identity}; }
+constexpr ParameterInfo menu(const char* name, int items, float def = 0.0f, EngRule rule = EngRule::Identity) {
+    return {name, def, ParamKind::Menu, items, rule};
+}
+constexpr ParameterInfo reserved(const char* name = "") { return continuous(name, 0.0f); }
+constexpr ParameterInfo amount(const char* name) { return continuous(name, 0.5f, EngRule::Bipolar); }
+
+constexpr int kNumLfoShapes = 8;
+constexpr int kNumCompressorLevels = 5;
+
+constexpr std::array<ParameterInfo, kNumParams> kParameterTable = {{
+    reserved(),                                              // 0
+    continuous("Block Size", 0.5f, EngRule::BlockSize),      // 1
+    continuous("# Stages", 0.1f, EngRule::NumStages),        // 2
+    continuous("Smoothing", 0.0f, EngRule::Smoothing),       // 3
+    continuous("A Warp", 0.8f),                              // 4
+    continuous("A Res", 0.98f),                              // 5
+    continuous("", 0.0f),                                    // 6 A Rotate
+    reserved(),                                              // 7
+    reserved("A Res"),                                       // 8: the host sees "A Res" twice
+    continuous("Saturation", 0.0f),                          // 9
+    continuous("Decimation", 0.0f),                          // 10
+    continuous("Buffer Rate", 0.5f, EngRule::BufferRate),    // 11
+    reserved(),                                              // 12
+    continuous("S Warp", 0.8f),                              // 13
+    continuous("", 0.0f),                                    // 14 S Rotate
+    continuous("S Res", 0.98f),                              // 15
+    continuous("Delay", 0.0f),                               // 16
+    continuous("Feedback", 0.0f),                            // 17
+    continuous("Filter Type", 0.0f, EngRule::FilterType),    // 18
+    continuous("Cutoff", 0.1f),                              // 19
+    continuous("Resonance", 1.0f),                           // 20
+    menu("Delay Stereo Multiplier", kNumStereoMultipliers, 1.0f, EngRule::StereoMult),  // 21
+    menu("Delay Sync", kNumSyncDivisions),                   // 22
+    toggle(""),                                              // 23 Ping-Pong
+    continuous("Env. Attack", 0.0f, EngRule::Cube),          // 24
+    continuous("Env. Release", 0.0f, EngRule::TwiceCube),    // 25
+    menu("LFO 1 Shape", kNumLfoShapes),                      // 26
+    continuous("LFO 1 Freq", 0.05f, EngRule::LfoFreq),       // 27
+    reserved(),                                              // 28
+    toggle("LFO 1 Stereo"),                                  // 29
+    menu("LFO 1 Sync", kNumSyncDivisions),                   // 30
+    menu("LFO 2 Shape", kNumLfoShapes),                      // 31
+    continuous("LFO 2 Freq", 0.05f, EngRule::LfoFreq),       // 32
+    reserved(),                                              // 33
+    toggle("LFO 2 Stereo"),                                  // 34
+    menu("LFO 2 Sync", kNumSyncDivisions),                   // 35
+    amount("Env->S Warp"), amount("Env->S Res"), amount("Env->Dec."), amount("Env->BufRate"),          // 36-39
+    amount("Env->A Warp"), amount("Env->Gain"), amount("Env->Fb Cutoff"),                              // 40-42
+    amount("LFO 1->S Warp"), amount("LFO 1->S Res"), amount("LFO 1->Dec."), amount("LFO 1->BufRate"),  // 43-46
+    amount("LFO 1->A Warp"), amount("LFO 1->Gain"), amount("LFO 1->Fb Cutoff"),                        // 47-49
+    amount("LFO 2->S Warp"), amount("LFO 2->S Res"), amount("LFO 2->Dec."), amount("LFO 2->BufRate"),  // 50-53
+    amount("LFO 2->A Warp"), amount("LFO 2->Gain"), amount("LFO 2->Fb Cutoff"),                        // 54-56
+    continuous("Out", 1.0f),                                 // 57
+    continuous("Mix", 0.5f),                                 // 58
+    reserved(), reserved(), reserved(), reserved(), reserved(), reserved(),  // 59-64
+    menu("Compressor Types", kNumCompressorLevels),          // 65
+    reserved(),                                              // 66
+}};
+
+inline bool isParameterIndex(int index) { return index >= 0 && index < kNumParams; }
+
+// The engineering value of parameter index for the stored value v at the given
+// sample rate, in single precision. v must be finite.
+float engineeringValue(int index, float v, float sampleRate);
+
+// Q(t, f): a time t in seconds rounded up to whole sync units of 1/f beats,
+// with a beat of samplesPerBeat samples (or half a second when that is not
+// above 0). Single precision throughout.
+float quantiseToSync(float seconds, float factor, float sampleRate, float samplesPerBeat);
+
+}  // namespace kovalith
