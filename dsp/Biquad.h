@@ -1,0 +1,227 @@
+// Second-order IIR filter with the cookbook coefficient recipes, Direct Form I.
+#pragma once
+
+#include <cmath>
+#include <limits>
+
+#include "dsp/UnitProcessorBase.h"
+
+namespace kovalith {
+
+enum BiquadType {
+    kBiquadLowpass = 0,
+    kBiquadHighpass = 1,
+    kBiquadBandpass = 2,
+    kBiquadBandstop = 3,
+    kBiquadAllpass = 4,
+    kBiquadLowShelf = 5,
+    kBiquadHighShelf = 6,
+    kBiquadPeaking = 7,
+    kBiquadSlopeAllpass = 8,  // second-order allpass set by `slope`; not offered to the user
+    kNumBiquadTypes = 9
+};
+
+// The settings record of CUnitBiquad::setFilter.
+struct BiquadParams {
+    float frequency = 0.0f;  // centre or corner frequency in Hz
+    float q = 1.0f;          // Q, or the bandwidth in octaves when useBandwidth is set
+    float gain = 1.0f;       // linear amplitude A of the shelves and the peaking type
+    float slope = 1.0f;      // S of the slope-driven allpass
+    bool useBandwidth = false;
+    bool bandpassPeakUnity = true;  // 0 dB peak; otherwise the peak gain equals q
+};
+
+// The five coefficients divided by a0 (feedback ones not negated).
+template <typename T>
+struct BiquadNormalised {
+    T b0, b1, b2, a1, a2;
+};
+
+// Coefficients and states live in single precision in both instantiations, so the
+// editor's double filter draws exactly what the audio filter plays. setFilter takes
+// effect at the next sample and leaves the states alone; nothing is smoothed here
+// (processSmoothed is the engine's gliding variant). One owner serialises all calls.
+template <typename T>
+class CUnitBiquad : public CUnitProcessorBase<T> {
+    using Base = CUnitProcessorBase<T>;
+
+public:
+    CUnitBiquad() : block_(kBlockSize) {}
+
+    // Computes the coefficients of `type` for `params` at the stored sample rate.
+    // The type and record are stored first, whatever the outcome. Returns false and
+    // keeps the previous coefficients for a type outside 0..8 and for settings that
+    // would leave the filter undefined or unstable: a frequency whose w0 has no
+    // positive sine (0 Hz, the Nyquist frequency and beyond), a Q that is not
+    // positive, a shelf or peaking gain that is not positive, or any coefficient
+    // that is not a finite single-precision number. One NaN in the recursion would
+    // stay there for good.
+    bool setFilter(int type, const BiquadParams& params) {
+        type_ = type;
+        params_ = params;
+        T c[6];  // b0 b1 b2 a0 a1 a2
+        if (!design(type, params, c)) return false;
+        for (T v : c)
+            if (!fitsFloat(v)) return false;
+        const T n[5] = {c[0] / c[3], c[1] / c[3], c[2] / c[3], c[4] / c[3], c[5] / c[3]};
+        for (T v : n)
+            if (!fitsFloat(v)) return false;
+        b0_ = c[0], b1_ = c[1], b2_ = c[2], a0_ = c[3], a1_ = c[4], a2_ = c[5];
+        norm_ = {n[0], n[1], n[2], n[3], n[4]};
+        const float packed[5] = {float(n[1]), float(n[2]), float(-n[3]), float(-n[4]), float(n[0])};
+        for (int i = 0; i < 5; ++i) block_[kCoeffs + i] = packed[i];
+        return true;
+    }
+
+    // Stores a new frequency in the kept record and recomputes with the kept type.
+    bool setFrequency(float hz) {
+        BiquadParams p = params_;
+        p.frequency = hz;
+        return setFilter(type_, p);
+    }
+
+    // One sample through the filter with the current coefficients.
+    T process(T x) override {
+        const float* k = block_.data() + kCoeffs;
+        return step(x, k[4], k[0], k[1], k[2], k[3]);
+    }
+
+    // The feedback path's form: each working coefficient first glides 1 % of the way
+    // to the current coefficient, then one sample runs through the working set. The
+    // working set starts at zero (the filter fades in) and survives reset.
+    T processSmoothed(T x) {
+        const float* k = block_.data() + kCoeffs;
+        float* w = block_.data() + kWorking;
+        for (int i = 0; i < 5; ++i) w[i] = float(T(0.99) * T(w[i]) + T(0.01) * T(k[i]));
+        return step(x, w[4], w[0], w[1], w[2], w[3]);
+    }
+
+    // Clears the four states and the output; coefficients and working set stay.
+    void reset() override {
+        Base::reset();
+        for (int i = 0; i < 4; ++i) block_[kStates + i] = 0.0f;
+        Base::antiDenormal = std::abs(Base::antiDenormal);
+    }
+
+    // Copies the raw (unnormalised) denominator into a and numerator into b.
+    virtual void getCoefficients(T a[3], T b[3]) const {
+        a[0] = a0_, a[1] = a1_, a[2] = a2_;
+        b[0] = b0_, b[1] = b1_, b[2] = b2_;
+    }
+
+    BiquadNormalised<T> normalised() const { return norm_; }
+    int getType() const { return type_; }
+    const BiquadParams& getParams() const { return params_; }
+
+private:
+    // Block layout: the coefficients in the order b1, b2, -a1, -a2, b0, the states
+    // x[n-1], x[n-2], y[n-1], y[n-2], and the smoothed form's working coefficients.
+    static constexpr int kCoeffs = 0;
+    static constexpr int kStates = 8;
+    static constexpr int kWorking = 12;
+    static constexpr int kBlockSize = 24;
+
+    T step(T x, float b0, float b1, float b2, float na1, float na2) {
+        float* s = block_.data() + kStates;
+        const T xin = x + Base::antiDenormal;
+        const T y = T(b0) * xin + T(b1) * T(s[0]) + T(b2) * T(s[1]) + T(na1) * T(s[2]) +
+                    T(na2) * T(s[3]);
+        s[1] = s[0];
+        s[0] = float(xin);
+        s[3] = s[2];
+        s[2] = float(y);
+        Base::antiDenormal = -Base::antiDenormal;
+        Base::lastOutput = y;
+        return y;
+    }
+
+    // Finite and within single-precision range (NaN fails), so the rounding is defined.
+    static bool fitsFloat(T v) { return std::abs(v) <= T(std::numeric_limits<float>::max()); }
+
+    // The cookbook formulas; false for an unknown type or a setting outside the
+    // domain where they give a stable filter (see setFilter).
+    bool design(int type, const BiquadParams& p, T c[6]) const {
+        if (type < 0 || type >= kNumBiquadTypes) return false;
+        const T w0 = T(2) * Base::pi * T(p.frequency) / Base::sampleRate;
+        const T sn = std::sin(w0), cs = std::cos(w0);
+        const T A = T(p.gain), q = T(p.q);
+        if (type != kBiquadSlopeAllpass && !(sn > T(0) && q > T(0))) return false;
+        const bool gainTypes = type == kBiquadLowShelf || type == kBiquadHighShelf || type == kBiquadPeaking;
+        if (gainTypes && !(A > T(0))) return false;
+        const T sqrtA = std::sqrt(std::abs(A));
+        const T alpha = p.useBandwidth ? sn * std::sinh(T(std::log(2.0) / 2.0) * q * w0 / sn)
+                                       : sn / (T(2) * q);
+        const T beta = sn * sqrtA / q;
+        T& b0 = c[0];
+        T& b1 = c[1];
+        T& b2 = c[2];
+        T& a0 = c[3];
+        T& a1 = c[4];
+        T& a2 = c[5];
+        a0 = T(1) + alpha, a1 = T(-2) * cs, a2 = T(1) - alpha;
+        switch (type) {
+            case kBiquadLowpass:
+                b0 = (T(1) - cs) / T(2), b1 = T(1) - cs, b2 = (T(1) - cs) / T(2);
+                break;
+            case kBiquadHighpass:
+                b0 = (T(1) + cs) / T(2), b1 = -(T(1) + cs), b2 = (T(1) + cs) / T(2);
+                break;
+            case kBiquadBandpass: {
+                const T peak = p.bandpassPeakUnity ? alpha : q * alpha;
+                b0 = peak, b1 = T(0), b2 = -peak;
+                break;
+            }
+            case kBiquadBandstop:
+                b0 = T(1), b1 = T(-2) * cs, b2 = T(1);
+                break;
+            case kBiquadAllpass:
+                b0 = T(1) - alpha, b1 = T(-2) * cs, b2 = T(1) + alpha;
+                break;
+            case kBiquadLowShelf:
+                b0 = A * ((A + 1) - (A - 1) * cs + beta);
+                b1 = T(2) * A * ((A - 1) - (A + 1) * cs);
+                b2 = A * ((A + 1) - (A - 1) * cs - beta);
+                a0 = (A + 1) + (A - 1) * cs + beta;
+                a1 = T(-2) * ((A - 1) + (A + 1) * cs);
+                a2 = (A + 1) + (A - 1) * cs - beta;
+                break;
+            case kBiquadHighShelf:
+                b0 = A * ((A + 1) + (A - 1) * cs + beta);
+                b1 = T(-2) * A * ((A - 1) + (A + 1) * cs);
+                b2 = A * ((A + 1) + (A - 1) * cs - beta);
+                a0 = (A + 1) - (A - 1) * cs + beta;
+                a1 = T(2) * ((A - 1) - (A + 1) * cs);
+                a2 = (A + 1) - (A - 1) * cs - beta;
+                break;
+            case kBiquadPeaking:
+                b0 = T(1) + alpha * A, b1 = T(-2) * cs, b2 = T(1) - alpha * A;
+                a0 = T(1) + alpha / A, a1 = T(-2) * cs, a2 = T(1) - alpha / A;
+                break;
+            case kBiquadSlopeAllpass: {
+                const T S = T(p.slope);
+                const T outer = (S - 1) * (S - 2) / ((S + 1) * (S + 2));
+                const T inner = T(2) * (S - 2) / (S + 1);
+                b0 = outer, b1 = inner, b2 = T(1);
+                a0 = T(1), a1 = inner, a2 = outer;
+                break;
+            }
+            default:
+                return false;
+        }
+        // The gain-dependent types keep single-precision coefficients in both forms.
+        if (gainTypes)
+            for (int i = 0; i < 6; ++i) {
+                if (!fitsFloat(c[i])) return false;
+                c[i] = T(float(c[i]));
+            }
+        return true;
+    }
+
+    CAlignedBuffer<float> block_;
+    T a0_ = 0, a1_ = 0, a2_ = 0, b0_ = 0, b1_ = 0, b2_ = 0;
+    int type_ = kBiquadLowpass;
+    BiquadParams params_;
+    BiquadNormalised<T> norm_ = {0, 0, 0, 0, 0};
+};
+
+}  // namespace kovalith
