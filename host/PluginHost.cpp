@@ -143,7 +143,7 @@ std::unique_ptr<PluginInstance> PluginInstance::load(const std::string& path, st
     instance->library_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!instance->library_) {
         const char* why = dlerror();
-        return fail(error, "cannot open " + path + ": " + (why ? why : "unknown error"));
+        return fail(error, std::string("cannot open the plug-in: ") + (why ? why : path.c_str()));
     }
     vst2::VSTPluginMainProc entry = findEntryPoint(instance->library_);
     if (!entry) return fail(error, path + " has no VSTPluginMain or main entry point");

@@ -1,0 +1,135 @@
+// The `kovalith` executable end to end, run as a subprocess.
+#include "host/PresetFiles.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace kovalith {
+namespace host {
+namespace {
+
+struct RunResult {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string readText(const std::string& path) {
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+// Runs build/kovalith with `args` (already shell-quoted where needed).
+RunResult runHost(const std::string& args) {
+    const std::string base = std::string(TEST_TMP_DIR) + "/cli-" + std::to_string(getpid());
+    const std::string command =
+        std::string("'") + KOVALITH_HOST_EXE + "' " + args + " >'" + base + ".out' 2>'" + base + ".err'";
+    const int status = std::system(command.c_str());
+    RunResult result;
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.out = readText(base + ".out");
+    result.err = readText(base + ".err");
+    return result;
+}
+
+bool installed(const std::string& path) { return access(path.c_str(), R_OK) == 0; }
+
+const std::string kMVerb = "/usr/lib/vst/MVerb-vst.so";
+const std::string kFixture = std::string(FIXTURE_DIR) + "/fixture_normal.so";
+
+TEST(CommandLine, HelpAndUsageErrors) {
+    for (const char* args : {"", "help", "--help"}) {
+        const RunResult r = runHost(args);
+        EXPECT_EQ(r.exitCode, 0) << args;
+        EXPECT_NE(r.out.find("usage: kovalith"), std::string::npos) << args;
+        EXPECT_NE(r.out.find("export-fxb"), std::string::npos);
+    }
+    for (const char* args : {"frobnicate", "--plugin", "--bogus info", "--plugin x.so", "--block-size 0 info",
+                             "--sample-rate abc info"}) {
+        const RunResult r = runHost(args);
+        EXPECT_EQ(r.exitCode, 2) << args;
+        EXPECT_NE(r.err.find("kovalith: "), std::string::npos) << args;
+        EXPECT_TRUE(r.out.empty()) << args;
+    }
+    const RunResult extra = runHost("--plugin '" + kFixture + "' info extra");
+    EXPECT_EQ(extra.exitCode, 2);
+    EXPECT_NE(extra.err.find("usage: kovalith [options] info"), std::string::npos) << extra.err;
+    const RunResult missingFile = runHost("--plugin '" + kFixture + "' export-fxp");
+    EXPECT_EQ(missingFile.exitCode, 2);
+}
+
+TEST(CommandLine, RuntimeFailuresExitWithOne) {
+    const RunResult noPlugin = runHost("--plugin /nonexistent/None.so info");
+    EXPECT_EQ(noPlugin.exitCode, 1);
+    EXPECT_NE(noPlugin.err.find("/nonexistent/None.so"), std::string::npos) << noPlugin.err;
+
+    const RunResult badLoad = runHost("--plugin '" + kFixture + "' --load /nonexistent/x.fxp info");
+    EXPECT_EQ(badLoad.exitCode, 1);
+    EXPECT_TRUE(badLoad.out.empty());
+}
+
+TEST(CommandLine, InfoOnAThirdPartyPlugin) {
+    if (!installed(kMVerb)) GTEST_SKIP() << kMVerb << " is not installed";
+    const RunResult r = runHost("--plugin " + kMVerb + " info");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("Effect name:     MVerb\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Unique ID:       'MVrb' (0x4D567262)"), std::string::npos);
+    EXPECT_NE(r.out.find("Inputs:          2\n"), std::string::npos);
+    EXPECT_NE(r.out.find("(HasEditor CanReplacing)"), std::string::npos);
+    EXPECT_NE(r.out.find("Parameters (9):"), std::string::npos);
+    EXPECT_NE(r.out.find("  8\tEarly/Late Mix\tlabel \"%\""), std::string::npos);
+    EXPECT_NE(r.out.find("  0\tDefault\n"), std::string::npos);
+}
+
+TEST(CommandLine, ExportedProgramLoadsBack) {
+    if (!installed(kMVerb)) GTEST_SKIP() << kMVerb << " is not installed";
+    const std::string path = std::string(TEST_TMP_DIR) + "/mverb.fxp";
+    ASSERT_EQ(runHost("--plugin " + kMVerb + " export-fxp '" + path + "'").exitCode, 0);
+
+    // Change one value in the file, load it and see it in info.
+    std::vector<uint8_t> bytes;
+    std::string error;
+    ASSERT_TRUE(readFileBytes(path, bytes, &error)) << error;
+    auto program = parseFxp(bytes, &error);
+    ASSERT_TRUE(program) << error;
+    program->params[3] = 0.25f;
+    ASSERT_TRUE(writeFileBytes(path, serializeFxp(*program), &error)) << error;
+
+    const RunResult r = runHost("--plugin " + kMVerb + " --load '" + path + "' info");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("  3\tDecay\tlabel \"%\"\tdisplay \"25.000000\"\tvalue 0.25\n"), std::string::npos)
+        << r.out;
+
+    const std::string again = std::string(TEST_TMP_DIR) + "/mverb-again.fxp";
+    ASSERT_EQ(runHost("--plugin " + kMVerb + " --load '" + path + "' export-fxp '" + again + "'").exitCode, 0);
+    std::vector<uint8_t> reexported;
+    ASSERT_TRUE(readFileBytes(again, reexported, &error)) << error;
+    EXPECT_EQ(reexported, serializeFxp(*program));
+
+    EXPECT_EQ(runHost("--plugin " + kMVerb + " export-fxp '" + path + ".txt'").exitCode, 2);
+}
+
+TEST(CommandLine, BankExportOfAChunkPlugin) {
+    const std::string path = std::string(TEST_TMP_DIR) + "/fixture-cli.fxb";
+    const RunResult r = runHost("--plugin '" + kFixture + "' export-fxb '" + path + "'");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    std::vector<uint8_t> bytes;
+    std::string error;
+    ASSERT_TRUE(readFileBytes(path, bytes, &error)) << error;
+    const auto bank = parseFxb(bytes, &error);
+    ASSERT_TRUE(bank) << error;
+    EXPECT_TRUE(bank->isChunk);
+    EXPECT_EQ(bank->chunk, (std::vector<uint8_t>{'f', 'i', 'x'}));
+    EXPECT_EQ(runHost("--plugin '" + kFixture + "' --load '" + path + "' info").exitCode, 0);
+}
+
+}  // namespace
+}  // namespace host
+}  // namespace kovalith
