@@ -1,0 +1,61 @@
+// Bitmaps decoded from PNG data: the embedded artwork of the application or raw bytes.
+#pragma once
+
+#include "gui/CGeometry.h"
+#include "gui/CReferenceCounter.h"
+
+#include <cstddef>
+
+typedef struct _cairo_surface cairo_surface_t;
+
+namespace VSTGUI {
+
+class CDrawContext;
+
+// One embedded PNG resource, found by integer id or by name.
+struct CResourceEntry {
+    int id;             // 0 when the resource is only known by name
+    const char* name;   // nullptr when the resource is only known by id
+    const unsigned char* data;
+    size_t size;
+};
+
+// Looks a resource up by id (name null) or by name; answers false if there is none.
+using CResourceProvider = bool (*)(int id, const char* name, const unsigned char** data, size_t* size);
+
+// A reference-counted image held as premultiplied ARGB32 (cairo's format).
+// A resource that is missing or cannot be decoded gives a bitmap that is not loaded:
+// it is 0 x 0 and draws nothing. Created with `new`, released with `forget`.
+class CBitmap : public CReferenceCounter {
+public:
+    explicit CBitmap(int resourceId);
+    explicit CBitmap(const char* resourceName);
+    CBitmap(const unsigned char* pngData, size_t size);
+
+    // Where bitmaps find the application's resources. The provider is asked first, then
+    // the table. Set once before any bitmap is created; the table must outlive its use.
+    static void setResourceProvider(CResourceProvider provider);
+    static void setResourceTable(const CResourceEntry* table, size_t count);
+
+    bool isLoaded() const { return surface_ != nullptr; }
+    CCoord getWidth() const { return width_; }
+    CCoord getHeight() const { return height_; }
+
+    // Draws the part of the bitmap starting at `offset` into `rect`, blended by its alpha.
+    void draw(CDrawContext* context, const CRect& rect, const CPoint& offset = CPoint());
+
+    cairo_surface_t* getSurface() const { return surface_; }
+
+protected:
+    ~CBitmap() override;
+
+private:
+    void loadResource(int id, const char* name);
+    void decode(const unsigned char* data, size_t size);
+
+    cairo_surface_t* surface_ = nullptr;
+    CCoord width_ = 0;
+    CCoord height_ = 0;
+};
+
+}  // namespace VSTGUI

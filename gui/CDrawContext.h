@@ -1,0 +1,131 @@
+// Drawing on cairo surfaces: the context every view draws into, and its off-screen form.
+#pragma once
+
+#include "gui/CGeometry.h"
+
+#include <vector>
+
+typedef struct _cairo cairo_t;
+typedef struct _cairo_surface cairo_surface_t;
+
+namespace VSTGUI {
+
+class CBitmap;
+
+enum CDrawStyle { kDrawStroked = 0, kDrawFilled, kDrawFilledAndStroked };
+
+// Wraps a cairo context on a surface. Coordinates are whole pixels; a line of width 1
+// between two pixel positions covers exactly those pixels (it is drawn through pixel
+// centres). The offset translates every operation; the clip rectangle is kept in
+// surface coordinates. All colours are drawn opaque (see CColor).
+// GUI thread only.
+class CDrawContext {
+public:
+    // Draws onto `surface`, which the context keeps a cairo reference to. Image surfaces
+    // report their own size; for others the caller passes it.
+    explicit CDrawContext(cairo_surface_t* surface, CCoord width = -1, CCoord height = -1);
+    CDrawContext(const CDrawContext&) = delete;
+    CDrawContext& operator=(const CDrawContext&) = delete;
+    virtual ~CDrawContext();
+
+    void setFrameColor(const CColor& color) { frameColor_ = color; }
+    const CColor& getFrameColor() const { return frameColor_; }
+    void setFillColor(const CColor& color) { fillColor_ = color; }
+    const CColor& getFillColor() const { return fillColor_; }
+    void setFontColor(const CColor& color) { fontColor_ = color; }
+    const CColor& getFontColor() const { return fontColor_; }
+    void setLineWidth(int width) { lineWidth_ = width < 1 ? 1 : width; }
+    int getLineWidth() const { return lineWidth_; }
+
+    // Lines in the frame colour.
+    void moveTo(const CPoint& point) { pen_ = point; }
+    void lineTo(const CPoint& point);
+    const CPoint& getPenPosition() const { return pen_; }
+    // Joined line through `count` points.
+    void polyline(const CPoint* points, int count);
+    // Separate segments: points[0]-points[1], points[2]-points[3], ...
+    void drawLines(const CPoint* points, int numberOfLines);
+
+    // Stroked rectangles lie just inside `rect`; filled ones cover it exactly.
+    void drawRect(const CRect& rect, CDrawStyle style = kDrawStroked);
+    void fillRect(const CRect& rect) { drawRect(rect, kDrawFilled); }
+    void drawEllipse(const CRect& rect, CDrawStyle style = kDrawStroked);
+    // Arc of the ellipse in `rect` from startAngle to endAngle, radians counter-clockwise
+    // from three o'clock as on paper (y up); the end may be below the start (clockwise).
+    void drawArc(const CRect& rect, double startAngle, double endAngle, CDrawStyle style = kDrawStroked);
+
+    void setFont(const CFontDesc& font) { font_ = font; }
+    void setFont(const char* name, double size, int style = kNormalFace);
+    const CFontDesc& getFont() const { return font_; }
+    // Text in the font colour, centred vertically in `rect`.
+    void drawString(const char* text, const CRect& rect, CHoriTxtAlign align = kCenterText, bool clip = true);
+    double getStringWidth(const char* text);
+
+    // Bitmap pixels from `source` (inside the bitmap) into `dest`, blended by their alpha.
+    void drawBitmap(CBitmap* bitmap, const CRect& dest, const CPoint& source = CPoint());
+
+    // Only pixels inside the clip rectangle (given in current coordinates) are touched.
+    void setClipRect(const CRect& clip);
+    CRect getClipRect() const;
+    void resetClipRect();
+    void setOffset(const CPoint& offset);
+    const CPoint& getOffset() const { return offset_; }
+    void saveGlobalState();
+    void restoreGlobalState();
+
+    cairo_t* getCairo() const { return cr_; }
+    cairo_surface_t* getSurface() const { return surface_; }
+    CCoord getSurfaceWidth() const { return surfaceWidth_; }
+    CCoord getSurfaceHeight() const { return surfaceHeight_; }
+
+private:
+    struct State {
+        CPoint offset;
+        CRect clip;
+        CColor frameColor, fillColor, fontColor;
+        int lineWidth;
+        CFontDesc font;
+    };
+    void applyTransform();
+    void setSource(const CColor& color);
+    void strokeAndFill(CDrawStyle style);
+    void selectFont();
+
+    cairo_surface_t* surface_ = nullptr;
+    cairo_t* cr_ = nullptr;
+    CCoord surfaceWidth_ = 0;
+    CCoord surfaceHeight_ = 0;
+    CPoint offset_;
+    CRect clip_;  // surface coordinates
+    CPoint pen_;
+    CColor frameColor_ = kBlackCColor;
+    CColor fillColor_ = kWhiteCColor;
+    CColor fontColor_ = kBlackCColor;
+    int lineWidth_ = 1;
+    CFontDesc font_;
+    std::vector<State> saved_;
+};
+
+// A drawing context on its own ARGB32 image, of a fixed size; needs no display.
+// Starts fully transparent.
+class COffscreenContext : public CDrawContext {
+public:
+    COffscreenContext(CCoord width, CCoord height);
+    ~COffscreenContext() override;
+
+    CCoord getWidth() const { return getSurfaceWidth(); }
+    CCoord getHeight() const { return getSurfaceHeight(); }
+
+    // Replaces the pixels of `dest` inside destRect (and its clip) with this image's,
+    // read from `source` onwards.
+    void copyTo(CDrawContext& dest, const CRect& destRect, const CPoint& source = CPoint());
+    // Replaces this image's pixels inside destRect with those of `source`.
+    void copyFrom(COffscreenContext& source, const CRect& destRect, const CPoint& sourceOffset = CPoint());
+
+    // Straight (not premultiplied) colour of one pixel; transparent black outside the image.
+    CColor getPixel(CCoord x, CCoord y);
+    // Writes the image as a PNG file; false if it could not be written.
+    bool writePNG(const char* path);
+};
+
+}  // namespace VSTGUI

@@ -1,0 +1,93 @@
+// The top-level view: owns the views of one editor window and, when it has a parent
+// window, the platform window that shows them.
+#pragma once
+
+#include "gui/CView.h"
+
+#include <memory>
+#include <vector>
+
+namespace VSTGUI {
+
+class COptionMenu;
+class VSTGUIEditorInterface;
+class X11Window;
+
+// Registration object for drag and drop; drag and drop is not supported, so it does nothing.
+class CDropTarget {
+public:
+    explicit CDropTarget(CFrame* frame) : frame_(frame) {}
+    CFrame* getFrame() const { return frame_; }
+
+private:
+    CFrame* frame_;
+};
+
+// Frame coordinates are the window's pixel coordinates: the frame's rectangle always starts
+// at (0, 0), and the rectangles of the views added to it are in frame coordinates.
+// With a parent window (an X11 Window id as `void*`) the constructor opens a child window
+// on its own display connection; `isOpen` tells whether that worked. Without one the frame
+// still holds and draws views, e.g. into a COffscreenContext.
+// GUI thread only, except the dirty marks of its views.
+class CFrame : public CViewContainer {
+public:
+    CFrame(const CRect& size, void* parentWindow, VSTGUIEditorInterface* editor);
+    ~CFrame() override;
+
+    bool isOpen() const { return window_ != nullptr; }
+    void* getParentWindow() const { return parentWindow_; }
+    VSTGUIEditorInterface* getEditor() const { return editor_; }
+    CFrame* getFrame() const override { return const_cast<CFrame*>(this); }
+    CDropTarget* getDropTarget() { return &dropTarget_; }
+
+    // The frame keeps a reference to the observer (null removes it).
+    void setMouseObserver(CMouseObserver* observer);
+    CMouseObserver* getMouseObserver() const { return observer_; }
+
+    // Handles the window's pending events, fires due timers, lets the mouse observer run,
+    // then redraws the views marked dirty. Does nothing when called from inside itself.
+    void idle();
+    // Draws every view marked dirty (clearing the marks) into `context`; answers the frame
+    // rectangles that were drawn.
+    std::vector<CRect> drawDirtyViews(CDrawContext* context);
+
+    // Mouse input in frame coordinates; the window calls these, and so can tests.
+    // A view that handles a click receives all moves and the release until the button
+    // goes up (capture), wherever the mouse goes.
+    CMouseEventResult onMouseDown(CPoint& where, const CButtonState& buttons) override;
+    CMouseEventResult onMouseUp(CPoint& where, const CButtonState& buttons) override;
+    CMouseEventResult onMouseMoved(CPoint& where, const CButtonState& buttons) override;
+    bool onWheel(const CPoint& where, float distance, const CButtonState& buttons) override;
+    // The mouse left the window.
+    void onMouseExited();
+    CView* getMouseDownView() const { return mouseDownView_; }
+    CView* getHoveredView() const { return hovered_; }
+
+    // Shows the pop-up list of `menu` at the menu's rectangle; false if there is no window.
+    bool popupMenu(COptionMenu* menu);
+    void closePopupMenu();
+    bool isPopupMenuOpen() const;
+    // Shows a tooltip near `where` (frame coordinates); no-ops without a window.
+    void showTooltip(const CPoint& where, const char* text);
+    void hideTooltip();
+
+    // Called by containers before a view leaves them, so nothing keeps pointing at it.
+    void onViewRemoved(CView* view);
+
+    bool attached(CView*) override { return false; }
+
+private:
+    void updateHover(const CPoint& where);
+    CView* topViewAt(const CPoint& where) const;
+
+    void* parentWindow_;
+    VSTGUIEditorInterface* editor_;
+    CDropTarget dropTarget_;
+    CMouseObserver* observer_ = nullptr;
+    CView* mouseDownView_ = nullptr;  // holds a reference while captured
+    CView* hovered_ = nullptr;
+    bool inIdle_ = false;
+    std::unique_ptr<X11Window> window_;
+};
+
+}  // namespace VSTGUI

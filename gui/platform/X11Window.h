@@ -1,0 +1,80 @@
+// The X11 side of a frame: a child window of the host's window on its own display
+// connection, its pop-up lists and its tooltip. Only CFrame uses this.
+#pragma once
+
+#include "gui/CGeometry.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+typedef struct _XDisplay Display;
+typedef struct _cairo_surface cairo_surface_t;
+union _XEvent;
+
+namespace VSTGUI {
+
+class CFrame;
+class CMenuPopupModel;
+class COffscreenContext;
+class COptionMenu;
+
+class X11Window {
+public:
+    // Opens a child window of `parent` (an X11 Window id) of the given size; null when there
+    // is no display or the parent is not a valid window. X errors never reach the host.
+    static std::unique_ptr<X11Window> open(CFrame& frame, void* parent, CCoord width, CCoord height);
+    ~X11Window();
+    X11Window(const X11Window&) = delete;
+    X11Window& operator=(const X11Window&) = delete;
+
+    // Handles every pending event: mouse input goes to the frame or the open pop-up list.
+    void processEvents();
+    // Draws the frame's dirty views into the back buffer and shows them and exposed areas.
+    void redraw();
+
+    bool openMenu(COptionMenu* menu, const CRect& frameRect);
+    void closeMenu();
+    COptionMenu* getMenuOwner() const;
+
+    void showTooltip(const CPoint& where, const char* text);
+    void hideTooltip();
+
+    unsigned long getWindowId() const { return window_; }
+
+private:
+    struct Overlay {
+        unsigned long window = 0;
+        cairo_surface_t* surface = nullptr;
+        CRect bounds;  // screen coordinates
+    };
+
+    X11Window(CFrame& frame, Display* display, unsigned long window, CCoord width, CCoord height);
+    void handleEvent(_XEvent& event);
+    void handleMenuEvent(_XEvent& event);
+    void present(const CRect& rect);
+    CPoint screenOrigin() const;
+    Overlay createOverlay(const CRect& screenBounds);
+    void destroyOverlay(Overlay& overlay);
+    void syncMenuWindows();
+    void drawMenuLevel(int level);
+    void drawTooltip();
+
+    CFrame& frame_;
+    Display* display_;
+    unsigned long window_;
+    CCoord width_, height_;
+    cairo_surface_t* windowSurface_ = nullptr;
+    std::unique_ptr<COffscreenContext> backBuffer_;
+    CRect exposed_;
+
+    std::unique_ptr<CMenuPopupModel> menu_;
+    std::vector<Overlay> menuWindows_;
+    CPoint menuOpenedAt_;
+    bool menuAwaitingFirstRelease_ = false;
+
+    Overlay tooltip_;
+    std::string tooltipText_;
+};
+
+}  // namespace VSTGUI
