@@ -1,0 +1,252 @@
+// Delay lines with their sample store held inside the object: a plain integer
+// delay, the feedback echo's fractional delay and the buffer-rate varispeed unit.
+//
+// The stores are large (176400 floats, 705600 bytes, by default), so these units
+// are meant to live inside a heap-allocated owner; copying is deleted by the base.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdlib>
+
+#include "dsp/UnitProcessorBase.h"
+
+namespace kovalith {
+
+namespace delay_detail {
+
+// Reduces any index into 0..capacity-1.
+inline int wrapIndex(long long index, int capacity) {
+    long long r = index % capacity;
+    return static_cast<int>(r < 0 ? r + capacity : r);
+}
+
+}  // namespace delay_detail
+
+// A plain integer delay of D samples, 0..Capacity-1. The write happens before the
+// read, so D = 0 returns the input of the same call.
+template <typename T, int Capacity = 176400>
+class CUnitDelay : public CUnitProcessorBase<T> {
+    static_assert(Capacity > 1, "a delay needs at least two slots");
+
+public:
+    static constexpr int kMaxDelay = Capacity - 1;
+
+    // Points at the slot n samples behind the write position (reduced modulo the capacity).
+    virtual T* tap(int n) { return &store_[delay_detail::wrapIndex(static_cast<long long>(w_) - n, capacity_)]; }
+
+    // Sets the delay in samples, limited to 0..Capacity-1.
+    virtual void setDelay(int n) {
+        length_ = n < 0 ? 0 : (n > kMaxDelay ? kMaxDelay : n);
+        r_ = delay_detail::wrapIndex(static_cast<long long>(w_) - length_, capacity_);
+    }
+
+    virtual int getLength() { return length_; }
+
+    // Copies tap(k-1) .. tap(0) into out[0..k-1], k = min(count, Capacity).
+    virtual void copyHistory(T* out, int count) {
+        const int k = count < capacity_ ? count : capacity_;
+        for (int n = k - 1, j = 0; n >= 0; --n, ++j) out[j] = *tap(n);
+    }
+
+    T process(T x) override {
+        store_[w_] = x;
+        const T y = store_[r_];
+        if (++w_ >= capacity_) w_ = 0;
+        if (++r_ >= capacity_) r_ = 0;
+        this->lastOutput = y;
+        return y;
+    }
+
+    // Silences the store; the delay length and indices stay.
+    void reset() override {
+        this->lastOutput = T(0);
+        store_.fill(T(0));
+    }
+
+private:
+    int length_ = kMaxDelay;
+    int capacity_ = Capacity;
+    int w_ = 0;
+    int r_ = 1;
+    std::array<T, Capacity> store_{};
+};
+
+// The feedback echo: a delay set in seconds, read with 4-point third-order Hermite
+// interpolation. The realised delay is seconds * sampleRate + 1 samples (at least
+// one). When the time moves by 4..7 samples the new taps are blended with the old
+// tap values so that the jump does not click.
+template <typename T, int Capacity = 176400>
+class CUnitFracDelay : public CUnitProcessorBase<T> {
+    static_assert(Capacity > 8, "the interpolator needs a window of four samples");
+
+public:
+    // The four-sample window reaches D + 3 samples back, and the slot being written
+    // is not history, so D stops three short of the plain delay's limit.
+    static constexpr int kMaxIntegerDelay = Capacity - 4;
+
+    // Sets the delay time. Negative and NaN times are refused: the previous time is
+    // kept and returned. Longer times than the store holds are limited to it.
+    T setDelayTime(T seconds) {
+        if (!(seconds >= T(0))) return time_;
+        const double product = static_cast<double>(seconds) * static_cast<double>(this->sampleRate);
+        if (!(product == product)) return time_;  // NaN sample rate
+        // One rounding to float, after the product and the difference in double.
+        float a = static_cast<float>(product - 1.0);
+        // A zero time reaches a = -1: D = 0 with t = 1, the one-sample minimum.
+        if (a < -1.0f) a = -1.0f;
+
+        const int oldDelay = integerDelay_;
+        if (a > static_cast<float>(kMaxIntegerDelay)) {
+            integerDelay_ = kMaxIntegerDelay;
+            fraction_ = T(0);
+            time_ = T(static_cast<double>(kMaxIntegerDelay + 1) / static_cast<double>(this->sampleRate));
+        } else {
+            integerDelay_ = std::max(static_cast<int>(std::ceil(a)), 0);
+            fraction_ = T(static_cast<float>(integerDelay_) - a);
+            time_ = seconds;
+        }
+        retap(std::abs(oldDelay - integerDelay_));
+        return time_;
+    }
+
+    virtual T getDelayTime() { return time_; }
+    virtual int getDelaySamples() { return integerDelay_; }
+
+    // As CUnitDelay::copyHistory: store[w-k+1] .. store[w] into out[0..k-1].
+    virtual void copyHistory(T* out, int count) {
+        const int k = count < capacity_ ? count : capacity_;
+        for (int n = k - 1, j = 0; n >= 0; --n, ++j)
+            out[j] = store_[delay_detail::wrapIndex(static_cast<long long>(w_) - n, capacity_)];
+    }
+
+    T process(T x) override {
+        store_[w_] = x + tinyOffset_;
+        const T xm1 = store_[i3_], x0 = store_[i2_], x1 = store_[i1_], x2 = store_[i0_];
+        // Hermite from x0 towards x1, in the usual shared-term form.
+        const T c = (x1 - xm1) * T(0.5);
+        const T v = x0 - x1;
+        const T w2 = c + v;
+        const T a = w2 + v + (x2 - x0) * T(0.5);
+        const T bneg = w2 + a;
+        const T t = fraction_;
+        const T y = ((a * t - bneg) * t + c) * t + x0;
+
+        if (++w_ >= capacity_) w_ = 0;
+        i3_ = i2_;
+        i2_ = i1_;
+        i1_ = i0_;
+        if (++i0_ >= capacity_) i0_ = 0;
+        tinyOffset_ = -tinyOffset_;
+        this->lastOutput = y;
+        return y;
+    }
+
+    // Silences the store; time and read window stay.
+    void reset() override {
+        this->lastOutput = T(0);
+        store_.fill(T(0));
+    }
+
+private:
+    // Moves the read window to the new integer delay; a move of 4..7 samples
+    // crossfades the new window's slots with what the old window held.
+    void retap(int moved) {
+        const T old0 = store_[i0_], old1 = store_[i1_], old2 = store_[i2_], old3 = store_[i3_];
+        i0_ = delay_detail::wrapIndex(static_cast<long long>(w_) - integerDelay_, capacity_);
+        i1_ = i0_ == 0 ? capacity_ - 1 : i0_ - 1;
+        i2_ = i1_ == 0 ? capacity_ - 1 : i1_ - 1;
+        i3_ = i2_ == 0 ? capacity_ - 1 : i2_ - 1;
+        if (moved < 4 || moved > 7) return;
+        store_[i0_] = T(0.8) * store_[i0_] + T(0.2) * old0;
+        store_[i1_] = T(0.6) * store_[i1_] + T(0.4) * old1;
+        store_[i2_] = T(0.4) * store_[i2_] + T(0.6) * old2;
+        store_[i3_] = T(0.2) * store_[i3_] + T(0.8) * old3;
+    }
+
+    T tinyOffset_ = T(1e-30);
+    T time_ = T(0);
+    T fraction_ = T(0);
+    int integerDelay_ = 0;
+    int capacity_ = Capacity;
+    int w_ = 0;
+    int i0_ = 1, i1_ = 1, i2_ = 1, i3_ = 1;
+    std::array<T, Capacity> store_{};
+};
+
+// Buffer-rate playback: two linearly interpolated read heads, one loop length
+// apart, drift against the writer at (1 - speed) samples per sample and are
+// crossfaded by the head position, so the recent past replays at another speed
+// without a jump when head 1 wraps. The owner writes `speed` and `loopLength`
+// directly; both are read anew every sample.
+template <typename T, int Capacity = 176400>
+class CUnitVariSpeedDelay : public CUnitProcessorBase<T> {
+    static_assert(Capacity > 2, "the varispeed store needs room for two heads");
+
+public:
+    static constexpr int kMaxLoopLength = Capacity - 1;
+
+    // As CUnitDelay::copyHistory: store[w-k+1] .. store[w] into out[0..k-1].
+    virtual void copyHistory(T* out, int count) {
+        const int k = count < capacity_ ? count : capacity_;
+        for (int n = k - 1, j = 0; n >= 0; --n, ++j)
+            out[j] = store_[delay_detail::wrapIndex(static_cast<long long>(w_) - n, capacity_)];
+    }
+
+    T process(T x) override {
+        store_[w_] = x;
+        // A negative or NaN loop length means none; a longer one than the store is cut.
+        const T loop = loopLength > T(0) ? (loopLength < T(kMaxLoopLength) ? loopLength : T(kMaxLoopLength)) : T(0);
+        position_ = (T(1) - speed) + position_;
+        if (position_ < T(0))
+            position_ = loop;
+        else if (!(position_ <= loop))  // also catches a NaN speed
+            position_ = T(0);
+
+        // Read positions in single precision, as the fields are.
+        const T writePos = static_cast<T>(w_);
+        const T head1 = readAt(writePos - position_);
+        const T head2 = readAt(writePos - loop - position_);
+        const T g = loop > T(0) ? position_ / loop : T(1);
+        const T y = g * head1 + (T(1) - g) * head2;
+
+        if (++w_ >= capacity_) w_ = 0;
+        this->lastOutput = y;
+        return y;
+    }
+
+    // Silences the store; the head position and write index stay.
+    void reset() override {
+        this->lastOutput = T(0);
+        store_.fill(T(0));
+    }
+
+    T getPosition() const { return position_; }
+
+    T speed = T(1);
+    T loopLength = T(0);
+
+private:
+    // Linear interpolation at a position that lies at most two capacities below 0.
+    T readAt(T d) const {
+        const T k = static_cast<T>(capacity_);
+        if (d < T(0)) d += k;
+        if (d < T(0)) d += k;
+        const T lower = std::floor(d);
+        const T upper = std::ceil(d);
+        const T h = upper - d;
+        int f = static_cast<int>(lower);
+        int c = static_cast<int>(upper);
+        if (f >= capacity_) f -= capacity_;
+        if (c >= capacity_) c -= capacity_;
+        return h * store_[f] + (T(1) - h) * store_[c];
+    }
+
+    T position_ = T(0);
+    int capacity_ = Capacity;
+    int w_ = 0;
+    std::array<T, Capacity> store_{};
+};
+
+}  // namespace kovalith

@@ -1,0 +1,305 @@
+// Dynamics and lo-fi units: the peak envelope follower, the feed-forward
+// compressor built on it, the DC blocker and the sample-and-hold decimator.
+#pragma once
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+
+#include "dsp/UnitProcessorBase.h"
+
+namespace kovalith {
+
+namespace dynamics_detail {
+
+// A one-pole smoothing coefficient base^exponent, kept inside [0, 1] so that no
+// setting can make the envelope recursion grow; NaN gives 0 (instant follow).
+inline float smoothingCoefficient(double base, double exponent) {
+    const double k = std::pow(base, exponent);
+    if (!(k > 0.0)) return 0.0f;
+    return k < 1.0 ? static_cast<float>(k) : 1.0f;
+}
+
+// Times arrive from parameters; a NaN is taken as 0 so it never reaches a formula.
+inline float sanitiseTime(float seconds) { return seconds == seconds ? seconds : 0.0f; }
+
+}  // namespace dynamics_detail
+
+// Peak follower with separate attack and release: the envelope moves towards the
+// rectified input by the attack coefficient when rising and by the release
+// coefficient when falling. Coefficient 0 follows the input at once.
+template <typename T>
+class CEnvelopeFollower : public CUnitProcessorBase<T> {
+public:
+    T process(T x) override {
+        // Both offsets keep the envelope off the denormal range in silence.
+        const T c = std::fabs(x) + tinyOffset_ + this->antiDenormal;
+        track(c);
+        this->antiDenormal = -this->antiDenormal;
+        return this->lastOutput;
+    }
+
+    // One step of the follower law towards b, without the offsets; the compressor
+    // drives its detector with it.
+    T track(T b) {
+        const T k = this->lastOutput < b ? attackCoefficient_ : releaseCoefficient_;
+        this->lastOutput = b + (this->lastOutput - b) * k;
+        return this->lastOutput;
+    }
+
+    void reset() override { this->lastOutput = resetValue_; }
+
+    // The attack reaches 1 - level of a step after `seconds`:
+    // coefficient ((1 - level)^2)^(1 / (seconds * sampleRate)).
+    void setAttack(T level, T seconds) {
+        level_ = level;
+        attackTime_ = dynamics_detail::sanitiseTime(seconds);
+        const double n = static_cast<double>(attackTime_) * static_cast<double>(this->sampleRate);
+        const double base = (1.0 - static_cast<double>(level)) * (1.0 - static_cast<double>(level));
+        attackCoefficient_ = n > 0.0 ? dynamics_detail::smoothingCoefficient(base, 1.0 / n) : T(0);
+    }
+
+    void setAttackTime(T seconds) { setAttack(T(0.5), seconds); }
+
+    // Release coefficient (level^2)^(2 / (seconds * sampleRate)).
+    void setRelease(T level, T seconds) {
+        level_ = level;
+        releaseTime_ = dynamics_detail::sanitiseTime(seconds);
+        const double n = static_cast<double>(releaseTime_) * static_cast<double>(this->sampleRate);
+        const double base = static_cast<double>(level) * static_cast<double>(level);
+        releaseCoefficient_ = releaseTime_ > T(0) ? dynamics_detail::smoothingCoefficient(base, 2.0 / n) : T(0);
+    }
+
+    void setReleaseTime(T seconds) { setRelease(T(0.5), seconds); }
+
+    // The lowest level the compressor's detector sees, and the envelope after reset.
+    void setFloor(T floor) {
+        floor_ = floor;
+        resetValue_ = floor;
+    }
+
+    T getEnvelope() const { return this->lastOutput; }
+    T getFloor() const { return floor_; }
+    T getAttackCoefficient() const { return attackCoefficient_; }
+    T getReleaseCoefficient() const { return releaseCoefficient_; }
+    T getAttackTime() const { return attackTime_; }
+    T getReleaseTime() const { return releaseTime_; }
+
+private:
+    T tinyOffset_ = T(2e-13f);
+    T level_ = T(0);
+    T floor_ = T(0);
+    T attackTime_ = T(0);
+    T releaseTime_ = T(0);
+    T resetValue_ = T(0);
+    T attackCoefficient_ = T(1);
+    T releaseCoefficient_ = T(1);
+};
+
+// Feed-forward compressor working in dB on a power (squared amplitude): the
+// follower detects the level, the overshoot above the threshold is reduced to the
+// slope factor r (1/ratio), and the gain reduction is smoothed by 0.7 per call.
+template <typename T>
+class CUnitCompressor : public CUnitProcessorBase<T> {
+public:
+    // Gain reduction below this is a boost of 10^30 at most: only a slope factor
+    // above 1 (an expander setting such as the "off" level's 1e10) gets near it, and
+    // the bound keeps the gain finite there.
+    static constexpr float kMinGainReductionDb = -600.0f;
+    // Thresholds beyond this would overflow the detector's floor and coefficients.
+    static constexpr float kThresholdLimitDb = 240.0f;
+
+    // Processes one sample through its own gain: y = x * gain(x^2).
+    T process(T x) override {
+        const T y = x * computeGain(x * x);
+        this->lastOutput = y;
+        return y;
+    }
+
+    // Applies one gain per sub-block of blockLength samples, computed from the
+    // sub-block's peak power and never above 1/headroom. Returns `blocks`.
+    virtual int processBlock(T* buffer, int blocks, int blockLength, T headroom) {
+        if (!buffer || blockLength <= 0) return blocks;
+        for (int b = 0; b < blocks; ++b) {
+            T* block = buffer + static_cast<long>(b) * blockLength;
+            T peak = T(0);
+            for (int i = 0; i < blockLength; ++i) peak = std::max(peak, block[i] * block[i]);
+            T g = computeGain(peak);
+            if (g * headroom > T(1)) g = T(1) / headroom;
+            for (int i = 0; i < blockLength; ++i) block[i] *= g;
+        }
+        return blocks;
+    }
+
+    void setSampleRate(T rate) override {
+        this->sampleRate = rate;
+        follower_.setSampleRate(rate);
+    }
+
+    void reset() override {
+        gainReduction_ = T(0);
+        follower_.reset();
+        follower_.setSampleRate(this->sampleRate);
+    }
+
+    // The gain for a power, with the threshold and make-up as set. Leaves it in lastOutput.
+    T computeGain(T power) { return gainFor(power, threshold_, makeup_); }
+
+    // The engine's form: the working threshold and make-up first glide 1 % towards
+    // the settings, so level changes don't step the gain.
+    T computeGainSmoothed(T power) {
+        workingThreshold_ = T(0.99f) * workingThreshold_ + T(0.01f) * threshold_;
+        workingMakeup_ = T(0.99f) * workingMakeup_ + T(0.01f) * makeup_;
+        return gainFor(power, workingThreshold_, workingMakeup_);
+    }
+
+    // Sets the threshold; it is lowered by up to 3.01 dB for short times, since a
+    // fast peak detector reads a sine about 3 dB above its mean power. Both
+    // follower coefficients and the detector floor follow. A non-finite value is
+    // refused; the threshold is bounded to +-240 dB.
+    void setThreshold(T dB) {
+        if (!std::isfinite(dB)) return;
+        previousThreshold_ = threshold_;
+        const T fullCorrection = T(20) * std::log10(std::sqrt(T(2)));
+        T b = fullCorrection;
+        if (!(releaseTime_ > T(0.05) && attackTime_ > T(0.05))) {
+            // fmax drops the NaN of 0 * inf and keeps the root's argument non-negative.
+            const T v = std::sqrt(std::fmax(attackTime_ * releaseTime_, T(0)));
+            const T m = std::min(v, T(0.05));
+            b = std::sqrt(m / T(0.05)) * fullCorrection;
+        }
+        threshold_ = std::clamp(dB - b, -T(kThresholdLimitDb), T(kThresholdLimitDb));
+        setReleaseTime(releaseTime_);
+        follower_.setAttack(thresholdAmplitude(), attackTime_);
+        follower_.setFloor(std::pow(T(10), (threshold_ - T(0.2)) * T(0.1)));
+    }
+
+    void setAttackTime(T seconds) {
+        attackTime_ = dynamics_detail::sanitiseTime(seconds);
+        follower_.setAttack(thresholdAmplitude(), attackTime_);
+    }
+
+    void setReleaseTime(T seconds) {
+        releaseTime_ = dynamics_detail::sanitiseTime(seconds);
+        follower_.setRelease(thresholdAmplitude(), releaseTime_);
+    }
+
+    // Stores the ratio and its slope factor r = 1/(ratio + 1e-10); a ratio whose
+    // slope would not be finite is refused.
+    void setRatio(T ratio) {
+        const T slope = T(1) / (ratio + T(1e-10));
+        if (!std::isfinite(slope)) return;
+        ratio_ = ratio;
+        slope_ = slope;
+    }
+
+    void setMakeup(T factor) {
+        if (std::isfinite(factor)) makeup_ = factor;
+    }
+
+    T getThreshold() const { return threshold_; }
+    T getPreviousThreshold() const { return previousThreshold_; }
+    T getGainReduction() const { return gainReduction_; }
+    T getRatio() const { return ratio_; }
+    T getSlope() const { return slope_; }
+    const CEnvelopeFollower<T>& follower() const { return follower_; }
+
+private:
+    T thresholdAmplitude() const { return std::pow(T(10), threshold_ * T(0.05)); }
+
+    T gainFor(T power, T threshold, T makeup) {
+        // The floor keeps the logarithm's argument positive; fmax/fmin also keep a
+        // NaN or infinite power out of the detector's state.
+        const T b = std::fmin(std::fmax(std::fabs(power), follower_.getFloor()), T(FLT_MAX));
+        const T env = follower_.track(b);
+        const T level = T(10) * std::log10(env + T(1e-14f));  // 9.9999998e-15
+        const T smoothing = T(0.7f);  // 0.699999988
+        if (level > threshold) {
+            const T over = level - threshold;
+            const T target = std::min((T(1) - slope_) * over, over);
+            gainReduction_ = target + (gainReduction_ - target) * smoothing + this->antiDenormal;
+            gainReduction_ = std::fmax(gainReduction_, T(kMinGainReductionDb));
+        } else {
+            gainReduction_ = gainReduction_ * smoothing + this->antiDenormal;
+        }
+        this->antiDenormal = -this->antiDenormal;
+        const T ln10 = T(2.302585092994046);
+        const T gain = makeup * std::exp(-gainReduction_ * T(0.05) * ln10);
+        this->lastOutput = gain;
+        return gain;
+    }
+
+    CEnvelopeFollower<T> follower_;
+    T gainReduction_ = T(0);
+    T threshold_ = T(-12);
+    T makeup_ = T(1);
+    T ratio_ = T(1);
+    T slope_ = T(1);
+    T previousThreshold_ = T(-12);
+    T workingThreshold_ = T(-12);
+    T workingMakeup_ = T(1);
+    T attackTime_ = T(0);
+    T releaseTime_ = T(0);
+};
+
+// First-order DC blocker (1 - 0.999 z^-1) / (1 - 0.998 z^-1): the gain at DC is
+// 0.5, not 0, and close to 1 above a few hertz.
+template <typename T>
+class CUnitDCKiller : public CUnitProcessorBase<T> {
+public:
+    T process(T x) override {
+        const T wNew = pole_ * w_ + x + this->antiDenormal;
+        const T y = wNew - zero_ * w_;
+        w_ = wNew;
+        this->antiDenormal = -this->antiDenormal;
+        this->lastOutput = y;
+        return y;
+    }
+
+    void reset() override {
+        this->lastOutput = T(0);
+        w_ = T(0);
+    }
+
+private:
+    T zero_ = T(0.999f);
+    T pole_ = T(0.998f);
+    T w_ = T(0);
+};
+
+// Sample-and-hold decimator with a fractional rate: a new input sample is taken
+// whenever the phase passes 1; in between the held value decays by 0.98 per call.
+template <typename T>
+class CUnitLoFiDecimate : public CUnitProcessorBase<T> {
+public:
+    // Takes one sample every f calls; f <= 1 (or NaN) means step 1, which takes
+    // every second sample. An infinite f holds for ever.
+    virtual void setFactor(T f) { step_ = f > T(1) ? T(1) / f : T(1); }
+
+    T process(T x) override {
+        phase_ = phase_ + step_;
+        T y;
+        if (phase_ > T(1)) {
+            phase_ = phase_ - std::floor(phase_);
+            y = x;
+        } else {
+            // The float 0.98; the product of two floats rounds the same way as in double.
+            y = this->lastOutput * T(0.98f);
+        }
+        this->lastOutput = y;
+        return y;
+    }
+
+    void reset() override {
+        this->lastOutput = T(0);
+        phase_ = T(0);
+    }
+
+    T getStep() const { return step_; }
+
+private:
+    T phase_ = T(0);
+    T step_ = T(1);
+};
+
+}  // namespace kovalith
