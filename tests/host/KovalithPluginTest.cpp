@@ -153,7 +153,7 @@ TEST(KovalithThroughTheHost, ProgramRoundTripsIntoAFreshInstance) {
     EXPECT_EQ(reexported, file);
 }
 
-TEST(KovalithThroughTheHost, AskesForTimeOncePerBlockAndProcessesStereo) {
+TEST(KovalithThroughTheHost, AsksForTimeOncePerBlockAndProcessesStereo) {
     auto plugin = loadKovalith();
     ASSERT_TRUE(plugin);
     plugin->setTransport(Transport{100.0, 0.0, true, 0.0});
