@@ -128,6 +128,13 @@ public:
 
     // The owner sets the phase directly for tempo sync: kPhaseCycle is one cycle.
     void setPhase(uint32_t phase) { phase_ = phase & kPhaseMask; }
+    // The same from a fraction of a cycle, wrapped into [0, 1) and truncated to the
+    // fixed-point format; a non-finite fraction gives phase 0.
+    void setPhaseFraction(double cycles) {
+        cycles -= std::floor(cycles);
+        if (!(cycles >= 0.0 && cycles < 1.0)) cycles = 0.0;
+        setPhase(static_cast<uint32_t>(cycles * kPhaseCycle));
+    }
     uint32_t getPhase() const { return phase_; }
     uint32_t getIncrement() const { return increment_; }
     T getRate() const { return rate_; }

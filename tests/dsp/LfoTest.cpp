@@ -201,6 +201,22 @@ TEST(LfoPlayback, PhaseWrapsByMaskingAtOneCycle) {
     EXPECT_EQ(lfo.getPhase(), uint32_t(expected % (1u << 29)));
 }
 
+TEST(LfoPlayback, PhaseFractionWrapsAndTruncates) {
+    Lfo lfo;
+    lfo.setPhaseFraction(0.25);
+    EXPECT_EQ(lfo.getPhase(), 1u << 27);
+    lfo.setPhaseFraction(-0.75);
+    EXPECT_EQ(lfo.getPhase(), 1u << 27);
+    lfo.setPhaseFraction(3.5);
+    EXPECT_EQ(lfo.getPhase(), 1u << 28);
+    lfo.setPhaseFraction(1.0 / 3);
+    EXPECT_EQ(lfo.getPhase(), uint32_t((1u << 29) / 3.0));
+    for (double bad : {std::nan(""), double(INFINITY), -double(INFINITY)}) {
+        lfo.setPhaseFraction(bad);
+        EXPECT_EQ(lfo.getPhase(), 0u);
+    }
+}
+
 TEST(LfoPlayback, ProcessReadsAtARadianPhaseAndContinuesFromIt) {
     Lfo lfo;
     withShape(lfo, Lfo::kSinus);
