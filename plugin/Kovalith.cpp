@@ -99,8 +99,9 @@ void Kovalith::queueChange(const ParameterChange& change) {
 
 void Kovalith::applyPendingChanges() {
     ParameterChange change;
-    // Bounded, so producers that never stop cannot hold the audio thread here.
-    const std::size_t limit = changes.capacity();
+    // Bounded, so producers that never stop cannot hold the audio thread here;
+    // twice the capacity always empties a queue that was full at the start.
+    const std::size_t limit = 2 * changes.capacity();
     std::size_t applied = 0;
     bool drained = false;
     while (applied < limit) {
