@@ -1,33 +1,361 @@
-// Placeholder pipeline: passes the input through until the signal chain lands.
+// The block pipeline: per-call set-up, control steps of 8 samples and the
+// per-sample chain input + feedback -> saturation -> varispeed -> FIR lattice ->
+// decimator -> IIR lattice -> mix, with the DC-blocked wet signal feeding the
+// delay lines for the next sample's feedback.
 #include "engine/Engine.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace kovalith {
 
+namespace {
+
+// Inputs further out than this (about +80 dBFS) are limited on their way into the
+// wet path, so their powers stay finite in the followers; NaN enters as silence.
+constexpr float kMaxWetInput = 1.0e4f;
+
+inline float wetInput(float x) { return x == x ? clampTo(x, -kMaxWetInput, kMaxWetInput) : 0.0f; }
+
+// |fb| >= 1 becomes +-1 with its sign; a NaN becomes 0 rather than entering the loop.
+inline float limitFeedback(float fb) {
+    if (fb >= 1.0f) return 1.0f;
+    if (fb <= -1.0f) return -1.0f;
+    return fb == fb ? fb : 0.0f;
+}
+
+// The varispeed loop may not outgrow the delay store.
+constexpr float kMaxLoopLength = 176399.0f;
+// A decimation factor at or below 1 means no decimation: the unit's step-1 mode
+// (a new sample on every second call) is not passed through.
+constexpr float kDecimationOff = 1.0f;
+// Delay times beyond the store are limited by the lines; this only keeps the
+// arithmetic away from infinities before that.
+constexpr float kMaxDelaySeconds = 1.0e6f;
+// The first seed of the random LFO shapes; each random table takes the next one.
+constexpr unsigned kFirstLfoSeed = 0x2545F491u;
+
+}  // namespace
+
 CKovalithEngine::CKovalithEngine() = default;
 CKovalithEngine::~CKovalithEngine() = default;
 
-void CKovalithEngine::init() {}
+void CKovalithEngine::init() {
+    CKovalithUnits& u = units_;
+    unitList_ = {&u.biquad[0],    &u.biquad[1],    &u.lfo1,         &u.lfo2,         &u.delay[0],
+                 &u.delay[1],     &u.fir[0],       &u.fir[1],       &u.iir[0],       &u.iir[1],
+                 &u.varispeed[0], &u.varispeed[1], &u.decimator[0], &u.decimator[1], &u.dcKiller[0],
+                 &u.dcKiller[1],  &u.envelope,     &u.compressor,   &u.analysis};
+    for (CUnitProcessorBase<float>* unit : unitList_) {
+        unit->setSampleRate(kUnitSampleRate);
+        unit->reset();
+    }
+
+    BiquadParams filter;
+    filter.frequency = 1000.0f;
+    filter.q = 1.0f;
+    filter.gain = 1.0f;
+    filter.slope = 1.0f;
+    for (auto& b : u.biquad) b.setFilter(kBiquadLowpass, filter);
+
+    for (CUnitLFO<float>* lfo : {&u.lfo1, &u.lfo2}) {
+        lfo->setShapeByName("triangle");
+        lfo->setRate(0.0f);
+    }
+    u.analysis.setLength(512);
+
+    CUnitWarpedLatticeBase<float>* lattices[4] = {&u.fir[0], &u.fir[1], &u.iir[0], &u.iir[1]};
+    for (auto* lattice : lattices) {
+        lattice->setCoefficientsNow(reflections_.data(), 6);
+        lattice->setSampleRate(kLatticeSampleRate);
+        lattice->setSmoothingTime(0.001f);
+    }
+    for (auto& d : u.decimator) d.setFactor(7.4f);
+
+    u.envelope.setAttackTime(0.0f);
+    u.envelope.setReleaseTime(0.0f);
+    applyCompressorLevel(0.0f);
+    randomSeed_ = kFirstLfoSeed;
+}
 
 void CKovalithEngine::applyParameter(int index, float value, float engValue) {
     if (index < 0 || index >= kNumParams) return;
     values_[index] = value;
     engValues_[index] = engValue;
+    CKovalithUnits& u = units_;
+    switch (index) {
+        case kSmoothing:
+            u.fir[0].setSmoothingTime(engValue);
+            u.fir[1].setSmoothingTime(engValue);
+            u.iir[0].setSmoothingTime(engValue);
+            u.iir[1].setSmoothingTime(engValue);
+            break;
+        case kDecimation:
+            for (auto& d : u.decimator) d.setFactor(64.0f * engValue);
+            break;
+        case kFilterType:
+        case kCutoff:
+        case kResonance:
+            applyFeedbackFilter();
+            break;
+        case kEnvAttack:
+            u.envelope.setAttackTime(engValue);
+            break;
+        case kEnvRelease:
+            u.envelope.setReleaseTime(engValue);
+            break;
+        case kLfo1Shape:
+            applyLfoShape(u.lfo1, value);
+            break;
+        case kLfo2Shape:
+            applyLfoShape(u.lfo2, value);
+            break;
+        case kCompressorType:
+            applyCompressorLevel(value);
+            break;
+        default:
+            break;
+    }
+}
+
+void CKovalithEngine::applyFeedbackFilter() {
+    int type = 0;
+    BiquadParams params;
+    feedbackFilterSettings(engValues_[kFilterType], engValues_[kCutoff], engValues_[kResonance], type, params);
+    // A refused type leaves the coefficients as they were (and is remembered by
+    // the unit, so the control steps' cutoff updates are refused too).
+    units_.biquad[0].setFilter(type, params);
+    units_.biquad[1].setFilter(type, params);
+}
+
+void CKovalithEngine::applyCompressorLevel(float value) {
+    const CompressorLevel& level = kCompressorLevels[compressorLevel(value)];
+    CUnitCompressor<float>& c = units_.compressor;
+    c.setRatio(level.ratio);
+    c.setThreshold(level.thresholdDb);
+    c.setAttackTime(level.attack);
+    c.setReleaseTime(level.release);
+}
+
+void CKovalithEngine::applyLfoShape(CUnitLFO<float>& lfo, float value) {
+    // Numbers without a shape keep the table; NaN and huge values are such numbers.
+    const int shape = (value >= 0.0f && value < 1024.0f) ? static_cast<int>(value) : -1;
+    // The random shapes draw from the engine's own seed sequence: reproducible
+    // renders, a new table at every choice, and no clock read on the audio thread.
+    lfo.setRandomSeed(randomSeed_);
+    randomSeed_ = randomSeed_ * 1664525u + 1013904223u;
+    lfo.setShape(shape);
 }
 
 void CKovalithEngine::requestReset() { resetRequested_.store(true, std::memory_order_release); }
 
-void CKovalithEngine::setSampleRate(float rate) { sampleRate_.store(rate, std::memory_order_relaxed); }
+void CKovalithEngine::setSampleRate(float rate) {
+    if (!(rate > 0.0f) || !std::isfinite(rate)) return;
+    pendingSampleRate_.store(rate, std::memory_order_relaxed);
+}
+
+void CKovalithEngine::performReset() {
+    units_.lpc.reset();
+    for (CUnitProcessorBase<float>* unit : unitList_) unit->reset();
+    reflections_.fill(0.0f);
+    groupRemaining_ = 0;
+}
+
+void CKovalithEngine::updateTimeInfo(ITimeInfoSource* timeSource) {
+    const vst2::VstTimeInfo* info = timeSource ? timeSource->getTimeInfo(kTimeInfoRequest) : nullptr;
+    setup_.tempo = readTempoInfo(info, sampleRate_);
+    samplesPerBeat_.store(setup_.tempo.samplesPerBeat, std::memory_order_relaxed);
+}
+
+void CKovalithEngine::updateDelayTimes() {
+    float base = clampTo(engValues_[kDelay], 0.0f, kMaxDelaySeconds) * sampleRate_;
+    base = syncedDelaySamples(base, syncFactor(values_[kDelaySync]), setup_.tempo.samplesPerBeat);
+    setup_.delaySamples = base;
+    // The multiplier scales the left line only; the lines limit the time to their store.
+    units_.delay[0].setDelayTime(base / sampleRate_ * engValues_[kDelayStereoMult]);
+    units_.delay[1].setDelayTime(base / sampleRate_);
+}
+
+void CKovalithEngine::setLfoRate(CUnitLFO<float>& lfo, float frequencyHz, float multiplier, LfoRate& record) {
+    record = computeLfoRate(frequencyHz, multiplier, static_cast<float>(kControlPeriod), sampleRate_,
+                            setup_.tempo.samplesPerBeat, setup_.tempo.ppqPosition);
+    if (record.synced) lfo.setPhase(record.phase);
+    lfo.setRate(record.rate);
+}
+
+void CKovalithEngine::beginBlock(ITimeInfoSource* timeSource) {
+    sampleRate_ = pendingSampleRate_.load(std::memory_order_relaxed);
+    updateTimeInfo(timeSource);
+    updateDelayTimes();
+
+    // The product in double: at 44100 Hz "Block Size" 0 gives 15 samples.
+    const double length = static_cast<double>(sampleRate_) * static_cast<double>(engValues_[kBlockSize]);
+    units_.analysis.setLength(length >= 1.0 && length < 44100.0 ? static_cast<int>(length) : 0);
+    setup_.analysisLength = units_.analysis.getLength();
+
+    setup_.loopLength = clampTo(values_[kBlockSize] * 1024.0f, 0.0f, kMaxLoopLength);
+    for (auto& v : units_.varispeed) v.loopLength = setup_.loopLength;
+
+    setLfoRate(units_.lfo1, engValues_[kLfo1Freq], syncFactor(values_[kLfo1Sync]), setup_.lfo1);
+    setLfoRate(units_.lfo2, engValues_[kLfo2Freq], syncFactor(values_[kLfo2Sync]), setup_.lfo2);
+
+    setup_.order = truncTo(engValues_[kNumStages], 1, kMaxOrder);
+    matrix_ = readModMatrix(engValues_);
+    base_ = readTargetBase(values_);
+
+    // Values outside their host range (a damaged chunk) are limited where they
+    // would otherwise drive the feedback loop or the output to infinity.
+    feedback_ = clampTo(values_[kFeedback], -1.0f, 1.0f);
+    saturation_ = clampTo(values_[kSaturation], 0.0f, 1.0f);
+    pingPong_ = values_[kPingPong] >= 0.5f;
+    setup_.compressorLevel = compressorLevel(values_[kCompressorType]);
+    compressorOn_ = setup_.compressorLevel != kCompressorOff;
+    setup_.mix = clampTo(values_[kMix], 0.0f, 1.0f);
+    const float out = clampTo(values_[kOut], 0.0f, 1.0f);
+    setup_.outGain = out * out * out * out;
+}
+
+void CKovalithEngine::controlStep() {
+    CKovalithUnits& u = units_;
+    const float l1 = u.lfo1.tick();
+    const float l2 = u.lfo2.tick();
+    const float env = 10.0f * std::sqrt(std::max(u.envelope.lastOutput, 0.0f));
+    const ModSums sums = computeModSums(matrix_, env, l1, l2);
+    targets_ = computeTargets(base_, sums, u.varispeed[0].loopLength, u.varispeed[1].loopLength);
+    const ControlTargets& t = targets_;
+
+    u.decimator[0].setFactor(t.dL * 64.0f);
+    u.decimator[1].setFactor(t.dR * 64.0f);
+    decimateL_ = t.dL * 64.0f > kDecimationOff;
+    decimateR_ = t.dR * 64.0f > kDecimationOff;
+
+    u.fir[0].update(t.aW, t.aR);
+    u.fir[1].update(t.aW, t.aR);
+    u.iir[0].update(t.sWL, t.sRL);
+    u.iir[1].update(t.sWR, t.sRR);
+
+    const float cutoffs[2] = {t.cL, t.cR};
+    for (int ch = 0; ch < 2; ++ch) {
+        const float c = cutoffs[ch];
+        if (c > 0.01f && c < 0.49f * u.biquad[ch].sampleRate) u.biquad[ch].setFrequency(c);
+    }
+    u.varispeed[0].speed = t.rL;
+    u.varispeed[1].speed = t.rR;
+}
+
+void CKovalithEngine::analysisBlockComplete() {
+    CKovalithUnits& u = units_;
+    const int order = setup_.order;
+    const int frame = std::min(u.analysis.getLength(), kMaxAnalysisFrame);
+    u.lpc.extract(u.analysis.data(), frame, reflections_.data(), order, targets_.aW);
+    const float aRotate = finiteOr(values_[kARotate], 0.0f);
+    const float sRotate = finiteOr(values_[kSRotate], 0.0f);
+    u.fir[0].setCoefficientsRotated(reflections_.data(), order, aRotate);
+    u.fir[1].setCoefficientsRotated(reflections_.data(), order, aRotate);
+    u.iir[0].setCoefficientsRotated(reflections_.data(), order, sRotate);
+    u.iir[1].setCoefficientsRotated(reflections_.data(), order, sRotate);
+}
+
+// The delay line's return through the smoothed feedback filter, scaled and
+// limited to +-1.
+float CKovalithEngine::feedbackReturn(int ch, float compressorGain, float gainFactor) {
+    CUnitBiquad<float>& filter = units_.biquad[ch];
+    float y = filter.processSmoothed(units_.delay[ch].lastOutput);
+    if (!std::isfinite(y)) {
+        // A marginal filter that overflowed: start it again from silence.
+        filter.reset();
+        y = 0.0f;
+    }
+    return limitFeedback(compressorGain * gainFactor * feedback_ * y);
+}
+
+float CKovalithEngine::wetChain(int ch, float s) {
+    CKovalithUnits& u = units_;
+    float w = u.fir[ch].process(u.varispeed[ch].process(s));
+    if (ch == 0 ? decimateL_ : decimateR_) w = u.decimator[ch].process(w);
+    w = u.iir[ch].process(w);
+    if (!std::isfinite(w)) {
+        recoverChannel(ch);
+        w = 0.0f;
+    }
+    return w;
+}
+
+// Last line of defence: a wet path that left the finite range is cleared, so one
+// bad sample cannot stay in the recursions for ever.
+void CKovalithEngine::recoverChannel(int ch) {
+    CKovalithUnits& u = units_;
+    u.varispeed[ch].reset();
+    u.fir[ch].reset();
+    u.decimator[ch].reset();
+    u.iir[ch].reset();
+}
+
+void CKovalithEngine::processGroup(const float* inL, const float* inR, float* outL, float* outR, int count) {
+    CKovalithUnits& u = units_;
+    const float mix = setup_.mix, outGain = setup_.outGain;
+    const float feedback = feedback_, saturation = saturation_;
+    const float gL = targets_.gL, gR = targets_.gR;
+    for (int n = 0; n < count; ++n) {
+        const float dryL = inL[n], dryR = inR[n];
+        const float xL = wetInput(dryL), xR = wetInput(dryR);
+
+        const float analysisIn = (xL + xR) * 0.5f;
+        const float fbRawL = u.biquad[0].lastOutput * feedback;
+        const float fbRawR = u.biquad[1].lastOutput * feedback;
+        if (compressorOn_) u.compressor.computeGainSmoothed((fbRawL * fbRawL + fbRawR * fbRawR) * 0.5f);
+        u.envelope.process((xL * xL + xR * xR) * 0.5f);
+        if (u.analysis.process(analysisIn + fbRawL + fbRawR) != 0.0f) analysisBlockComplete();
+
+        const float c = compressorOn_ ? std::sqrt(u.compressor.lastOutput) : 1.0f;
+        const float fbL = feedbackReturn(0, c, gL);
+        const float fbR = feedbackReturn(1, c, gR);
+
+        float sL = xL + fbL, sR = xR + fbR;
+        if (saturation > 0.0f) {
+            const float k = 1.0f + 0.8f * saturation;
+            sL = k * sL - saturation * sL * sL * sL;
+            sR = k * sR - saturation * sR * sR * sR;
+        }
+        const float wL = wetChain(0, sL);
+        const float wR = wetChain(1, sR);
+
+        outL[n] = outGain * (dryL + mix * (wL - dryL));
+        outR[n] = outGain * (dryR + mix * (wR - dryR));
+
+        const float dcL = u.dcKiller[0].process(wL);
+        if (pingPong_) {
+            u.delay[1].process(dcL);
+            u.delay[0].process(u.dcKiller[1].process(wR));
+        } else {
+            u.delay[0].process(dcL);
+            u.delay[1].process(u.dcKiller[1].process(wR));
+        }
+    }
+}
 
 void CKovalithEngine::process(const float* const* inputs, float* const* outputs, int sampleFrames,
-                              ITimeInfoSource*) {
-    if (!inputs || !outputs || sampleFrames <= 0) return;
-    resetRequested_.store(false, std::memory_order_relaxed);
-    for (int ch = 0; ch < 2; ++ch) {
-        if (!inputs[ch] || !outputs[ch]) continue;
-        if (inputs[ch] != outputs[ch])
-            std::memmove(outputs[ch], inputs[ch], sizeof(float) * static_cast<size_t>(sampleFrames));
+                              ITimeInfoSource* timeSource) {
+    if (!outputs || !outputs[0] || !outputs[1] || sampleFrames <= 0) return;
+    if (!inputs || !inputs[0] || !inputs[1]) {
+        for (int ch = 0; ch < 2; ++ch)
+            std::memset(outputs[ch], 0, sizeof(float) * static_cast<size_t>(sampleFrames));
+        return;
+    }
+    if (resetRequested_.exchange(false, std::memory_order_acq_rel)) performReset();
+    beginBlock(timeSource);
+
+    int n = 0;
+    while (n < sampleFrames) {
+        if (groupRemaining_ == 0) {
+            controlStep();
+            groupRemaining_ = kControlPeriod;
+        }
+        const int count = std::min(groupRemaining_, sampleFrames - n);
+        processGroup(inputs[0] + n, inputs[1] + n, outputs[0] + n, outputs[1] + n, count);
+        groupRemaining_ -= count;
+        n += count;
     }
 }
 

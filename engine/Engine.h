@@ -8,9 +8,17 @@
 // setting.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 
+#include "dsp/Biquad.h"
+#include "dsp/Delay.h"
+#include "dsp/Dynamics.h"
+#include "dsp/LFO.h"
+#include "dsp/WarpedLPC.h"
+#include "dsp/WarpedLattice.h"
+#include "engine/ControlMath.h"
 #include "plugin/ParameterIds.h"
 #include "plugin/vst2.h"
 
@@ -22,6 +30,46 @@ public:
     virtual ~ITimeInfoSource() = default;
     // Returns null when the host gives no time information.
     virtual const vst2::VstTimeInfo* getTimeInfo(int32_t filter) = 0;
+};
+
+// The samples between two control steps: modulation and unit targets are
+// evaluated once per group of this many samples.
+constexpr int kControlPeriod = 8;
+// Units keep these time bases whatever the host's rate (the lattices' smoothing
+// factor is applied once per control step).
+constexpr float kUnitSampleRate = 44100.0f;
+constexpr float kLatticeSampleRate = 11025.0f;
+constexpr int kMaxOrder = 70;
+constexpr int kNumReflections = 100;
+constexpr int kMaxAnalysisFrame = 1024;
+
+// Every unit of the signal path; two of each per-channel unit.
+struct CKovalithUnits {
+    CUnitBiquad<float> biquad[2];
+    CUnitLFO<float> lfo1, lfo2;
+    CUnitFracDelay<float> delay[2];
+    CUnitWFIRLattice<float> fir[2];
+    CUnitWIIRLattice<float> iir[2];
+    CUnitVariSpeedDelay<float> varispeed[2];
+    CUnitLoFiDecimate<float> decimator[2];
+    CUnitDCKiller<float> dcKiller[2];
+    CEnvelopeFollower<float> envelope;
+    CUnitCompressor<float> compressor;
+    CUnitAnalysisBuffer<float> analysis;
+    CWarpedLPCExtraction<float> lpc;
+};
+
+// What the latest block's set-up computed, for tests and displays.
+struct CBlockSetup {
+    TempoInfo tempo;
+    float delaySamples = 0.0f;   // the right line's time in samples before the multiplier
+    int analysisLength = 0;
+    float loopLength = 0.0f;     // varispeed window, samples
+    LfoRate lfo1, lfo2;
+    int order = 1;
+    int compressorLevel = 0;
+    float mix = 0.0f;
+    float outGain = 0.0f;
 };
 
 class CKovalithEngine {
@@ -43,7 +91,8 @@ public:
     // Any thread: the signal state is cleared before the next block.
     void requestReset();
 
-    // Any thread: the host's sample rate, used from the next block on.
+    // Any thread: the host's sample rate, used from the next block on. A rate that
+    // is not a positive number is ignored.
     void setSampleRate(float rate);
 
     // Audio thread: one host block. Always overwrites the outputs; does nothing
@@ -54,8 +103,56 @@ public:
     // Any thread: the beat length in samples of the latest block (0 before the first).
     int samplesPerBeat() const { return samplesPerBeat_.load(std::memory_order_relaxed); }
 
+    // Audio thread (or a test between blocks): read-only views of the state.
+    const CKovalithUnits& units() const { return units_; }
+    const CBlockSetup& blockSetup() const { return setup_; }
+    const ControlTargets& targets() const { return targets_; }
+    const float* reflectionCoefficients() const { return reflections_.data(); }
+    float value(int index) const { return values_[index]; }
+    float engValue(int index) const { return engValues_[index]; }
+
 private:
-    std::atomic<float> sampleRate_{44100.0f};
+    static constexpr int kNumUnits = 19;
+
+    void performReset();
+    void beginBlock(ITimeInfoSource* timeSource);
+    void updateTimeInfo(ITimeInfoSource* timeSource);
+    void updateDelayTimes();
+    void setLfoRate(CUnitLFO<float>& lfo, float frequencyHz, float multiplier, LfoRate& record);
+    void controlStep();
+    void analysisBlockComplete();
+    void processGroup(const float* inL, const float* inR, float* outL, float* outR, int count);
+    float feedbackReturn(int ch, float compressorGain, float gainFactor);
+    float wetChain(int ch, float s);
+    void recoverChannel(int ch);
+
+    void applyFeedbackFilter();
+    void applyCompressorLevel(float value);
+    void applyLfoShape(CUnitLFO<float>& lfo, float value);
+
+    CKovalithUnits units_;
+    std::array<CUnitProcessorBase<float>*, kNumUnits> unitList_{};
+    std::array<float, kNumReflections> reflections_{};
+
+    unsigned randomSeed_ = 0;  // the next seed for a random LFO table
+
+    // Per-call values (step A) and per-step targets (step B).
+    CBlockSetup setup_;
+    ModMatrix matrix_;
+    TargetBase base_;
+    ControlTargets targets_{};
+    float feedback_ = 0.0f;
+    float saturation_ = 0.0f;
+    bool pingPong_ = false;
+    bool compressorOn_ = false;
+    bool decimateL_ = false, decimateR_ = false;
+    // Samples left in the current control group; 0: a control step is due. A
+    // group cut short by the end of a block carries on into the next block, so
+    // the control grid does not depend on the host's block size.
+    int groupRemaining_ = 0;
+
+    float sampleRate_ = 44100.0f;  // the audio thread's copy for the current block
+    std::atomic<float> pendingSampleRate_{44100.0f};
     std::atomic<bool> resetRequested_{false};
     std::atomic<int> samplesPerBeat_{0};
     float values_[kNumParams] = {};
