@@ -1,0 +1,283 @@
+// Frequency-warped linear prediction: the block collector and the extractor that
+// turns a block into reflection coefficients.
+#pragma once
+
+#include <cmath>
+#include <limits>
+
+#include "dsp/UnitProcessorBase.h"
+
+namespace kovalith {
+
+// Collects the mono analysis signal and reports each completed block. The block
+// length may change while a block fills; a write position at or past the new
+// length completes the block at once.
+template <typename T, int Capacity = 44100>
+class CUnitAnalysisBuffer : public CUnitProcessorBase<T> {
+    static_assert(Capacity >= 2, "a block needs at least one sample");
+    using Base = CUnitProcessorBase<T>;
+
+public:
+    static constexpr int kMaxLength = Capacity - 1;
+
+    CUnitAnalysisBuffer() : store_(Capacity) {}
+
+    // Stores x; returns 1 when this sample completes a block (the block then sits
+    // at positions 0..length-1 in time order and the write position is 0), else 0.
+    T process(T x) override {
+        store_[position_] = x;
+        ++position_;
+        if (position_ >= length_) {
+            position_ = 0;
+            Base::lastOutput = T(1);
+        } else {
+            Base::lastOutput = T(0);
+        }
+        return Base::lastOutput;
+    }
+
+    // Restarts the block; the store's contents stay except its first sample.
+    void reset() override {
+        Base::reset();
+        position_ = 0;
+        store_[0] = T(0);
+    }
+
+    // The sample n positions before the write position, wrapping over the whole store.
+    T* tap(int n) {
+        long long index = (static_cast<long long>(position_) - n) % Capacity;
+        if (index < 0) index += Capacity;
+        return store_.data() + index;
+    }
+
+    // Start of the store: after a completed block, its first sample.
+    const T* data() const { return store_.data(); }
+
+    // Lengths outside 1..Capacity-1 select the longest block.
+    void setLength(int n) { length_ = (n >= 1 && n <= kMaxLength) ? n : kMaxLength; }
+    int getLength() const { return length_; }
+
+private:
+    int length_ = kMaxLength;
+    int position_ = 0;
+    CAlignedBuffer<T> store_;
+};
+
+// Warped LPC of one frame: raised-cosine window, warped (or plain) autocorrelation,
+// white-noise correction and a regularised Levinson-Durbin recursion in extended
+// precision. Every coefficient it writes lies strictly inside (-1, 1).
+//
+// The warped autocorrelation accumulates its zero lag onto what the previous
+// extraction left in R[0] (1 + order * 0.0007 after an ordinary frame, 0 after
+// reset or a silent frame), so a quiet frame after a loud one is normalised more
+// gently; that memory is part of the sound.
+template <typename T, int FrameCapacity = 2048, int OrderCapacity = 100>
+class CWarpedLPCExtraction : public CUnitProcessorBase<T> {
+    static_assert(FrameCapacity > OrderCapacity, "R shares the frame capacity");
+    using Base = CUnitProcessorBase<T>;
+    using Extended = long double;
+    static constexpr Extended kFloatMax = std::numeric_limits<float>::max();
+
+public:
+    static constexpr int kMaxOrder = OrderCapacity;
+    // An allpass warp of magnitude 1 or more diverges along the frame.
+    static constexpr T kMaxWarp = T(0.9999);
+
+    CWarpedLPCExtraction()
+        : window_(FrameCapacity), windowed_(FrameCapacity), r_(FrameCapacity), work_(FrameCapacity) {
+        setWindowLength(1024);
+    }
+
+    // While set, extract returns at once and leaves its output untouched.
+    bool hold = false;
+
+    // Analyses frame[0..N-1] (N the window length, which follows frameLength below
+    // the frame capacity) and writes `order` coefficients to reflections. An order
+    // outside 0..OrderCapacity is limited to that range.
+    void extract(const T* frame, int frameLength, T* reflections, int order, T lambda) {
+        if (hold) return;
+        if (frameLength != length_) setWindowLength(frameLength);
+        order_ = order < 0 ? 0 : (order > OrderCapacity ? OrderCapacity : order);
+        lambda_ = std::isnan(lambda) ? T(0) : (lambda > kMaxWarp ? kMaxWarp : lambda);
+
+        if (!applyWindow(frame) || !autocorrelate()) {
+            silence(reflections);
+            return;
+        }
+        r_[0] += T(order_ * 0.0007);  // white-noise correction
+        levinson();
+        for (int i = 0; i < order_; ++i) reflections[i] = limitReflection(nk_[i]);
+    }
+
+    // An unstable coefficient (magnitude 1 or more) becomes a small one of the same
+    // sign rather than one clamped next to 1.
+    static T limitReflection(double nk) {
+        if (std::abs(nk) < 1.0 && std::abs(T(nk)) < T(1)) return T(nk);
+        return std::signbit(nk) ? T(-0.01) : T(0.01);
+    }
+
+    // Recomputes the window for n points below the frame capacity and returns the
+    // window length; from the capacity on, nothing changes and the capacity is returned.
+    int setWindowLength(int n) {
+        if (n >= FrameCapacity) return FrameCapacity;
+        length_ = n > 0 ? n : 0;
+        if (length_ == 0) return 0;
+        const double increment = 2.0 * double(Base::pi) / length_;
+        double phase = 0.0;
+        // Raised cosine that stays at 0.01 at its ends, so no sample is lost entirely.
+        for (int i = 0; i < length_; ++i) {
+            window_[i] = T(0.5 - 0.49 * std::cos(phase));
+            phase += increment;
+        }
+        return length_;
+    }
+
+    int getWindowLength() const { return length_; }
+    const T* window() const { return window_.data(); }
+    // The autocorrelation as the last extraction left it (R[0] includes the correction).
+    const T* autocorrelation() const { return r_.data(); }
+    // The negated reflection coefficients of the last extraction, before the
+    // replacement of unstable ones.
+    const double* negatedReflections() const { return nk_; }
+
+    // The unit does no per-sample work.
+    T process(T) override { return T(0); }
+
+    // Forgets R[0]'s memory, the allpass work buffer and the last result.
+    void reset() override {
+        Base::reset();
+        r_[0] = T(0);
+        for (int i = 0; i < FrameCapacity; ++i) work_[i] = T(0);
+        for (int i = 0; i <= OrderCapacity; ++i) a_[i] = 0.0;
+        for (int i = 0; i < OrderCapacity; ++i) nk_[i] = 0.0;
+    }
+
+private:
+    // Windows the frame; false for a silent (or non-finite) frame.
+    bool applyWindow(const T* frame) {
+        T sum = T(0);
+        for (int i = 0; i < length_; ++i) {
+            windowed_[i] = window_[i] * frame[i];
+            sum += std::abs(frame[i]);
+        }
+        return length_ > 0 && sum > T(0) && std::isfinite(sum);
+    }
+
+    // Fills R[0..M] normalised to R[0] = 1 (or all zero for a frame without energy);
+    // false when the frame overflowed the arithmetic.
+    bool autocorrelate() {
+        if (lambda_ > T(0))
+            warpedAutocorrelation();
+        else
+            plainAutocorrelation();
+        for (int j = 0; j <= order_; ++j)
+            if (!std::isfinite(r_[j])) return false;
+        return true;
+    }
+
+    // R[j] correlates the frame with itself through j first-order allpass sections
+    // D(z) = (-lambda + z^-1) / (1 - lambda z^-1), in single precision.
+    void warpedAutocorrelation() {
+        const T* x = windowed_.data();
+        T* y = work_.data();
+        const T lambda = lambda_;
+        T& r0 = r_[0];
+        T xPrev = T(0), yPrev = T(0);
+        for (int n = 0; n < length_; ++n) {
+            r0 += x[n] * x[n];
+            y[n] = xPrev - lambda * (x[n] - yPrev);
+            xPrev = x[n];
+            yPrev = y[n];
+        }
+        if (!(r0 > T(0))) {
+            for (int j = 0; j <= order_; ++j) r_[j] = T(0);
+            return;
+        }
+        for (int j = 1; j <= order_; ++j) {
+            T acc = T(0);
+            for (int n = 0; n < length_; ++n) acc += x[n] * y[n];
+            r_[j] = acc;
+            if (j < order_) allpassInPlace(y, lambda);
+        }
+        for (int j = 1; j <= order_; ++j) r_[j] /= r0;
+        r0 = T(1);
+    }
+
+    void allpassInPlace(T* y, T lambda) {
+        T inPrev = T(0), outPrev = T(0);
+        for (int n = 0; n < length_; ++n) {
+            const T in = y[n];
+            const T out = inPrev - lambda * (in - outPrev);
+            inPrev = in;
+            outPrev = out;
+            y[n] = out;
+        }
+    }
+
+    // Ordinary autocorrelation with extended-precision sums.
+    void plainAutocorrelation() {
+        const T* x = windowed_.data();
+        Extended energy = 0;
+        for (int n = 0; n < length_; ++n) energy += Extended(x[n]) * x[n];
+        if (!(energy > 0)) {
+            for (int j = 0; j <= order_; ++j) r_[j] = T(0);
+            return;
+        }
+        r_[0] = T(1);
+        for (int j = 1; j <= order_; ++j) {
+            Extended acc = 0;
+            for (int n = 0; n + j < length_; ++n) acc += Extended(x[n]) * x[n + j];
+            r_[j] = T(acc / energy);
+        }
+    }
+
+    // Levinson-Durbin in extended precision. The error gets a bias of 0.003 R[0] so
+    // that k stays small when the error collapses; A keeps single-precision values.
+    void levinson() {
+        const int m = order_;
+        const T* r = r_.data();
+        if (r[0] == T(0)) {
+            for (int i = 1; i <= m; ++i) a_[i] = 0.0;
+            for (int i = 0; i < m; ++i) nk_[i] = 0.0;
+            return;
+        }
+        a_[0] = 1.0;
+        for (int i = 0; i <= m; ++i) prev_[i] = a_[i];
+        Extended error = r[0];
+        const Extended bias = 0.003 * Extended(r[0]);
+        for (int i = 0; i < m; ++i) {
+            Extended predicted = 0;
+            for (int j = 1; j <= i; ++j) predicted += prev_[j] * Extended(r[i + 1 - j]);
+            Extended k = (Extended(r[i + 1]) - predicted) / (error + bias);
+            // A collapsed (non-positive) error can make k unbounded; such a stage
+            // predicts nothing rather than letting inf and NaN through the rest.
+            if (!(std::abs(k) <= kFloatMax)) k = 0;
+            a_[i + 1] = double(float(k));
+            nk_[i] = -double(float(k));
+            for (int j = 1; j <= i; ++j) {
+                const Extended v = prev_[j] - k * prev_[i + 1 - j];
+                a_[j] = std::abs(v) <= kFloatMax ? double(float(v)) : 0.0;
+            }
+            error *= 1 - k * k;
+            for (int j = 0; j <= m; ++j) prev_[j] = a_[j];
+        }
+    }
+
+    void silence(T* reflections) {
+        reset();
+        for (int i = 0; i < order_; ++i) reflections[i] = T(nk_[i]);
+    }
+
+    int length_ = 0;
+    int order_ = 50;
+    T lambda_ = T(0);
+    CAlignedBuffer<T> window_;
+    CAlignedBuffer<T> windowed_;
+    CAlignedBuffer<T> r_;
+    CAlignedBuffer<T> work_;
+    double a_[OrderCapacity + 1] = {};
+    double nk_[OrderCapacity] = {};
+    Extended prev_[OrderCapacity + 1] = {};
+};
+
+}  // namespace kovalith
