@@ -159,7 +159,6 @@ void CKovalithEngine::performReset() {
     units_.lpc.reset();
     for (CUnitProcessorBase<float>* unit : unitList_) unit->reset();
     reflections_.fill(0.0f);
-    groupRemaining_ = 0;
 }
 
 void CKovalithEngine::updateTimeInfo(ITimeInfoSource* timeSource) {
@@ -292,6 +291,17 @@ void CKovalithEngine::recoverChannel(int ch) {
     u.iir[ch].reset();
 }
 
+// The DC-blocked wet signal for a delay line. A wet sample near the float limit
+// can overflow the blocker's state; it then starts again rather than writing
+// NaN into four seconds of delay.
+float CKovalithEngine::delayInput(int ch, float w) {
+    CUnitDCKiller<float>& killer = units_.dcKiller[ch];
+    const float dc = killer.process(w);
+    if (std::isfinite(dc)) return dc;
+    killer.reset();
+    return 0.0f;
+}
+
 void CKovalithEngine::processGroup(const float* inL, const float* inR, float* outL, float* outR, int count) {
     CKovalithUnits& u = units_;
     const float mix = setup_.mix, outGain = setup_.outGain;
@@ -324,13 +334,13 @@ void CKovalithEngine::processGroup(const float* inL, const float* inR, float* ou
         outL[n] = outGain * (dryL + mix * (wL - dryL));
         outR[n] = outGain * (dryR + mix * (wR - dryR));
 
-        const float dcL = u.dcKiller[0].process(wL);
+        const float dcL = delayInput(0, wL);
         if (pingPong_) {
             u.delay[1].process(dcL);
-            u.delay[0].process(u.dcKiller[1].process(wR));
+            u.delay[0].process(delayInput(1, wR));
         } else {
             u.delay[0].process(dcL);
-            u.delay[1].process(u.dcKiller[1].process(wR));
+            u.delay[1].process(delayInput(1, wR));
         }
     }
 }
@@ -346,16 +356,12 @@ void CKovalithEngine::process(const float* const* inputs, float* const* outputs,
     if (resetRequested_.exchange(false, std::memory_order_acq_rel)) performReset();
     beginBlock(timeSource);
 
-    int n = 0;
-    while (n < sampleFrames) {
-        if (groupRemaining_ == 0) {
-            controlStep();
-            groupRemaining_ = kControlPeriod;
-        }
-        const int count = std::min(groupRemaining_, sampleFrames - n);
-        processGroup(inputs[0] + n, inputs[1] + n, outputs[0] + n, outputs[1] + n, count);
-        groupRemaining_ -= count;
-        n += count;
+    // Control steps restart with every call; a last group shorter than a step
+    // ends with the block, and the next call opens with a fresh step.
+    for (int start = 0; start < sampleFrames; start += kControlPeriod) {
+        controlStep();
+        const int count = std::min(kControlPeriod, sampleFrames - start);
+        processGroup(inputs[0] + start, inputs[1] + start, outputs[0] + start, outputs[1] + start, count);
     }
 }
 

@@ -125,6 +125,7 @@ private:
     float feedbackReturn(int ch, float compressorGain, float gainFactor);
     float wetChain(int ch, float s);
     void recoverChannel(int ch);
+    float delayInput(int ch, float w);
 
     void applyFeedbackFilter();
     void applyCompressorLevel(float value);
@@ -146,10 +147,6 @@ private:
     bool pingPong_ = false;
     bool compressorOn_ = false;
     bool decimateL_ = false, decimateR_ = false;
-    // Samples left in the current control group; 0: a control step is due. A
-    // group cut short by the end of a block carries on into the next block, so
-    // the control grid does not depend on the host's block size.
-    int groupRemaining_ = 0;
 
     float sampleRate_ = 44100.0f;  // the audio thread's copy for the current block
     std::atomic<float> pendingSampleRate_{44100.0f};
