@@ -126,6 +126,10 @@ protected:
     bool stateToggle_ = true;
     const float sign_;
 
+    void clearStates() {
+        for (int i = 0; i < Stages; ++i) s1_[i] = s2_[i] = 0.0;
+    }
+
 private:
     void clearArrays() {
         for (int i = 0; i < Stages; ++i) p_[i] = c_[i] = s1_[i] = s2_[i] = 0.0;
@@ -156,6 +160,12 @@ public:
             a = u + k * q;
             q = q + k * u;
         }
+        // A non-finite input (or an overflow) would stay in the allpass states for
+        // good; start again from silence instead.
+        if (!std::isfinite(q)) {
+            Base::clearStates();
+            q = 0.0;
+        }
         const T y = T(q);
         Base::lastOutput = y;
         Base::antiDenormal = -Base::antiDenormal;
@@ -167,6 +177,18 @@ public:
 // delay-free loop, solved in closed form with the gain gNorm that update()
 // precomputes. No anti-denormal offset is added here (the input comes from the
 // offset-carrying chain before it); only the offset's sign is kept in step.
+//
+// The state update never writes element 0, so the first section's allpass has no
+// memory (it passes -lambda times its input): the filter is the exact inverse of a
+// warped all-zero lattice whose first section is memoryless, not of
+// CUnitWFIRLattice.
+//
+// The feedback sum a sample needs depends only on the states the previous sample
+// left, so process() computes it for the next sample in the same pass as the state
+// update; the two recursions then overlap instead of running one after the other.
+// Whatever changes the coefficients, the warp, the order or the states discards
+// that precomputed sum, and the next process() forms it afresh with the same
+// arithmetic.
 template <typename T, int Stages = 100>
 class CUnitWIIRLattice : public CUnitWarpedLatticeBase<T, Stages> {
     using Base = CUnitWarpedLatticeBase<T, Stages>;
@@ -175,51 +197,113 @@ public:
     CUnitWIIRLattice() : Base(-1.0f) {}
 
     using Base::update;
+    // Glides, then recomputes 1 - lambda^2 and the loop gain gNorm = 1 / (1 - sum)
+    // with e = -lambda, f = 1: per stage sum += e k, then e = -lambda (e - k f) and
+    // f = f - e k with the old e. The next sample's feedback sum, which the new
+    // coefficients change, is formed in the same pass.
     void update() override {
         Base::glide();
-        const double lambda = Base::lambda_;
-        Base::m_ = 1.0 - lambda * lambda;
-        double e = -lambda, f = 1.0, sum = 0.0;
-        for (int i = 0; i < Base::order_; ++i) {
-            const double k = Base::c_[i];
-            sum += e * k;
-            const double eNext = -lambda * (e - k * f);
-            f = f - e * k;
-            e = eNext;
-        }
-        const double g = 1.0 / (1.0 - sum);
-        if (std::isfinite(g)) Base::gNorm_ = g;  // a loop gain of exactly 1 keeps the old gain
-    }
-
-    T process(T x) override {
-        const double* k = Base::c_;
-        const double lambda = Base::lambda_, m = Base::m_;
+        const double* __restrict k = Base::c_;
+        const double* __restrict rd = Base::stateToggle_ ? Base::s1_ : Base::s2_;
         const int order = Base::order_;
-        const double* rd = Base::stateToggle_ ? Base::s1_ : Base::s2_;
-        double* wr = Base::stateToggle_ ? Base::s2_ : Base::s1_;
-
-        // Feedback sum over the previous sample's states.
-        double s = 0.0;
+        const double lambda = Base::lambda_;
+        const double m = 1.0 - lambda * lambda;
+        Base::m_ = m;
+        double e = -lambda, f = 1.0, sum = 0.0;
+        double feedback = 0.0;
         if (order > 0) {
+            sum += e * k[0];
+            const double eNext = -lambda * (e - k[0] * f);
+            f = f - e * k[0];
+            e = eNext;
+
             double w = m * rd[0];
-            s = k[0] * w;
+            feedback = k[0] * w;
             double acc = -k[0] * w, z = 0.0;
             for (int i = 1; i < order; ++i) {
+                sum += e * k[i];
+                const double eNextI = -lambda * (e - k[i] * f);
+                f = f - e * k[i];
+                e = eNextI;
+
                 w = lambda * (k[i - 1] * z - w) + m * rd[i];
-                s += k[i] * w;
+                feedback += k[i] * w;
                 z = acc;
                 acc -= k[i] * w;
             }
         }
-        const double y = Base::gNorm_ * (double(x) + s);
+        const double g = 1.0 / (1.0 - sum);
+        if (std::isfinite(g)) Base::gNorm_ = g;  // a loop gain of exactly 1 keeps the old gain
+        feedback_ = feedback;
+        feedbackReady_ = std::isfinite(feedback);
+    }
 
-        // New states; element 0 is never written.
-        double pPrev = y + lambda * rd[0], q = y;
-        for (int i = 1; i < order; ++i) {
-            const double qi = rd[i - 1] - lambda * pPrev;
-            wr[i] = qi + lambda * rd[i] - k[i - 1] * q;
-            q -= qi * k[i - 1];
-            pPrev = wr[i];
+    // With the coefficients cleared, the loop gain is 1 again.
+    void reset() override {
+        Base::reset();
+        Base::gNorm_ = 1.0;
+        feedbackReady_ = false;
+    }
+
+    void setCoefficientsNow(const T* values, int count) override {
+        Base::setCoefficientsNow(values, count);
+        feedbackReady_ = false;
+    }
+
+    // Targets alone don't enter the filter before update(); only a new order does.
+    void setCoefficients(const T* values, int count) override {
+        const int order = Base::order_;
+        Base::setCoefficients(values, count);
+        if (Base::order_ != order) feedbackReady_ = false;
+    }
+
+    void setCoefficientsRotated(const T* values, int count, T rotate) override {
+        const int order = Base::order_;
+        Base::setCoefficientsRotated(values, count, rotate);
+        if (Base::order_ != order) feedbackReady_ = false;
+    }
+
+    T process(T x) override {
+        const double* __restrict k = Base::c_;
+        const double lambda = Base::lambda_, m = Base::m_;
+        const int order = Base::order_;
+        const double* __restrict rd = Base::stateToggle_ ? Base::s1_ : Base::s2_;
+        double* __restrict wr = Base::stateToggle_ ? Base::s2_ : Base::s1_;
+
+        if (!feedbackReady_) feedback_ = feedbackSum(rd, k, lambda, m, order);
+        double y = Base::gNorm_ * (double(x) + feedback_);
+
+        // New states (element 0 is never written) and, from them, the feedback
+        // sum of the next sample: w0 = m W[0]; s = k0 w0; acc = -k0 w0; z = 0; then
+        // per stage wi = lambda (k[i-1] z - w(i-1)) + m W[i].
+        double next = 0.0;
+        if (order > 0) {
+            double pPrev = y + lambda * rd[0], q = y;
+            double w = m * wr[0];
+            next = k[0] * w;
+            double acc = -k[0] * w, z = 0.0;
+            for (int i = 1; i < order; ++i) {
+                const double qi = rd[i - 1] - lambda * pPrev;
+                const double wi = qi + lambda * rd[i] - k[i - 1] * q;
+                wr[i] = wi;
+                q -= qi * k[i - 1];
+                pPrev = wi;
+
+                w = lambda * (k[i - 1] * z - w) + m * wi;
+                next += k[i] * w;
+                z = acc;
+                acc -= k[i] * w;
+            }
+        }
+        feedback_ = next;
+        feedbackReady_ = true;
+
+        // A non-finite input (or an overflow) would stay in the states for good;
+        // start again from silence instead.
+        if (!std::isfinite(y) || !std::isfinite(next)) {
+            Base::clearStates();
+            feedbackReady_ = false;
+            if (!std::isfinite(y)) y = 0.0;
         }
 
         Base::antiDenormal = -Base::antiDenormal;
@@ -227,6 +311,25 @@ public:
         Base::lastOutput = T(y);
         return Base::lastOutput;
     }
+
+private:
+    // The feedback through the previous sample's states, rd.
+    static double feedbackSum(const double* rd, const double* k, double lambda, double m, int order) {
+        if (order <= 0) return 0.0;
+        double w = m * rd[0];
+        double s = k[0] * w;
+        double acc = -k[0] * w, z = 0.0;
+        for (int i = 1; i < order; ++i) {
+            w = lambda * (k[i - 1] * z - w) + m * rd[i];
+            s += k[i] * w;
+            z = acc;
+            acc -= k[i] * w;
+        }
+        return s;
+    }
+
+    double feedback_ = 0.0;
+    bool feedbackReady_ = false;
 };
 
 }  // namespace kovalith
