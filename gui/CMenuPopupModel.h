@@ -4,6 +4,7 @@
 
 #include "gui/CGeometry.h"
 
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -14,7 +15,8 @@ class COptionMenu;
 class COptionMenuScheme;
 
 // All rectangles are in one coordinate space of the caller's choice (the X11 layer uses
-// the screen). Holds references to the menus it shows.
+// the screen). Holds references to the menus it shows. A level handed out by getLevel
+// stays valid while it is open, even when sub-menus open or close above it.
 class CMenuPopupModel {
 public:
     struct Item {
@@ -64,7 +66,7 @@ private:
     int levelAt(const CPoint& where) const;
     const COptionMenuScheme& schemeOf(int level) const;
 
-    std::vector<Level> levels_;
+    std::deque<Level> levels_;  // a deque: opening a level must not move the ones below
     CRect screen_;
     COptionMenuScheme* defaultScheme_;
 };

@@ -7,9 +7,9 @@
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-#include <cairo-xlib.h>
 #include <cairo.h>
 
+#include <cstdint>
 #include <cstdlib>
 
 namespace VSTGUI {
@@ -17,24 +17,37 @@ namespace VSTGUI {
 namespace {
 
 // X errors on our connection are counted here instead of reaching the process-wide
-// handler (the default one would end the host).
+// handler (the default one would end the host). Errors of other connections (the host's
+// own) go on to the handler that was installed before.
+Display* gTrappedDisplay = nullptr;
 int gErrorCount = 0;
-int countError(Display*, XErrorEvent*) {
-    ++gErrorCount;
-    return 0;
+int (*gPreviousHandler)(Display*, XErrorEvent*) = nullptr;
+int countError(Display* display, XErrorEvent* error) {
+    if (display == gTrappedDisplay || !gPreviousHandler) {
+        ++gErrorCount;
+        return 0;
+    }
+    return gPreviousHandler(display, error);
 }
 
-// Routes X errors to countError for its lifetime; syncs first so every request made
-// inside the scope has been answered before the host's handler returns.
+// Routes X errors of `display` to countError for its lifetime; syncs first so every
+// request made inside the scope has been answered before the host's handler returns.
+// The display must stay open for the trap's whole lifetime. Traps nest.
 class ErrorTrap {
 public:
-    explicit ErrorTrap(Display* display) : display_(display), errorsBefore_(gErrorCount) {
+    explicit ErrorTrap(Display* display)
+        : display_(display), errorsBefore_(gErrorCount), outerDisplay_(gTrappedDisplay) {
         previous_ = XSetErrorHandler(countError);
+        if (previous_ != countError) gPreviousHandler = previous_;
+        gTrappedDisplay = display_;
     }
     ~ErrorTrap() {
         XSync(display_, False);
+        gTrappedDisplay = outerDisplay_;
         XSetErrorHandler(previous_);
     }
+    ErrorTrap(const ErrorTrap&) = delete;
+    ErrorTrap& operator=(const ErrorTrap&) = delete;
     bool failed() {
         XSync(display_, False);
         return gErrorCount != errorsBefore_;
@@ -43,8 +56,29 @@ public:
 private:
     Display* display_;
     int errorsBefore_;
+    Display* outerDisplay_;
     int (*previous_)(Display*, XErrorEvent*);
 };
+
+// Creates and maps a child window of `parent`; 0 if the parent is not a usable window.
+Window createChildWindow(Display* display, Window parent, int width, int height, long eventMask) {
+    ErrorTrap trap(display);
+    XWindowAttributes parentAttributes;
+    if (!XGetWindowAttributes(display, parent, &parentAttributes) || trap.failed()) return 0;
+    XSetWindowAttributes attributes{};
+    attributes.event_mask = eventMask;
+    attributes.background_pixel = BlackPixel(display, DefaultScreen(display));
+    Window window = XCreateWindow(display, parent, 0, 0, static_cast<unsigned>(width),
+                                  static_cast<unsigned>(height), 0, CopyFromParent, InputOutput, CopyFromParent,
+                                  CWEventMask | CWBackPixel, &attributes);
+    if (trap.failed()) return 0;
+    XMapWindow(display, window);
+    if (trap.failed()) {
+        XDestroyWindow(display, window);
+        return 0;
+    }
+    return window;
+}
 
 int buttonBit(unsigned int button) {
     switch (button) {
@@ -80,26 +114,8 @@ std::unique_ptr<X11Window> X11Window::open(CFrame& frame, void* parent, CCoord w
     Display* display = XOpenDisplay(nullptr);
     if (!display) return nullptr;
 
-    Window window = 0;
-    {
-        ErrorTrap trap(display);
-        XWindowAttributes parentAttributes;
-        if (!XGetWindowAttributes(display, parentWindow, &parentAttributes) || trap.failed()) {
-            XCloseDisplay(display);
-            return nullptr;
-        }
-        XSetWindowAttributes attributes{};
-        attributes.event_mask = kFrameEvents;
-        attributes.background_pixel = BlackPixel(display, DefaultScreen(display));
-        window = XCreateWindow(display, parentWindow, 0, 0, width, height, 0, CopyFromParent, InputOutput,
-                               CopyFromParent, CWEventMask | CWBackPixel, &attributes);
-        if (trap.failed()) window = 0;
-        if (window) XMapWindow(display, window);
-        if (window && trap.failed()) {
-            XDestroyWindow(display, window);
-            window = 0;
-        }
-    }
+    // The trap inside createChildWindow is gone before the connection is closed.
+    const Window window = createChildWindow(display, parentWindow, width, height, kFrameEvents);
     if (!window) {
         XCloseDisplay(display);
         return nullptr;
@@ -109,9 +125,13 @@ std::unique_ptr<X11Window> X11Window::open(CFrame& frame, void* parent, CCoord w
 
 X11Window::X11Window(CFrame& frame, Display* display, unsigned long window, CCoord width, CCoord height)
     : frame_(frame), display_(display), window_(window), width_(width), height_(height) {
-    XWindowAttributes attributes;
+    ErrorTrap trap(display_);
+    XWindowAttributes attributes{};
     XGetWindowAttributes(display_, window_, &attributes);
-    windowSurface_ = cairo_xlib_surface_create(display_, window_, attributes.visual, width_, height_);
+    windowTarget_ = ImageTarget{attributes.visual, attributes.depth, XCreateGC(display_, window_, 0, nullptr)};
+    const int screen = DefaultScreen(display_);
+    overlayTarget_ = ImageTarget{DefaultVisual(display_, screen), DefaultDepth(display_, screen),
+                                 XCreateGC(display_, DefaultRootWindow(display_), 0, nullptr)};
     backBuffer_ = std::make_unique<COffscreenContext>(width_, height_);
     frame_.setDirty();  // the first idle draws everything
 }
@@ -122,7 +142,8 @@ X11Window::~X11Window() {
         closeMenu();
         hideTooltip();
         backBuffer_.reset();
-        cairo_surface_destroy(windowSurface_);
+        XFreeGC(display_, static_cast<GC>(windowTarget_.gc));
+        XFreeGC(display_, static_cast<GC>(overlayTarget_.gc));
         XDestroyWindow(display_, window_);
     }
     XCloseDisplay(display_);
@@ -207,13 +228,96 @@ void X11Window::redraw() {
 }
 
 void X11Window::present(const CRect& rect) {
-    cairo_t* cr = cairo_create(windowSurface_);
-    cairo_set_source_surface(cr, backBuffer_->getSurface(), 0, 0);
-    cairo_rectangle(cr, rect.left, rect.top, rect.width(), rect.height());
-    cairo_fill(cr);
-    cairo_destroy(cr);
-    cairo_surface_flush(windowSurface_);
+    putImage(*backBuffer_, rect, window_, windowTarget_);
     XFlush(display_);
+}
+
+namespace {
+
+int lowestBit(unsigned long mask) {
+    int shift = 0;
+    while (mask && !(mask & 1)) {
+        mask >>= 1;
+        ++shift;
+    }
+    return shift;
+}
+
+// One 8-bit channel scaled into the bits of `mask`.
+unsigned long channelBits(unsigned value, unsigned long mask) {
+    if (!mask) return 0;
+    const int shift = lowestBit(mask);
+    const unsigned long top = mask >> shift;
+    return ((value * top + 127) / 255) << shift;
+}
+
+}  // namespace
+
+// The pixels of `image` inside `rect` onto the same place of `window`. The image is
+// opaque premultiplied ARGB32, which is exactly the pixel layout of the usual 24- and
+// 32-bit true-colour visuals, so those take the bytes as they are; other visuals get
+// a converted copy.
+void X11Window::putImage(COffscreenContext& image, const CRect& rect, unsigned long window,
+                         const ImageTarget& target) {
+    CRect area = rect;
+    area.bound(CRect(0, 0, image.getWidth(), image.getHeight()));
+    if (area.isEmpty() || !target.gc) return;
+    cairo_surface_t* surface = image.getSurface();
+    cairo_surface_flush(surface);
+    auto* data = reinterpret_cast<char*>(cairo_image_surface_get_data(surface));
+    const int stride = cairo_image_surface_get_stride(surface);
+    auto* visual = static_cast<Visual*>(target.visual);
+    if (!data || !visual) return;
+
+    int bitsPerPixel = 0;
+    int formatCount = 0;
+    if (XPixmapFormatValues* formats = XListPixmapFormats(display_, &formatCount)) {
+        for (int i = 0; i < formatCount; ++i)
+            if (formats[i].depth == target.depth) bitsPerPixel = formats[i].bits_per_pixel;
+        XFree(formats);
+    }
+    const uint32_t probe = 1;
+    const bool littleEndianHost = *reinterpret_cast<const unsigned char*>(&probe) == 1;
+    const bool sameLayout = (target.depth == 24 || target.depth == 32) && bitsPerPixel == 32 &&
+                            visual->red_mask == 0xff0000 && visual->green_mask == 0xff00 &&
+                            visual->blue_mask == 0xff && (ImageByteOrder(display_) == LSBFirst) == littleEndianHost;
+    if (sameLayout) {
+        XImage* x = XCreateImage(display_, visual, static_cast<unsigned>(target.depth), ZPixmap, 0, data,
+                                 static_cast<unsigned>(image.getWidth()), static_cast<unsigned>(image.getHeight()),
+                                 32, stride);
+        if (!x) return;
+        XPutImage(display_, window, static_cast<GC>(target.gc), x, area.left, area.top, area.left, area.top,
+                  static_cast<unsigned>(area.width()), static_cast<unsigned>(area.height()));
+        x->data = nullptr;  // the pixels belong to the cairo surface
+        XDestroyImage(x);
+        return;
+    }
+    XImage* x = XCreateImage(display_, visual, static_cast<unsigned>(target.depth), ZPixmap, 0, nullptr,
+                             static_cast<unsigned>(area.width()), static_cast<unsigned>(area.height()), 32, 0);
+    if (!x) return;
+    x->data = static_cast<char*>(std::malloc(size_t(x->bytes_per_line) * size_t(area.height())));
+    if (!x->data) {
+        XDestroyImage(x);
+        return;
+    }
+    const bool trueColour = visual->red_mask && visual->green_mask && visual->blue_mask;
+    const unsigned long black = BlackPixel(display_, DefaultScreen(display_));
+    const unsigned long white = WhitePixel(display_, DefaultScreen(display_));
+    for (int y = 0; y < area.height(); ++y) {
+        const auto* row = reinterpret_cast<const uint32_t*>(data + size_t(area.top + y) * stride) + area.left;
+        for (int xPos = 0; xPos < area.width(); ++xPos) {
+            const uint32_t p = row[xPos];
+            const unsigned r = (p >> 16) & 0xff, g = (p >> 8) & 0xff, b = p & 0xff;
+            const unsigned long pixel =
+                trueColour ? channelBits(r, visual->red_mask) | channelBits(g, visual->green_mask) |
+                                 channelBits(b, visual->blue_mask)
+                           : ((r * 3 + g * 6 + b) / 10 >= 128 ? white : black);
+            XPutPixel(x, xPos, y, pixel);
+        }
+    }
+    XPutImage(display_, window, static_cast<GC>(target.gc), x, 0, 0, area.left, area.top,
+              static_cast<unsigned>(area.width()), static_cast<unsigned>(area.height()));
+    XDestroyImage(x);  // frees the converted pixels too
 }
 
 X11Window::Overlay X11Window::createOverlay(const CRect& bounds) {
@@ -228,20 +332,18 @@ X11Window::Overlay X11Window::createOverlay(const CRect& bounds) {
                                    std::max(bounds.width(), 1), std::max(bounds.height(), 1), 0, CopyFromParent,
                                    InputOutput, CopyFromParent, CWOverrideRedirect | CWEventMask | CWBackPixel,
                                    &attributes);
-    overlay.surface = cairo_xlib_surface_create(display_, overlay.window, DefaultVisual(display_, screen),
-                                                std::max(bounds.width(), 1), std::max(bounds.height(), 1));
     XMapRaised(display_, overlay.window);
     return overlay;
 }
 
 void X11Window::destroyOverlay(Overlay& overlay) {
     if (!overlay.window) return;
-    cairo_surface_destroy(overlay.surface);
     XDestroyWindow(display_, overlay.window);
     overlay = Overlay();
 }
 
 bool X11Window::openMenu(COptionMenu* menu, const CRect& frameRect) {
+    ErrorTrap trap(display_);
     closeMenu();
     hideTooltip();
     CRect anchor = frameRect;
@@ -267,6 +369,7 @@ bool X11Window::openMenu(COptionMenu* menu, const CRect& frameRect) {
 
 void X11Window::closeMenu() {
     if (!menu_) return;
+    ErrorTrap trap(display_);
     XUngrabPointer(display_, CurrentTime);
     for (Overlay& o : menuWindows_) destroyOverlay(o);
     menuWindows_.clear();
@@ -297,9 +400,7 @@ void X11Window::drawMenuLevel(int level) {
     const CRect& bounds = menu_->getLevel(level).bounds;
     COffscreenContext image(bounds.width(), bounds.height());
     menu_->drawLevel(image, level);
-    CDrawContext window(menuWindows_[level].surface, bounds.width(), bounds.height());
-    image.copyTo(window, CRect(0, 0, bounds.width(), bounds.height()));
-    cairo_surface_flush(menuWindows_[level].surface);
+    putImage(image, CRect(0, 0, bounds.width(), bounds.height()), menuWindows_[level].window, overlayTarget_);
     XFlush(display_);
 }
 
@@ -335,6 +436,7 @@ void X11Window::handleMenuEvent(XEvent& event) {
 }
 
 void X11Window::showTooltip(const CPoint& where, const char* text) {
+    ErrorTrap trap(display_);
     hideTooltip();
     if (!text || !*text || menu_) return;
     COffscreenContext measure(1, 1);
@@ -352,6 +454,8 @@ void X11Window::showTooltip(const CPoint& where, const char* text) {
 }
 
 void X11Window::hideTooltip() {
+    if (!tooltip_.window) return;
+    ErrorTrap trap(display_);
     destroyOverlay(tooltip_);
     tooltipText_.clear();
     XFlush(display_);
@@ -360,14 +464,14 @@ void X11Window::hideTooltip() {
 void X11Window::drawTooltip() {
     if (!tooltip_.window) return;
     const CRect all(0, 0, tooltip_.bounds.width(), tooltip_.bounds.height());
-    CDrawContext context(tooltip_.surface, all.width(), all.height());
-    context.setFillColor(CColor{255, 255, 225, 255});
-    context.setFrameColor(kBlackCColor);
-    context.drawRect(all, kDrawFilledAndStroked);
-    context.setFont(kTooltipFont);
-    context.setFontColor(kBlackCColor);
-    context.drawString(tooltipText_.c_str(), all, kCenterText, true);
-    cairo_surface_flush(tooltip_.surface);
+    COffscreenContext image(all.width(), all.height());
+    image.setFillColor(CColor{255, 255, 225, 255});
+    image.setFrameColor(kBlackCColor);
+    image.drawRect(all, kDrawFilledAndStroked);
+    image.setFont(kTooltipFont);
+    image.setFontColor(kBlackCColor);
+    image.drawString(tooltipText_.c_str(), all, kCenterText, true);
+    putImage(image, all, tooltip_.window, overlayTarget_);
     XFlush(display_);
 }
 

@@ -9,7 +9,6 @@
 #include <vector>
 
 typedef struct _XDisplay Display;
-typedef struct _cairo_surface cairo_surface_t;
 union _XEvent;
 
 namespace VSTGUI {
@@ -45,14 +44,20 @@ public:
 private:
     struct Overlay {
         unsigned long window = 0;
-        cairo_surface_t* surface = nullptr;
         CRect bounds;  // screen coordinates
+    };
+    // What XPutImage needs to know of a kind of window (Visual* and GC, kept opaque here).
+    struct ImageTarget {
+        void* visual = nullptr;
+        int depth = 0;
+        void* gc = nullptr;
     };
 
     X11Window(CFrame& frame, Display* display, unsigned long window, CCoord width, CCoord height);
     void handleEvent(_XEvent& event);
     void handleMenuEvent(_XEvent& event);
     void present(const CRect& rect);
+    void putImage(COffscreenContext& image, const CRect& rect, unsigned long window, const ImageTarget& target);
     CPoint screenOrigin() const;
     Overlay createOverlay(const CRect& screenBounds);
     void destroyOverlay(Overlay& overlay);
@@ -64,7 +69,8 @@ private:
     Display* display_;
     unsigned long window_;
     CCoord width_, height_;
-    cairo_surface_t* windowSurface_ = nullptr;
+    ImageTarget windowTarget_;   // the child window: the parent's visual and depth
+    ImageTarget overlayTarget_;  // pop-up lists and tooltips: the root's
     std::unique_ptr<COffscreenContext> backBuffer_;
     CRect exposed_;
 

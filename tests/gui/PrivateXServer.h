@@ -1,0 +1,135 @@
+// An X server of the test program's own, for tests that open real windows.
+//
+// Every test program that registers this environment starts its own Xvfb (which picks a
+// free display number and reports it through -displayfd) and points DISPLAY at it. So
+// parallel ctest runs never share a server: XTEST pointer events of one test cannot land
+// in another test's windows, and nothing depends on xvfb-run. Only when Xvfb cannot be
+// started is an inherited DISPLAY used; with neither, xServerAvailable() is false and
+// the tests skip.
+//
+// While the environment lives it holds one connection of its own open: an X server that
+// loses its last client resets itself and refuses connections meanwhile, which made
+// tests fail at random between one test's close and the next one's open.
+#pragma once
+
+// gtest first: Xlib defines macros (None, Bool, ...) that clash with its names.
+#include <gtest/gtest.h>
+#include <X11/Xlib.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace xtest {
+
+class PrivateXServer : public ::testing::Environment {
+public:
+    static bool available() { return available_; }
+
+    void SetUp() override {
+        const char* inherited = std::getenv("DISPLAY");
+        if (inherited) inheritedDisplay_ = inherited;
+        hadInherited_ = inherited != nullptr;
+        if (startXvfb()) {
+            keepAlive_ = XOpenDisplay(nullptr);
+        } else {
+            stopXvfb();
+            restoreDisplay();
+            if (hadInherited_ && !inheritedDisplay_.empty()) keepAlive_ = XOpenDisplay(nullptr);
+        }
+        available_ = keepAlive_ != nullptr;
+        if (!available_)
+            std::fprintf(stderr, "PrivateXServer: no X server (install xvfb); the X tests skip\n");
+    }
+
+    void TearDown() override {
+        available_ = false;
+        if (keepAlive_) XCloseDisplay(keepAlive_);
+        keepAlive_ = nullptr;
+        stopXvfb();
+        restoreDisplay();
+    }
+
+private:
+    bool startXvfb() {
+        int fds[2];
+        if (pipe(fds) != 0) return false;
+        const pid_t parent = getpid();
+        pid_ = fork();
+        if (pid_ < 0) {
+            close(fds[0]);
+            close(fds[1]);
+            return false;
+        }
+        if (pid_ == 0) {
+            // The server goes with the test program, even when that one crashes.
+            prctl(PR_SET_PDEATHSIG, SIGTERM);
+            if (getppid() != parent) _exit(1);
+            close(fds[0]);
+            // No inherited stdout or stderr: a pipe reader (ctest, `| tail`) must not wait
+            // for the server.
+            const int null = open("/dev/null", O_RDWR);
+            if (null >= 0) {
+                dup2(null, STDIN_FILENO);
+                dup2(null, STDOUT_FILENO);
+                dup2(null, STDERR_FILENO);
+            }
+            const std::string fd = std::to_string(fds[1]);
+            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-noreset", "-nolisten", "tcp", "-screen", "0",
+                   "1024x768x24", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(fds[1]);
+        // A loaded machine (sanitizer builds, parallel tests) may take a while.
+        std::string number;
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        bool complete = false;
+        while (!complete) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+            if (left.count() <= 0) break;
+            pollfd p{fds[0], POLLIN, 0};
+            if (poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
+            char c;
+            if (read(fds[0], &c, 1) != 1) break;  // the server ended (Xvfb missing: exit 127)
+            if (c == '\n')
+                complete = true;
+            else
+                number += c;
+        }
+        close(fds[0]);
+        if (!complete || number.empty()) return false;
+        setenv("DISPLAY", (":" + number).c_str(), 1);
+        return true;
+    }
+
+    void stopXvfb() {
+        if (pid_ <= 0) return;
+        kill(pid_, SIGTERM);
+        waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
+
+    void restoreDisplay() {
+        if (hadInherited_)
+            setenv("DISPLAY", inheritedDisplay_.c_str(), 1);
+        else
+            unsetenv("DISPLAY");
+    }
+
+    static inline bool available_ = false;
+    pid_t pid_ = -1;
+    Display* keepAlive_ = nullptr;
+    std::string inheritedDisplay_;
+    bool hadInherited_ = false;
+};
+
+}  // namespace xtest

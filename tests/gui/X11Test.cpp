@@ -1,0 +1,263 @@
+// The frame in a real X11 window, under the test program's own Xvfb, driven with XTEST
+// pointer events and the host's idle calls.
+#include "TestSupport.h"
+#include "PrivateXServer.h"
+
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+
+#include <dirent.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <thread>
+
+namespace guitest {
+namespace {
+
+const auto* const gXServer = ::testing::AddGlobalTestEnvironment(new xtest::PrivateXServer);
+
+int countOpenFiles() {
+    int n = 0;
+    if (DIR* d = opendir("/proc/self/fd")) {
+        while (readdir(d)) ++n;
+        closedir(d);
+    }
+    return n;
+}
+
+// A host: its own connection, a top-level window as the editor's parent, XTEST input.
+class HostWindow : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!xtest::PrivateXServer::available()) GTEST_SKIP() << "no X server (install xvfb)";
+        display_ = XOpenDisplay(nullptr);
+        ASSERT_NE(display_, nullptr);
+        int event, error, major, minor;
+        if (!XTestQueryExtension(display_, &event, &error, &major, &minor)) GTEST_SKIP() << "no XTEST";
+        parent_ = XCreateSimpleWindow(display_, DefaultRootWindow(display_), 0, 0, 300, 200, 0, 0, 0);
+        XMapWindow(display_, parent_);
+        XSync(display_, False);
+    }
+    void TearDown() override {
+        if (!display_) return;
+        XDestroyWindow(display_, parent_);
+        XCloseDisplay(display_);
+    }
+
+    void* parentHandle() const { return reinterpret_cast<void*>(static_cast<uintptr_t>(parent_)); }
+
+    unsigned childCount() {
+        Window root, parent, *children = nullptr;
+        unsigned n = 0;
+        XQueryTree(display_, parent_, &root, &parent, &children, &n);
+        if (children) XFree(children);
+        return n;
+    }
+
+    // Screen position of a point of the parent window.
+    CPoint onScreen(CPoint p) {
+        int x, y;
+        Window child;
+        XTranslateCoordinates(display_, parent_, DefaultRootWindow(display_), p.x, p.y, &x, &y, &child);
+        return CPoint(x, y);
+    }
+    void pointerTo(CPoint p) {
+        const CPoint s = onScreen(p);
+        XTestFakeMotionEvent(display_, DefaultScreen(display_), s.x, s.y, CurrentTime);
+        XSync(display_, False);
+    }
+    void button(unsigned b, bool down) {
+        XTestFakeButtonEvent(display_, b, down ? True : False, CurrentTime);
+        XSync(display_, False);
+    }
+    // Runs the host's idle until `done` holds or ten seconds pass (the machine may be busy).
+    bool idleUntil(CFrame& frame, const std::function<bool()>& done) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (std::chrono::steady_clock::now() < end) {
+            frame.idle();
+            if (done()) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return false;
+    }
+
+    Display* display_ = nullptr;
+    Window parent_ = 0;
+};
+
+TEST_F(HostWindow, OpensAsChildOfTheParentAndClosesCleanly) {
+    {
+        CFrame frame(CRect(0, 0, 200, 150), parentHandle(), nullptr);
+        ASSERT_TRUE(frame.isOpen());
+        EXPECT_EQ(childCount(), 1u);
+        frame.idle();
+    }
+    XSync(display_, False);
+    EXPECT_EQ(childCount(), 0u);
+}
+
+TEST_F(HostWindow, RealPointerDragTurnsAKnobBetweenBeginAndEndEdit) {
+    RecordingEditor editor;
+    RecordingListener listener;
+    CFrame frame(CRect(0, 0, 200, 150), parentHandle(), &editor);
+    ASSERT_TRUE(frame.isOpen());
+    auto* knob = new CKnob(CRect(50, 50, 80, 80), &listener, 16, nullptr, nullptr);
+    frame.addView(knob);
+    frame.idle();
+
+    pointerTo(CPoint(65, 75));
+    button(1, true);
+    for (int y = 70; y >= 35; y -= 5) pointerTo(CPoint(65, y));
+    ASSERT_TRUE(idleUntil(frame, [&] { return knob->getValue() >= 0.2f; })) << "value " << knob->getValue();
+    EXPECT_NEAR(knob->getValue(), 40.f / 200.f, 1e-5);
+    button(1, false);
+    ASSERT_TRUE(idleUntil(frame, [&] { return editor.calls.size() == 2; }));
+    EXPECT_EQ(editor.calls[0], std::make_pair('b', 16));
+    EXPECT_EQ(editor.calls[1], std::make_pair('e', 16));
+    EXPECT_FALSE(listener.changed.empty());
+
+    // The wheel over the knob turns it further.
+    const float before = knob->getValue();
+    pointerTo(CPoint(65, 65));
+    button(4, true);
+    button(4, false);
+    ASSERT_TRUE(idleUntil(frame, [&] { return knob->getValue() > before; }));
+    EXPECT_NEAR(knob->getValue(), before + 0.05f, 1e-5);
+}
+
+TEST_F(HostWindow, MenuClickOpensItsListAndAChoiceReachesTheListener) {
+    RecordingListener listener;
+    CFrame frame(CRect(0, 0, 200, 150), parentHandle(), nullptr);
+    ASSERT_TRUE(frame.isOpen());
+    auto* menu = new COptionMenu(CRect(20, 20, 70, 32), &listener, 22);
+    for (const char* t : {"off", "4/1", "1/1", "1/2"}) menu->addEntry(t);
+    frame.addView(menu);
+    frame.idle();
+
+    pointerTo(CPoint(30, 25));
+    button(1, true);
+    button(1, false);
+    ASSERT_TRUE(idleUntil(frame, [&] { return frame.isPopupMenuOpen(); }));
+    // The list opens below the control, one row of 11 + padding pixels per entry.
+    const int row = 11 + CMenuPopupModel::kItemPadding;
+    pointerTo(CPoint(40, 32 + 2 * row + row / 2));
+    button(1, true);
+    button(1, false);
+    ASSERT_TRUE(idleUntil(frame, [&] { return !listener.changed.empty(); }));
+    EXPECT_EQ(listener.changed[0], menu);
+    EXPECT_FLOAT_EQ(menu->getValue(), 2.f);
+    EXPECT_FALSE(frame.isPopupMenuOpen());
+
+    // A click outside the list closes it without a choice.
+    pointerTo(CPoint(30, 25));
+    button(1, true);
+    button(1, false);
+    ASSERT_TRUE(idleUntil(frame, [&] { return frame.isPopupMenuOpen(); }));
+    pointerTo(CPoint(190, 140));
+    button(1, true);
+    button(1, false);
+    ASSERT_TRUE(idleUntil(frame, [&] { return !frame.isPopupMenuOpen(); }));
+    EXPECT_EQ(listener.changed.size(), 1u);
+}
+
+TEST_F(HostWindow, TooltipWindowComesAndGoes) {
+    CFrame frame(CRect(0, 0, 200, 150), parentHandle(), nullptr);
+    ASSERT_TRUE(frame.isOpen());
+    auto* view = new CView(CRect(10, 10, 60, 60));
+    view->setAttribute(kCViewTooltipAttribute, 5, "Mix!");
+    frame.addView(view);
+    Owned<CTooltipSupport> tooltips(new CTooltipSupport(50));
+    frame.setMouseObserver(tooltips.get());
+    frame.idle();
+    pointerTo(CPoint(30, 30));
+    ASSERT_TRUE(idleUntil(frame, [&] { return tooltips->getVisibleText() != nullptr; }));
+    pointerTo(CPoint(150, 120));
+    ASSERT_TRUE(idleUntil(frame, [&] { return tooltips->getVisibleText() == nullptr; }));
+}
+
+TEST_F(HostWindow, OpensAndClosesTwentyTimesWithoutLeaks) {
+    const int filesBefore = countOpenFiles();
+    for (int i = 0; i < 20; ++i) {
+        auto* frame = new CFrame(CRect(0, 0, 200, 150), parentHandle(), nullptr);
+        ASSERT_TRUE(frame->isOpen());
+        frame->addView(new CKnob(CRect(10, 10, 40, 40), nullptr, 0, nullptr, nullptr));
+        frame->idle();
+        delete frame;
+    }
+    XSync(display_, False);
+    EXPECT_EQ(childCount(), 0u);
+    EXPECT_EQ(countOpenFiles(), filesBefore) << "every display connection is closed";
+}
+
+TEST_F(HostWindow, InvalidParentsAndNoDisplayDoNotOpen) {
+    CFrame none(CRect(0, 0, 100, 100), nullptr, nullptr);
+    EXPECT_FALSE(none.isOpen());
+    CFrame bogus(CRect(0, 0, 100, 100), reinterpret_cast<void*>(uintptr_t(0x3fffff0)), nullptr);
+    EXPECT_FALSE(bogus.isOpen());
+    bogus.idle();  // still usable without a window
+
+    const std::string saved = std::getenv("DISPLAY");
+    unsetenv("DISPLAY");
+    CFrame noDisplay(CRect(0, 0, 100, 100), parentHandle(), nullptr);
+    setenv("DISPLAY", saved.c_str(), 1);
+    EXPECT_FALSE(noDisplay.isOpen());
+}
+
+int gHostErrors = 0;
+int countHostError(Display*, XErrorEvent*) {
+    ++gHostErrors;
+    return 0;
+}
+
+TEST_F(HostWindow, LeavesTheHostsErrorHandlerInPlaceAndItsErrorsToIt) {
+    gHostErrors = 0;
+    auto* previous = XSetErrorHandler(countHostError);
+    {
+        CFrame frame(CRect(0, 0, 100, 100), parentHandle(), nullptr);
+        ASSERT_TRUE(frame.isOpen());
+        frame.idle();
+        CFrame bogus(CRect(0, 0, 100, 100), reinterpret_cast<void*>(uintptr_t(0x3fffff0)), nullptr);
+        EXPECT_FALSE(bogus.isOpen());
+        EXPECT_EQ(gHostErrors, 0) << "the toolkit's own errors stay with the toolkit";
+    }
+    // An error on the host's connection still reaches the host's handler.
+    XMapWindow(display_, 0x3fffff1);
+    XSync(display_, False);
+    EXPECT_EQ(gHostErrors, 1);
+    EXPECT_EQ(XSetErrorHandler(previous), countHostError);
+}
+
+TEST_F(HostWindow, SurvivesTheHostDestroyingItsWindowWhileATooltipIsDue) {
+    auto* frame = new CFrame(CRect(0, 0, 200, 150), parentHandle(), nullptr);
+    ASSERT_TRUE(frame->isOpen());
+    auto* view = new CView(CRect(10, 10, 60, 60));
+    view->setAttribute(kCViewTooltipAttribute, 5, "Mix!");
+    frame->addView(view);
+    Owned<CTooltipSupport> tooltips(new CTooltipSupport(0));
+    frame->setMouseObserver(tooltips.get());
+    CPoint inside(30, 30);
+    frame->onMouseMoved(inside, CButtonState());
+    ASSERT_NE(tooltips->getPendingText(), nullptr);
+    XDestroyWindow(display_, parent_);
+    XSync(display_, False);
+    frame->idle();  // shows the tooltip of a window that is gone
+    frame->idle();
+    delete frame;
+    parent_ = XCreateSimpleWindow(display_, DefaultRootWindow(display_), 0, 0, 10, 10, 0, 0, 0);
+}
+
+TEST_F(HostWindow, SurvivesTheHostDestroyingItsWindowFirst) {
+    auto* frame = new CFrame(CRect(0, 0, 100, 100), parentHandle(), nullptr);
+    ASSERT_TRUE(frame->isOpen());
+    XDestroyWindow(display_, parent_);
+    XSync(display_, False);
+    frame->idle();
+    delete frame;  // BadWindow errors must not end the process
+    parent_ = XCreateSimpleWindow(display_, DefaultRootWindow(display_), 0, 0, 10, 10, 0, 0, 0);
+}
+
+}  // namespace
+}  // namespace guitest
