@@ -2,12 +2,23 @@
 #pragma once
 
 #include "plugin/Kovalith.h"
+#include "plugin/SnapshotRequest.h"
 
 namespace kovalith {
+
+class KovalithEditor;
 
 class KovalithEdit : public Kovalith {
 public:
     explicit KovalithEdit(vst2::audioMasterCallback audioMaster);
+
+    // Serves kSnapshotRequest (SnapshotRequest.h); everything else as Kovalith.
+    intptr_t dispatcher(int32_t opcode, int32_t index, intptr_t value, void* ptr, float opt) override;
+
+    KovalithEditor* getKovalithEditor() const { return kovalithEditor; }
+
+private:
+    KovalithEditor* kovalithEditor = nullptr;  // owned by the adapter as its editor
 };
 
 }  // namespace kovalith

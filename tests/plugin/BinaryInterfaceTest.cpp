@@ -84,8 +84,8 @@ TEST_F(BinaryInterface, RecordFieldsAfterConstruction) {
     EXPECT_EQ(effect->numParams, 67);
     EXPECT_EQ(effect->numInputs, 2);
     EXPECT_EQ(effect->numOutputs, 2);
-    // No editor is attached yet: CanReplacing | ProgramChunks.
-    EXPECT_EQ(effect->flags, 48);
+    // HasEditor | CanReplacing | ProgramChunks.
+    EXPECT_EQ(effect->flags, 49);
     EXPECT_EQ(effect->initialDelay, 0);
     EXPECT_EQ(effect->ioRatio, 1.0f);
     EXPECT_EQ(effect->uniqueID, 0x515A564D);
@@ -111,12 +111,20 @@ TEST_F(BinaryInterface, DispatcherAnswers) {
                            vst2::effBeginSetProgram, vst2::effEndSetProgram, vst2::effSetPanLaw,
                            vst2::effSetProcessPrecision, 9999})
         EXPECT_EQ(dispatch(opcode, 0, 1), 0) << "opcode " << opcode;
-    // Without an editor every editor request answers 0.
-    vst2::ERect* rect = reinterpret_cast<vst2::ERect*>(1);
-    EXPECT_EQ(dispatch(vst2::effEditGetRect, 0, 0, &rect), 0);
+    // The editor's window rectangle; opening without a parent window fails, and
+    // the requests that need an open window answer 0.
+    vst2::ERect* rect = nullptr;
+    EXPECT_EQ(dispatch(vst2::effEditGetRect, 0, 0, &rect), 1);
+    ASSERT_NE(rect, nullptr);
+    EXPECT_EQ(rect->top, 0);
+    EXPECT_EQ(rect->left, 0);
+    EXPECT_EQ(rect->bottom, 479);
+    EXPECT_EQ(rect->right, 659);
     for (int32_t opcode : {vst2::effEditOpen, vst2::effEditClose, vst2::effEditIdle, vst2::effEditKeyDown,
-                           vst2::effEditKeyUp, vst2::effSetEditKnobMode})
+                           vst2::effEditKeyUp})
         EXPECT_EQ(dispatch(opcode), 0) << "opcode " << opcode;
+    EXPECT_EQ(dispatch(vst2::effSetEditKnobMode, 0, 2), 1);
+    EXPECT_EQ(dispatch(vst2::effSetEditKnobMode, 0, 7), 0);
 }
 
 TEST_F(BinaryInterface, IdentityTexts) {

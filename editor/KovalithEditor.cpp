@@ -1,0 +1,556 @@
+#include "editor/KovalithEditor.h"
+
+#include <cairo.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+#include "editor/CBiquadControl.h"
+#include "plugin/Kovalith.h"
+#include "resources/EmbeddedResources.h"
+
+namespace kovalith {
+
+using namespace VSTGUI;
+
+// ---- read-out texts ----------------------------------------------------------------
+
+namespace {
+
+// Truncation toward zero that stays defined for values beyond the int range.
+int truncated(float value) {
+    if (!(std::fabs(value) < 2147483520.0f)) return std::isnan(value) ? 0 : (value < 0 ? INT32_MIN : INT32_MAX);
+    return static_cast<int>(value);
+}
+
+}  // namespace
+
+void formatInteger(float value, char* text) { std::snprintf(text, kParamDisplayTextSize, "%d", truncated(value)); }
+
+void formatBlockMs(float value, char* text) {
+    std::snprintf(text, kParamDisplayTextSize, "%0.1f ms", static_cast<double>(value * 1000.0f));
+}
+
+void formatHertz(float value, char* text) {
+    std::snprintf(text, kParamDisplayTextSize, "%0.2f Hz", static_cast<double>(value));
+}
+
+void formatSyncUnits(float value, char* text) {
+    if (value > 0.0f)
+        std::snprintf(text, kParamDisplayTextSize, "%d", truncated(value));
+    else
+        std::snprintf(text, kParamDisplayTextSize, "--");
+}
+
+void formatTime(float value, char* text) {
+    if (value < 1.0f)
+        std::snprintf(text, kParamDisplayTextSize, "%0.2f ms", static_cast<double>(value * 1000.0f));
+    else
+        std::snprintf(text, kParamDisplayTextSize, "%0.3f s", static_cast<double>(value));
+}
+
+// ---- artwork -------------------------------------------------------------------------
+
+bool editorResourceProvider(int id, const char* name, const unsigned char** data, std::size_t* size) {
+    const resources::EmbeddedResource* resource = name ? resources::findResource(name) : resources::findResource(id);
+    if (!resource) return false;
+    *data = resource->data;
+    *size = resource->size;
+    return true;
+}
+
+void installEditorResources() {
+    static std::once_flag installed;
+    std::call_once(installed, [] { CBitmap::setResourceProvider(editorResourceProvider); });
+}
+
+// ---- layout tables -------------------------------------------------------------------
+
+namespace {
+
+constexpr int kBackgroundId = 101;
+constexpr int kStereoButtonId = 104;
+constexpr int kPathButtonId = 105;
+constexpr const char* kKnobBodyName = "Kovalith_KnobBody.png";
+constexpr const char* kKnobHandleName = "Kovalith_KnobHandle.png";
+constexpr uint32_t kTooltipDelayMs = 1500;
+constexpr int kKnobInset = 8;
+// The filter display, and the value its constructor stores without using.
+constexpr CRect kFilterDisplayRect(445, 100, 550, 175);
+constexpr int kFilterDisplayStyle = 2;
+// The window's ground where the background picture is missing.
+constexpr CColor kFallbackGround{226, 218, 196, 255};
+
+constexpr const char* kLfoShapeNames[] = {"sine", "tri", "saw up", "saw dn", "square", "exp", "s & h", "rand"};
+constexpr const char* kCompressorLevelNames[] = {"off", "weak", "medium", "strong", "insane"};
+static_assert(sizeof kLfoShapeNames / sizeof *kLfoShapeNames == kNumLfoShapes, "one entry per LFO shape");
+static_assert(sizeof kCompressorLevelNames / sizeof *kCompressorLevelNames == kNumCompressorLevels,
+              "one entry per compressor level");
+
+struct KnobSpec {
+    int x, y;
+    int param;
+    const char* caption;
+    const char* tooltip;
+    CParamDisplayStringConvert convert;
+};
+
+constexpr KnobSpec kSynthesisKnobs[] = {
+    {30, 30, kNumStages, "Stages", "Set the order of the analysis/synthesis filters. Higher values use more CPU",
+     formatInteger},
+    {85, 30, kBlockSize, "Block", "Length of analysis block in ms", formatBlockMs},
+    {30, 100, kSmoothing, "Smooth", "Smoothness of blend between each block's filters", nullptr},
+    {170, 30, kAWarp, "Warp", "Frequency warp of analysis filter", nullptr},
+    {225, 30, kARes, "Resonance", "Strength of analysis filter", nullptr},
+    {170, 100, kSaturation, "Saturation", "Saturation of signal after filtering", nullptr},
+    {225, 100, kBufferRate, "BufRate", "Rate of buffer rate playback (cheap pitch shift)", nullptr},
+    {170, 170, kDecimation, "Decimation", "Decimation of signal after filtering", nullptr},
+    {225, 170, kARotate, "Rotate", "Remaps analysis filter's spectrum", nullptr},
+    {310, 30, kSWarp, "Warp", "Frequency warp of synthesis filter", nullptr},
+    {365, 30, kSRes, "Resonance", "Strength of synthesis filter", nullptr},
+    {310, 100, kSRotate, "Rotate", "Remaps synthesis filter's spectrum", nullptr},
+};
+
+constexpr KnobSpec kDelayKnobs[] = {
+    {450, 30, kDelay, "Delay", "Delay time (in seconds or tempo-related units)", nullptr},
+    {505, 30, kFeedback, "Feedback", "Feedback gain", nullptr},
+};
+
+constexpr KnobSpec kOutputKnobs[] = {
+    {590, 30, kMix, "Mix", "Dry/wet mix", nullptr},
+    {590, 100, kOut, "Out", "Output gain", nullptr},
+};
+
+constexpr const char* kLfoFreqTooltip = "LFO frequency in Hertz or in synchronized units";
+
+// The seven destinations of a modulation row, left to right.
+constexpr int kMatrixColumns = 7;
+constexpr int kMatrixX[kMatrixColumns] = {240, 295, 350, 405, 460, 515, 570};
+constexpr const char* kMatrixCaptions[kMatrixColumns] = {"A Warp", "Dec", "BufRate", "S Warp", "S Res", "Gain",
+                                                          "Fb Cut"};
+constexpr const char* kMatrixTooltips[kMatrixColumns] = {
+    "Modulation of analysis warp",      "Modulation of decimation",
+    "Modulation of buffer playback rate", "Modulation of synthesis warp",
+    "Modulation of synthesis resonance", "Modulation of feedback gain",
+    "Modulation of filter cutoff in feedback path"};
+constexpr int kLfo1Row[kMatrixColumns] = {kLfo1ToAWarp, kLfo1ToDec, kLfo1ToBufRate, kLfo1ToSWarp,
+                                          kLfo1ToSRes,  kLfo1ToGain, kLfo1ToFbCutoff};
+constexpr int kLfo2Row[kMatrixColumns] = {kLfo2ToAWarp, kLfo2ToDec, kLfo2ToBufRate, kLfo2ToSWarp,
+                                          kLfo2ToSRes,  kLfo2ToGain, kLfo2ToFbCutoff};
+constexpr int kEnvRow[kMatrixColumns] = {kEnvToAWarp, kEnvToDec, kEnvToBufRate, kEnvToSWarp,
+                                         kEnvToSRes,  kEnvToGain, kEnvToFbCutoff};
+
+// Read-outs show engineering values, which go far beyond a knob's 0..1.
+constexpr float kReadoutRange = 1e30f;
+
+// A caption that keeps long words whole: text wider than the label is narrowed
+// to fit (the font's height stays), where plain clipping would cut off its ends.
+class CCaptionLabel : public CTextLabel {
+public:
+    using CTextLabel::CTextLabel;
+
+    void draw(CDrawContext* context) override {
+        const char* text = getText();
+        context->setFont(getFont());
+        const double available = getWidth() - 2.0 * kCaptionMargin;
+        const double needed = context->getStringWidth(text);
+        if (needed <= available || needed <= 0.0) {
+            CTextLabel::draw(context);
+            return;
+        }
+        drawText(context, "");  // background and frame
+        const CRect box = getViewSize();
+        const double centre = box.left + box.width() / 2.0;
+        cairo_t* cr = context->getCairo();
+        cairo_save(cr);
+        cairo_rectangle(cr, box.left, box.top, box.width(), box.height());
+        cairo_clip(cr);
+        cairo_translate(cr, centre, 0.0);
+        cairo_scale(cr, available / needed, 1.0);
+        cairo_translate(cr, -centre, 0.0);
+        context->setFontColor(getFontColor());
+        context->drawString(text, box, kCenterText, false);
+        cairo_restore(cr);
+    }
+
+private:
+    static constexpr int kCaptionMargin = 1;
+};
+
+// The LFO whose "LFO Freq" read-out follows a sync parameter, or -1.
+int lfoFreqOfSync(int param) {
+    if (param == kLfo1Sync) return kLfo1Freq;
+    if (param == kLfo2Sync) return kLfo2Freq;
+    return -1;
+}
+
+}  // namespace
+
+// ---- life cycle ----------------------------------------------------------------------
+
+KovalithEditor::KovalithEditor(Kovalith* effect) : AEffGUIEditor(effect), kovalith(effect) {
+    installEditorResources();
+    menuScheme = new COptionMenuScheme;
+    for (auto& flag : pending) flag.store(false, std::memory_order_relaxed);
+    for (auto& value : passedValues) value.store(0.0f, std::memory_order_relaxed);
+    backgroundBitmap = new CBitmap(kBackgroundId);
+    // Without its picture the window keeps the size the picture has.
+    const bool loaded = backgroundBitmap->isLoaded();
+    rect.top = 0;
+    rect.left = 0;
+    rect.bottom = static_cast<int16_t>(loaded ? backgroundBitmap->getHeight() : kEditorHeight);
+    rect.right = static_cast<int16_t>(loaded ? backgroundBitmap->getWidth() : kEditorWidth);
+}
+
+KovalithEditor::~KovalithEditor() {
+    close();
+    backgroundBitmap->forget();
+    menuScheme->forget();
+}
+
+bool KovalithEditor::open(void* parentWindow) {
+    if (frame || !parentWindow) return false;
+    if (!buildFrame(parentWindow)) return false;
+    AEffGUIEditor::open(parentWindow);
+    return true;
+}
+
+bool KovalithEditor::openWithoutWindow() {
+    if (frame) return false;
+    return buildFrame(nullptr);
+}
+
+void KovalithEditor::close() {
+    destroyFrame();
+    AEffGUIEditor::close();
+}
+
+void KovalithEditor::destroyFrame() {
+    accepting.store(false, std::memory_order_release);
+    delete frame;  // releases every control
+    frame = nullptr;
+    controlGroups.fill(ControlGroup{});
+    tagToControl.clear();
+    delayStereoMenu = delaySyncMenu = nullptr;
+    lfo1ShapeMenu = lfo1SyncMenu = lfo2ShapeMenu = lfo2SyncMenu = compressorMenu = nullptr;
+    pingPongButton = lfo1StereoButton = lfo2StereoButton = nullptr;
+    filterDisplay = nullptr;
+    if (tooltipSupport) tooltipSupport->forget();
+    tooltipSupport = nullptr;
+    anyPending.store(false, std::memory_order_relaxed);
+    for (auto& flag : pending) flag.store(false, std::memory_order_relaxed);
+}
+
+// ---- building the window -------------------------------------------------------------
+
+bool KovalithEditor::buildFrame(void* parentWindow) {
+    const CRect size(0, 0, rect.right - rect.left, rect.bottom - rect.top);
+    frame = new CFrame(size, parentWindow, this);
+    if (parentWindow && !frame->isOpen()) {
+        delete frame;  // no display, or not a window we can use
+        frame = nullptr;
+        return false;
+    }
+    // From here on changes are noted; the controls below read the values after that.
+    anyPending.store(false, std::memory_order_relaxed);
+    for (auto& flag : pending) flag.store(false, std::memory_order_relaxed);
+    accepting.store(true, std::memory_order_release);
+
+    const CFontDesc font{"Arial", 11.0, kNormalFace};
+    menuScheme->setFont(font);
+    menuScheme->setColors(kPanelColour, kSelectColour, kTextColour, kHiliteTextColour, kTextColour);
+
+    if (backgroundBitmap->isLoaded())
+        frame->setBackground(backgroundBitmap);
+    else
+        frame->setBackgroundColor(kFallbackGround);
+
+    tooltipSupport = new CTooltipSupport(kTooltipDelayMs);
+    frame->setMouseObserver(tooltipSupport);
+
+    bitmaps[kKnobHandle] = new CBitmap(kKnobHandleName);
+    bitmaps[kKnobBody] = new CBitmap(kKnobBodyName);
+    bitmaps[kStereoButton] = new CBitmap(kStereoButtonId);
+    bitmaps[kPathButton] = new CBitmap(kPathButtonId);
+    // Knob rectangles take the body's size, or that of the artwork when it can't be loaded.
+    const bool bodyLoaded = bitmaps[kKnobBody]->isLoaded();
+    knobWidth = bodyLoaded ? bitmaps[kKnobBody]->getWidth() : kKnobFallbackSize;
+    knobHeight = bodyLoaded ? bitmaps[kKnobBody]->getHeight() : kKnobFallbackSize;
+
+    for (const KnobSpec& k : kSynthesisKnobs) addKnobGroup(k.x, k.y, k.param, k.caption, k.tooltip, k.convert);
+    for (const KnobSpec& k : kDelayKnobs) addKnobGroup(k.x, k.y, k.param, k.caption, k.tooltip, k.convert);
+
+    filterDisplay = new CBiquadControl(kFilterDisplayRect, this, kCutoff, kLearnCommandBase + kCutoff, kFilterType,
+                                       frame, kPanelColour, kTextColour, kTextColour, kFilterDisplayStyle);
+    tagToControl[kResonance] = filterDisplay;
+    tagToControl[kFilterType] = filterDisplay;
+    tagToControl[kCutoff] = filterDisplay;
+    setTooltip(filterDisplay, "Set characteristic of filter in feedback path. Right click for filter types");
+    mirror(kFilterType, kovalith->getParameter(kFilterType));
+    frame->addView(filterDisplay);
+
+    addMenu(CRect(500, 184, 550, 196), kStereoMultLabels, kNumStereoMultipliers, kDelayStereoMult,
+            "Length of right-channel delay (relative to left)");
+    delayStereoMenu = static_cast<COptionMenu*>(tagToControl[kDelayStereoMult]);
+    addMenu(CRect(500, 199, 550, 211), kSyncLabels, kNumSyncDivisions, kDelaySync, "Synchronize delays to tempo");
+    delaySyncMenu = static_cast<COptionMenu*>(tagToControl[kDelaySync]);
+    addButton(CRect(500, 214, 550, 231), bitmaps[kPathButton], kPingPong,
+              "Feedback normal or ping-pong (right->left, left->right)");
+    pingPongButton = static_cast<COnOffButton*>(tagToControl[kPingPong]);
+
+    for (const KnobSpec& k : kOutputKnobs) addKnobGroup(k.x, k.y, k.param, k.caption, k.tooltip, k.convert);
+
+    addMenu(CRect(85, 275, 135, 287), kLfoShapeNames, kNumLfoShapes, kLfo1Shape, "LFO Shape");
+    lfo1ShapeMenu = static_cast<COptionMenu*>(tagToControl[kLfo1Shape]);
+    addMenu(CRect(85, 306, 135, 318), kSyncLabels, kNumSyncDivisions, kLfo1Sync, "Synchronize LFO to tempo");
+    lfo1SyncMenu = static_cast<COptionMenu*>(tagToControl[kLfo1Sync]);
+    addKnobGroup(145, 260, kLfo1Freq, "LFO Freq", kLfoFreqTooltip, formatHertz);
+    addButton(CRect(200, 281, 222, 295), bitmaps[kStereoButton], kLfo1Stereo, "LFO phase (mono/stereo)");
+    lfo1StereoButton = static_cast<COnOffButton*>(tagToControl[kLfo1Stereo]);
+    addModulationRow(260, kLfo1Row);
+
+    addMenu(CRect(85, 345, 135, 357), kLfoShapeNames, kNumLfoShapes, kLfo2Shape, "LFO Shape");
+    lfo2ShapeMenu = static_cast<COptionMenu*>(tagToControl[kLfo2Shape]);
+    addMenu(CRect(85, 376, 135, 388), kSyncLabels, kNumSyncDivisions, kLfo2Sync, "Synchronize LFO to tempo");
+    lfo2SyncMenu = static_cast<COptionMenu*>(tagToControl[kLfo2Sync]);
+    addKnobGroup(145, 330, kLfo2Freq, "LFO Freq", kLfoFreqTooltip, formatHertz);
+    addButton(CRect(200, 351, 222, 365), bitmaps[kStereoButton], kLfo2Stereo, "LFO phase (mono/stereo)");
+    lfo2StereoButton = static_cast<COnOffButton*>(tagToControl[kLfo2Stereo]);
+    addModulationRow(330, kLfo2Row);
+
+    addKnobGroup(90, 400, kEnvAttack, "Env. Att", "Attack (s)", formatTime);
+    addKnobGroup(145, 400, kEnvRelease, "Env. Rel", "Release (s)", formatTime);
+    addModulationRow(400, kEnvRow);
+
+    addMenu(CRect(340, 6, 410, 18), kCompressorLevelNames, kNumCompressorLevels, kCompressorType, "Compression level");
+    compressorMenu = static_cast<COptionMenu*>(tagToControl[kCompressorType]);
+
+    // Each "LFO Freq" read-out counts sync units while its LFO is synced.
+    for (int sync : {kLfo1Sync, kLfo2Sync}) {
+        CParamDisplay* readout = controlGroups[static_cast<std::size_t>(lfoFreqOfSync(sync))].readout;
+        readout->setStringConvert(kovalith->getSyncedValue(sync) > 0.5f ? formatSyncUnits : formatHertz);
+    }
+
+    // The controls hold their own references now.
+    for (CBitmap*& bitmap : bitmaps) {
+        bitmap->forget();
+        bitmap = nullptr;
+    }
+    return true;
+}
+
+void KovalithEditor::styleTextControl(CControl* control) const {
+    control->setFont("Arial", 11, kNormalFace);
+    control->setFontColor(kTextColour);
+    control->setBackColor(kPanelColour);
+    control->setFrameColor(kPanelColour);
+}
+
+void KovalithEditor::setTooltip(CView* view, const char* text) const {
+    if (text) view->setAttribute(kCViewTooltipAttribute, static_cast<int>(std::strlen(text) + 1), text);
+}
+
+void KovalithEditor::addKnobGroup(int x, int y, int param, const char* caption, const char* tooltip,
+                                  CParamDisplayStringConvert convert) {
+    ControlGroup& group = controlGroups[static_cast<std::size_t>(param)];
+    const CRect captionRect(x - 6, y, x + 44, y + 12);
+
+    group.caption = new CCaptionLabel(captionRect, caption, nullptr, 0);
+    styleTextControl(group.caption);
+    frame->addView(group.caption);
+
+    group.knob = new CKnob(CRect(x, y + 14, x + knobWidth, y + 14 + knobHeight), this, param, bitmaps[kKnobBody],
+                           bitmaps[kKnobHandle], CPoint(0, 0));
+    group.knob->setValue(kovalith->getParameter(param));
+    group.knob->setInsetValue(kKnobInset);
+    tagToControl[param] = group.knob;
+    frame->addView(group.knob);
+
+    group.readout = new CParamDisplay(CRect(x - 6, y + 46, x + 44, y + 58), nullptr, 0);
+    styleTextControl(group.readout);
+    group.readout->setMin(-kReadoutRange);
+    group.readout->setMax(kReadoutRange);
+    group.readout->setValue(kovalith->getSyncedValue(param));
+    frame->addView(group.readout);
+
+    setTooltip(group.knob, tooltip);
+    if (convert) group.readout->setStringConvert(convert);
+
+    // Lies over the caption and draws nothing: a click on a caption opens it.
+    group.learnMenu = new COptionMenu(captionRect, this, kLearnCommandBase + param, nullptr, nullptr, kNoDrawStyle);
+    group.learnMenu->addEntry("Learn Midi");
+    group.learnMenu->addEntry("Forget Midi");
+    group.learnMenu->setScheme(menuScheme);
+    styleTextControl(group.learnMenu);
+    frame->addView(group.learnMenu);
+}
+
+void KovalithEditor::addMenu(const CRect& menuRect, const char* const* items, int count, int param,
+                             const char* tooltip) {
+    auto* menu = new COptionMenu(menuRect, this, param, nullptr, nullptr, 0);
+    menu->setScheme(menuScheme);
+    styleTextControl(menu);
+    for (int i = 0; i < count; ++i) menu->addEntry(items[i]);
+    tagToControl[param] = menu;
+    menu->setValue(kovalith->getParameter(param));
+    setTooltip(menu, tooltip);
+    frame->addView(menu);
+}
+
+void KovalithEditor::addButton(const CRect& buttonRect, CBitmap* bitmap, int param, const char* tooltip) {
+    auto* button = new COnOffButton(buttonRect, this, param, bitmap, 0);
+    tagToControl[param] = button;
+    button->setValue(kovalith->getParameter(param));
+    setTooltip(button, tooltip);
+    frame->addView(button);
+}
+
+void KovalithEditor::addModulationRow(int y, const int* params) {
+    for (int column = 0; column < kMatrixColumns; ++column)
+        addKnobGroup(kMatrixX[column], y, params[column], kMatrixCaptions[column], kMatrixTooltips[column], nullptr);
+}
+
+// ---- changes from the user -----------------------------------------------------------
+
+void KovalithEditor::valueChanged(CControl* control) {
+    if (!control) return;
+    const int tag = control->getTag();
+    const float value = control->getValue();
+    if (tag >= kLearnCommandBase) {
+        // A MIDI-learn command: not a parameter, so not automation.
+        kovalith->setParameter(tag, value);
+    } else if (tag == kCutoff || tag == kResonance) {
+        float cutoff = 0.0f, q = 0.0f;
+        int type = 0;
+        filterDisplay->getFilter(&cutoff, &q, &type);
+        kovalith->setParameterAutomated(kCutoff, cutoff);
+        kovalith->setParameterAutomated(kResonance, q);
+        kovalith->setParameterAutomated(kFilterType, static_cast<float>(type) * 0.1f);
+    } else if (tag == kFilterType) {
+        if (value > static_cast<float>(CBiquadControl::kNumFilterTypes - 1)) return;
+        // The type is stored as its number divided by ten.
+        kovalith->setParameterAutomated(kFilterType, value * 0.1f);
+    } else {
+        kovalith->setParameterAutomated(tag, value);
+    }
+    control->setDirty();
+    // The effect reported the change back; show it in the same redraw.
+    applyPendingChanges();
+}
+
+// ---- changes from the effect ---------------------------------------------------------
+
+void KovalithEditor::setParameter(int index, float value) {
+    if (!accepting.load(std::memory_order_acquire) || !isParameterIndex(index)) return;
+    const auto i = static_cast<std::size_t>(index);
+    passedValues[i].store(value, std::memory_order_relaxed);
+    pending[i].store(true, std::memory_order_release);
+    anyPending.store(true, std::memory_order_release);
+}
+
+void KovalithEditor::applyPendingChanges() {
+    if (!frame || !anyPending.exchange(false, std::memory_order_acq_rel)) return;
+    for (int index = 0; index < kNumParams; ++index) {
+        const auto i = static_cast<std::size_t>(index);
+        if (pending[i].exchange(false, std::memory_order_acq_rel))
+            mirror(index, passedValues[i].load(std::memory_order_relaxed));
+    }
+}
+
+void KovalithEditor::mirror(int index, float passedValue) {
+    const auto shown = tagToControl.find(index);
+    if (shown != tagToControl.end()) {
+        if (index == kFilterType || index == kCutoff || index == kResonance) {
+            // Limited first: the float-to-int conversion of a huge value is undefined.
+            const float scaled = std::min(std::max(kovalith->getParameter(kFilterType) * 10.0f, -1000.0f), 1000.0f);
+            filterDisplay->setFilter(kovalith->getParameter(kCutoff), kovalith->getParameter(kResonance),
+                                     static_cast<int>(std::trunc(scaled + 0.5f)));
+        } else {
+            shown->second->setValue(kovalith->getParameter(index));
+        }
+        shown->second->setDirty();
+    }
+    const int lfoFreq = lfoFreqOfSync(index);
+    if (lfoFreq >= 0) {
+        CParamDisplay* readout = controlGroups[static_cast<std::size_t>(lfoFreq)].readout;
+        readout->setStringConvert(passedValue >= 0.5f ? formatSyncUnits : formatHertz);
+        readout->setDirty();
+    }
+    // A sync change changes what the frequency and delay read-outs count.
+    if (lfoFreq >= 0 || index == kDelaySync) refreshSyncedReadouts();
+    const ControlGroup& group = controlGroups[static_cast<std::size_t>(index)];
+    if (group.knob && group.readout) {
+        group.readout->setValue(kovalith->getSyncedValue(index));
+        group.readout->setDirty();
+    }
+}
+
+// The synced read-outs also follow the host's tempo, which arrives with no parameter change.
+void KovalithEditor::refreshSyncedReadouts() {
+    for (int index : {kDelay, kLfo1Freq, kLfo2Freq}) {
+        CParamDisplay* readout = controlGroups[static_cast<std::size_t>(index)].readout;
+        if (!readout) continue;
+        const float value = kovalith->getSyncedValue(index);
+        if (std::isnan(value) || value == readout->getValue()) continue;
+        readout->setValue(value);
+        readout->setDirty();
+    }
+}
+
+// ---- idle and drawing ----------------------------------------------------------------
+
+void KovalithEditor::idle() {
+    if (!frame || inIdle) return;
+    applyPendingChanges();
+    refreshSyncedReadouts();
+    AEffGUIEditor::idle();
+}
+
+bool KovalithEditor::renderSnapshot(COffscreenContext& context) {
+    const bool temporary = frame == nullptr;
+    if (temporary && !openWithoutWindow()) return false;
+    applyPendingChanges();
+    refreshSyncedReadouts();
+    context.saveGlobalState();
+    frame->draw(&context);
+    context.restoreGlobalState();
+    if (temporary)
+        destroyFrame();
+    else
+        frame->setDirty();  // drawing here took dirty marks the window still needs
+    return true;
+}
+
+bool KovalithEditor::renderSnapshot(uint32_t* pixels, int strideBytes) {
+    const int width = rect.right - rect.left;
+    const int height = rect.bottom - rect.top;
+    if (!pixels || strideBytes < width * 4) return false;
+    COffscreenContext context(width, height);
+    if (!renderSnapshot(context)) return false;
+    cairo_surface_t* surface = context.getSurface();
+    cairo_surface_flush(surface);
+    const unsigned char* source = cairo_image_surface_get_data(surface);
+    const int sourceStride = cairo_image_surface_get_stride(surface);
+    if (!source) return false;
+    auto* target = reinterpret_cast<unsigned char*>(pixels);
+    for (int y = 0; y < height; ++y)
+        std::memcpy(target + static_cast<std::size_t>(y) * static_cast<std::size_t>(strideBytes),
+                    source + static_cast<std::size_t>(y) * static_cast<std::size_t>(sourceStride),
+                    static_cast<std::size_t>(width) * 4);
+    return true;
+}
+
+// ---- inspection ----------------------------------------------------------------------
+
+CControl* KovalithEditor::controlFor(int index) const {
+    const auto found = tagToControl.find(index);
+    return found == tagToControl.end() ? nullptr : found->second;
+}
+
+COnOffButton* KovalithEditor::getButton(int index) const { return dynamic_cast<COnOffButton*>(controlFor(index)); }
+
+int KovalithEditor::controlCount() const { return frame ? frame->getNbViews() : 0; }
+
+}  // namespace kovalith

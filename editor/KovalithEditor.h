@@ -1,0 +1,144 @@
+// The plug-in's window: the background picture with a knob group for each
+// continuous parameter, option menus, image buttons and the feedback filter's
+// display. Every control's tag is the index of the parameter it edits; the
+// learn menus carry index + 68, the MIDI-learn command of that parameter.
+//
+// Threads: open, close, idle, valueChanged and renderSnapshot run on the host's
+// user-interface thread. setParameter may come from any thread (automation, a
+// MIDI controller on the processing thread); it only stores the value and a
+// dirty mark in atomics, and the next idle brings the controls up to date and
+// redraws them, so no other thread ever touches a control or draws.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <map>
+
+#include "editor/AEffGUIEditor.h"
+#include "gui/vstgui.h"
+#include "plugin/ParameterIds.h"
+
+namespace kovalith {
+
+class Kovalith;
+class CBiquadControl;
+
+// The read-out texts (each writes at most VSTGUI::kParamDisplayTextSize bytes).
+void formatInteger(float value, char* text);    // "%d" of the value truncated toward zero
+void formatBlockMs(float value, char* text);    // "%0.1f ms" of seconds
+void formatHertz(float value, char* text);      // "%0.2f Hz"
+void formatSyncUnits(float value, char* text);  // whole sync units, "--" when not above 0
+void formatTime(float value, char* text);       // "%0.2f ms" below a second, else "%0.3f s"
+
+// Colours of the editor: text, panel (backs and frames), pop-up selection and highlighted text.
+constexpr VSTGUI::CColor kTextColour{228, 189, 31, 64};
+constexpr VSTGUI::CColor kPanelColour{22, 112, 150, 64};
+constexpr VSTGUI::CColor kSelectColour{255, 255, 255, 64};
+constexpr VSTGUI::CColor kHiliteTextColour{48, 148, 189, 64};
+
+// The window's size when the background can't be loaded, and the knob's.
+constexpr int kEditorWidth = 659;
+constexpr int kEditorHeight = 479;
+constexpr int kKnobFallbackSize = 30;
+
+// Installs the embedded artwork as the toolkit's resource source, once per process.
+void installEditorResources();
+// The provider installEditorResources uses (tests put it back after replacing it).
+bool editorResourceProvider(int id, const char* name, const unsigned char** data, std::size_t* size);
+
+class KovalithEditor : public AEffGUIEditor, public VSTGUI::CControlListener {
+public:
+    // The four controls of one knob group; null for parameters without a knob.
+    struct ControlGroup {
+        VSTGUI::CTextLabel* caption = nullptr;
+        VSTGUI::CKnob* knob = nullptr;
+        VSTGUI::CParamDisplay* readout = nullptr;
+        VSTGUI::COptionMenu* learnMenu = nullptr;
+    };
+
+    explicit KovalithEditor(Kovalith* effect);
+    ~KovalithEditor() override;
+
+    // Opens the window as a child of `parentWindow` (an X11 Window id). Answers
+    // false, leaving nothing behind, for a null or invalid parent, without an X
+    // server, or while the window is already open.
+    bool open(void* parentWindow) override;
+    // Builds every control into a frame without a window (for drawing offscreen
+    // and for tests). False while a frame exists.
+    bool openWithoutWindow();
+    void close() override;
+    // Brings the controls up to date with the changes reported since the last
+    // idle, then lets the frame handle events and redraw.
+    void idle() override;
+    // Any thread: notes the change for the next idle. Indices outside 0..66 and
+    // changes while the window is closed are ignored.
+    void setParameter(int index, float value) override;
+
+    // CControlListener: a control the user changed.
+    void valueChanged(VSTGUI::CControl* control) override;
+
+    // Draws the whole window into `pixels` (rect width x height, 32-bit native
+    // 0xAARRGGBB premultiplied words, rows `strideBytes` apart) with the current
+    // values, whether the window is open or not. False for a null buffer or a
+    // stride too small for a row.
+    bool renderSnapshot(uint32_t* pixels, int strideBytes);
+    // The same into an offscreen context of the window's size.
+    bool renderSnapshot(VSTGUI::COffscreenContext& context);
+
+    // Applies the changes noted by setParameter. GUI thread; idle calls it.
+    void applyPendingChanges();
+
+    // Inspection, for tests and the snapshot: valid while a frame exists.
+    const ControlGroup& controlGroup(int index) const { return controlGroups[static_cast<std::size_t>(index)]; }
+    VSTGUI::CControl* controlFor(int index) const;
+    CBiquadControl* getFilterDisplay() const { return filterDisplay; }
+    VSTGUI::COnOffButton* getButton(int index) const;
+    VSTGUI::CTooltipSupport* getTooltipSupport() const { return tooltipSupport; }
+    int controlCount() const;
+    bool hasBackground() const { return backgroundBitmap && backgroundBitmap->isLoaded(); }
+
+private:
+    enum BitmapSlot { kKnobBody, kKnobHandle, kStereoButton, kPathButton, kNumBitmapSlots };
+
+    bool buildFrame(void* parentWindow);
+    void destroyFrame();
+    void addKnobGroup(int x, int y, int param, const char* caption, const char* tooltip,
+                      VSTGUI::CParamDisplayStringConvert convert);
+    void addMenu(const VSTGUI::CRect& rect, const char* const* items, int count, int param, const char* tooltip);
+    void addButton(const VSTGUI::CRect& rect, VSTGUI::CBitmap* bitmap, int param, const char* tooltip);
+    void addModulationRow(int y, const int* params);
+    void styleTextControl(VSTGUI::CControl* control) const;
+    void setTooltip(VSTGUI::CView* view, const char* text) const;
+    void mirror(int index, float passedValue);
+    void refreshSyncedReadouts();
+
+    Kovalith* kovalith;
+    VSTGUI::CBitmap* backgroundBitmap = nullptr;
+    std::array<ControlGroup, kNumParams> controlGroups{};
+    std::map<int, VSTGUI::CControl*> tagToControl;
+    VSTGUI::COptionMenu* delayStereoMenu = nullptr;
+    VSTGUI::COptionMenu* delaySyncMenu = nullptr;
+    VSTGUI::COptionMenu* lfo1ShapeMenu = nullptr;
+    VSTGUI::COptionMenu* lfo1SyncMenu = nullptr;
+    VSTGUI::COptionMenu* lfo2ShapeMenu = nullptr;
+    VSTGUI::COptionMenu* lfo2SyncMenu = nullptr;
+    VSTGUI::COptionMenu* compressorMenu = nullptr;
+    VSTGUI::COnOffButton* pingPongButton = nullptr;
+    VSTGUI::COnOffButton* lfo1StereoButton = nullptr;
+    VSTGUI::COnOffButton* lfo2StereoButton = nullptr;
+    CBiquadControl* filterDisplay = nullptr;
+    VSTGUI::COptionMenuScheme* menuScheme = nullptr;
+    VSTGUI::CTooltipSupport* tooltipSupport = nullptr;
+    VSTGUI::CBitmap* bitmaps[kNumBitmapSlots] = {};
+    VSTGUI::CCoord knobWidth = kKnobFallbackSize;
+    VSTGUI::CCoord knobHeight = kKnobFallbackSize;
+
+    // Filled by setParameter on any thread, emptied by applyPendingChanges.
+    std::atomic<bool> accepting{false};
+    std::atomic<bool> anyPending{false};
+    std::array<std::atomic<bool>, kNumParams> pending{};
+    std::array<std::atomic<float>, kNumParams> passedValues{};
+};
+
+}  // namespace kovalith
