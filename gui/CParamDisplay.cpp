@@ -18,8 +18,8 @@ CParamDisplay::CParamDisplay(const CRect& size, CBitmap* background, int style)
 
 std::string CParamDisplay::getDisplayText() const {
     char text[kParamDisplayTextSize] = {};
-    if (convert_)
-        convert_(getValue(), text);
+    if (const CParamDisplayStringConvert convert = getStringConvert())
+        convert(getValue(), text);
     else
         std::snprintf(text, sizeof text, "%2.2f", getValue());
     text[kParamDisplayTextSize - 1] = '\0';

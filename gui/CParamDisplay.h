@@ -3,6 +3,7 @@
 
 #include "gui/CControl.h"
 
+#include <atomic>
 #include <string>
 
 namespace VSTGUI {
@@ -20,8 +21,13 @@ public:
 
     void draw(CDrawContext* context) override;
 
-    void setStringConvert(CParamDisplayStringConvert convert) { convert_ = convert; setDirty(); }
-    CParamDisplayStringConvert getStringConvert() const { return convert_; }
+    // May be called from any thread, like setValue (the editor switches a read-out's
+    // format when another thread changes a sync setting).
+    void setStringConvert(CParamDisplayStringConvert convert) {
+        convert_.store(convert, std::memory_order_relaxed);
+        setDirty();
+    }
+    CParamDisplayStringConvert getStringConvert() const { return convert_.load(std::memory_order_relaxed); }
     void setHoriAlign(CHoriTxtAlign align) { align_ = align; setDirty(); }
     CHoriTxtAlign getHoriAlign() const { return align_; }
 
@@ -33,7 +39,7 @@ protected:
     void drawText(CDrawContext* context, const char* text);
 
 private:
-    CParamDisplayStringConvert convert_ = nullptr;
+    std::atomic<CParamDisplayStringConvert> convert_{nullptr};
     CHoriTxtAlign align_ = kCenterText;
 };
 
