@@ -4,6 +4,7 @@
 #include "PrivateXServer.h"
 
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 
 #include <dirent.h>
@@ -48,6 +49,49 @@ protected:
     }
 
     void* parentHandle() const { return reinterpret_cast<void*>(static_cast<uintptr_t>(parent_)); }
+
+    Window firstChild(Window of) {
+        Window root, parent, *children = nullptr, first = 0;
+        unsigned n = 0;
+        XQueryTree(display_, of, &root, &parent, &children, &n);
+        if (children && n) first = children[0];
+        if (children) XFree(children);
+        return first;
+    }
+
+    // The colour the X server holds for a pixel of `window` (true-colour visuals).
+    CColor pixelOf(Window window, int x, int y) {
+        XWindowAttributes a;
+        XGetWindowAttributes(display_, window, &a);
+        XImage* image = XGetImage(display_, window, x, y, 1, 1, AllPlanes, ZPixmap);
+        if (!image) return CColor{0, 0, 0, 0};
+        const unsigned long p = XGetPixel(image, 0, 0);
+        XDestroyImage(image);
+        auto channel = [p](unsigned long mask) {
+            int shift = 0;
+            while (mask && !(mask & 1)) {
+                mask >>= 1;
+                ++shift;
+            }
+            return static_cast<uint8_t>(mask ? ((p >> shift) & mask) * 255 / mask : 0);
+        };
+        return CColor{channel(a.visual->red_mask), channel(a.visual->green_mask), channel(a.visual->blue_mask), 255};
+    }
+
+    // Paints two known colours through the frame and reads them back from the server.
+    void expectWindowShowsTheFrame(CFrame& frame, Window child) {
+        const CColor panel{22, 112, 150, 64}, text{228, 189, 31, 64};
+        frame.setBackgroundColor(panel);
+        auto* label = new CTextLabel(CRect(20, 20, 70, 32), "");
+        label->setBackColor(text);
+        label->setFrameColor(text);
+        frame.addView(label);
+        frame.setDirty();
+        frame.idle();
+        expectRGB(pixelOf(child, 5, 5), panel, "frame background");
+        expectRGB(pixelOf(child, 40, 25), text, "label");
+        expectRGB(pixelOf(child, 199, 149), panel, "far corner");
+    }
 
     unsigned childCount() {
         Window root, parent, *children = nullptr;
@@ -97,6 +141,44 @@ TEST_F(HostWindow, OpensAsChildOfTheParentAndClosesCleanly) {
     }
     XSync(display_, False);
     EXPECT_EQ(childCount(), 0u);
+}
+
+TEST_F(HostWindow, TheWindowShowsWhatTheFrameDraws) {
+    CFrame frame(CRect(0, 0, 200, 150), parentHandle(), nullptr);
+    ASSERT_TRUE(frame.isOpen());
+    const Window child = firstChild(parent_);
+    ASSERT_NE(child, 0u);
+    expectWindowShowsTheFrame(frame, child);
+}
+
+// Some hosts give their editor windows a 32-bit visual with alpha; the child takes the
+// parent's visual and depth, and its pixels must still come out right.
+TEST_F(HostWindow, OpensAndDrawsInAParentWithAnAlphaVisual) {
+    XVisualInfo info;
+    if (!XMatchVisualInfo(display_, DefaultScreen(display_), 32, TrueColor, &info))
+        GTEST_SKIP() << "the server has no 32-bit visual";
+    XSetWindowAttributes attributes{};
+    attributes.colormap = XCreateColormap(display_, DefaultRootWindow(display_), info.visual, AllocNone);
+    attributes.border_pixel = 0;
+    attributes.background_pixel = 0;
+    const Window argbParent =
+        XCreateWindow(display_, DefaultRootWindow(display_), 0, 0, 300, 200, 0, 32, InputOutput, info.visual,
+                      CWColormap | CWBorderPixel | CWBackPixel, &attributes);
+    XMapWindow(display_, argbParent);
+    XSync(display_, False);
+    {
+        CFrame frame(CRect(0, 0, 200, 150), reinterpret_cast<void*>(static_cast<uintptr_t>(argbParent)), nullptr);
+        ASSERT_TRUE(frame.isOpen());
+        const Window child = firstChild(argbParent);
+        ASSERT_NE(child, 0u);
+        XWindowAttributes a;
+        XGetWindowAttributes(display_, child, &a);
+        EXPECT_EQ(a.depth, 32);
+        expectWindowShowsTheFrame(frame, child);
+    }
+    XDestroyWindow(display_, argbParent);
+    XFreeColormap(display_, attributes.colormap);
+    XSync(display_, False);
 }
 
 TEST_F(HostWindow, RealPointerDragTurnsAKnobBetweenBeginAndEndEdit) {
