@@ -77,6 +77,8 @@ class CWarpedLPCExtraction : public CUnitProcessorBase<T> {
     using Base = CUnitProcessorBase<T>;
     using Extended = long double;
     static constexpr Extended kFloatMax = std::numeric_limits<float>::max();
+    // Lags computed per pass over the frame.
+    static constexpr int kLagGroup = 4;
 
 public:
     static constexpr int kMaxOrder = OrderCapacity;
@@ -193,28 +195,42 @@ private:
             for (int j = 0; j <= order_; ++j) r_[j] = T(0);
             return;
         }
-        for (int j = 1; j <= order_; ++j) {
-            T acc = T(0);
-            for (int n = 0; n < length_; ++n) acc += x[n] * y[n];
-            r_[j] = acc;
-            if (j < order_) allpassInPlace(y, lambda);
-        }
-        for (int j = 1; j <= order_; ++j) r_[j] /= r0;
+        int j = 1;
+        for (; j + kLagGroup - 1 <= order_; j += kLagGroup) warpedLags<kLagGroup>(j);
+        for (; j <= order_; ++j) warpedLags<1>(j);
+        for (int i = 1; i <= order_; ++i) r_[i] /= r0;
         r0 = T(1);
     }
 
-    void allpassInPlace(T* y, T lambda) {
-        T inPrev = T(0), outPrev = T(0);
+    // Lags j..j+G-1 in one pass over the frame: y holds the frame through j
+    // sections and is left holding it through j+G. Each lag keeps its own sum and
+    // each section its own history, so every value is the one a pass per lag
+    // would give; the G recursions merely overlap.
+    template <int G>
+    void warpedLags(int j) {
+        const T* __restrict x = windowed_.data();
+        T* __restrict y = work_.data();
+        const T lambda = lambda_;
+        T acc[G], inPrev[G], outPrev[G];
+        for (int g = 0; g < G; ++g) acc[g] = inPrev[g] = outPrev[g] = T(0);
         for (int n = 0; n < length_; ++n) {
-            const T in = y[n];
-            const T out = inPrev - lambda * (in - outPrev);
-            inPrev = in;
-            outPrev = out;
-            y[n] = out;
+            const T xn = x[n];
+            T v = y[n];
+#pragma GCC unroll 8
+            for (int g = 0; g < G; ++g) {
+                acc[g] += xn * v;
+                const T out = inPrev[g] - lambda * (v - outPrev[g]);
+                inPrev[g] = v;
+                outPrev[g] = out;
+                v = out;
+            }
+            y[n] = v;
         }
+        for (int g = 0; g < G; ++g) r_[j + g] = acc[g];
     }
 
-    // Ordinary autocorrelation with extended-precision sums.
+    // Ordinary autocorrelation with extended-precision sums, several lags per pass
+    // (each lag's sum still runs over n in order).
     void plainAutocorrelation() {
         const T* x = windowed_.data();
         Extended energy = 0;
@@ -224,11 +240,27 @@ private:
             return;
         }
         r_[0] = T(1);
-        for (int j = 1; j <= order_; ++j) {
-            Extended acc = 0;
-            for (int n = 0; n + j < length_; ++n) acc += Extended(x[n]) * x[n + j];
-            r_[j] = T(acc / energy);
+        int j = 1;
+        for (; j + kLagGroup - 1 <= order_; j += kLagGroup) plainLags<kLagGroup>(j, energy);
+        for (; j <= order_; ++j) plainLags<1>(j, energy);
+    }
+
+    template <int G>
+    void plainLags(int j, Extended energy) {
+        const T* __restrict x = windowed_.data();
+        Extended acc[G] = {};
+        // Up to the shortest range, lag j + G - 1's, all lags together; then the
+        // longer lags' remaining terms.
+        const int common = length_ - (j + G - 1);
+        int n = 0;
+        for (; n < common; ++n) {
+            const Extended xn = x[n];
+#pragma GCC unroll 8
+            for (int g = 0; g < G; ++g) acc[g] += xn * x[n + j + g];
         }
+        for (int g = 0; g < G; ++g)
+            for (int m = n; m + j + g < length_; ++m) acc[g] += Extended(x[m]) * x[m + j + g];
+        for (int g = 0; g < G; ++g) r_[j + g] = T(acc[g] / energy);
     }
 
     // Levinson-Durbin in extended precision. The error gets a bias of 0.003 R[0] so
