@@ -149,28 +149,63 @@ public:
     void update() override { Base::glide(); }
 
     T process(T x) override {
-        const double lambda = double(float(Base::lambda_));
-        double a = double(x) + double(Base::antiDenormal);  // through the allpass chain
-        double q = a;                                        // forward path
-        for (int i = 0; i < Base::order_; ++i) {
-            const double u = Base::s2_[i] + lambda * (Base::s1_[i] - a);
-            Base::s2_[i] = a;
-            Base::s1_[i] = u;
-            const double k = Base::c_[i];
+        Pass pass(*this, x);
+        for (int i = 0; i < Base::order_; ++i) pass.stage(i);
+        return pass.finish();
+    }
+
+    // Two lattices (the two channels) in one interleaved pass; each ends as its own
+    // process() would leave it, with its result in lastOutput. The two recursions
+    // are independent, so they overlap instead of running one after the other.
+    static void processPair(CUnitWFIRLattice& first, T x0, CUnitWFIRLattice& second, T x1) {
+        if (&first == &second || first.order_ != second.order_) {
+            first.process(x0);
+            second.process(x1);
+            return;
+        }
+        Pass p0(first, x0), p1(second, x1);
+        for (int i = 0; i < first.order_; ++i) {
+            p0.stage(i);
+            p1.stage(i);
+        }
+        p0.finish();
+        p1.finish();
+    }
+
+private:
+    // One sample through the lattice, all in double with the warp rounded to single
+    // precision: a travels through the allpass sections (S2 holds a section's last
+    // input, S1 its last output), q is the forward path.
+    struct Pass {
+        Pass(CUnitWFIRLattice& lattice, T x)
+            : l(lattice), lambda(double(float(lattice.lambda_))), a(double(x) + double(lattice.antiDenormal)), q(a) {}
+
+        void stage(int i) {
+            const double u = l.s2_[i] + lambda * (l.s1_[i] - a);
+            l.s2_[i] = a;
+            l.s1_[i] = u;
+            const double k = l.c_[i];
             a = u + k * q;
             q = q + k * u;
         }
-        // A non-finite input (or an overflow) would stay in the allpass states for
-        // good; start again from silence instead.
-        if (!std::isfinite(q)) {
-            Base::clearStates();
-            q = 0.0;
+
+        T finish() {
+            // A non-finite input (or an overflow) would stay in the allpass states
+            // for good; start again from silence instead.
+            if (!std::isfinite(q)) {
+                l.clearStates();
+                q = 0.0;
+            }
+            const T y = T(q);
+            l.lastOutput = y;
+            l.antiDenormal = -l.antiDenormal;
+            return y;
         }
-        const T y = T(q);
-        Base::lastOutput = y;
-        Base::antiDenormal = -Base::antiDenormal;
-        return y;
-    }
+
+        CUnitWFIRLattice& l;
+        const double lambda;
+        double a, q;
+    };
 };
 
 // Warped all-pole lattice: imposes the envelope. Its allpass chain makes a
@@ -264,52 +299,26 @@ public:
     }
 
     T process(T x) override {
-        const double* __restrict k = Base::c_;
-        const double lambda = Base::lambda_, m = Base::m_;
-        const int order = Base::order_;
-        const double* __restrict rd = Base::stateToggle_ ? Base::s1_ : Base::s2_;
-        double* __restrict wr = Base::stateToggle_ ? Base::s2_ : Base::s1_;
+        Pass pass(*this, x);
+        for (int i = 1; i < Base::order_; ++i) pass.stage(i);
+        return pass.finish();
+    }
 
-        if (!feedbackReady_) feedback_ = feedbackSum(rd, k, lambda, m, order);
-        double y = Base::gNorm_ * (double(x) + feedback_);
-
-        // New states (element 0 is never written) and, from them, the feedback
-        // sum of the next sample: w0 = m W[0]; s = k0 w0; acc = -k0 w0; z = 0; then
-        // per stage wi = lambda (k[i-1] z - w(i-1)) + m W[i].
-        double next = 0.0;
-        if (order > 0) {
-            double pPrev = y + lambda * rd[0], q = y;
-            double w = m * wr[0];
-            next = k[0] * w;
-            double acc = -k[0] * w, z = 0.0;
-            for (int i = 1; i < order; ++i) {
-                const double qi = rd[i - 1] - lambda * pPrev;
-                const double wi = qi + lambda * rd[i] - k[i - 1] * q;
-                wr[i] = wi;
-                q -= qi * k[i - 1];
-                pPrev = wi;
-
-                w = lambda * (k[i - 1] * z - w) + m * wi;
-                next += k[i] * w;
-                z = acc;
-                acc -= k[i] * w;
-            }
+    // Two lattices (the two channels) in one interleaved pass; each ends as its own
+    // process() would leave it, with its result in lastOutput.
+    static void processPair(CUnitWIIRLattice& first, T x0, CUnitWIIRLattice& second, T x1) {
+        if (&first == &second || first.order_ != second.order_) {
+            first.process(x0);
+            second.process(x1);
+            return;
         }
-        feedback_ = next;
-        feedbackReady_ = true;
-
-        // A non-finite input (or an overflow) would stay in the states for good;
-        // start again from silence instead.
-        if (!std::isfinite(y) || !std::isfinite(next)) {
-            Base::clearStates();
-            feedbackReady_ = false;
-            if (!std::isfinite(y)) y = 0.0;
+        Pass p0(first, x0), p1(second, x1);
+        for (int i = 1; i < first.order_; ++i) {
+            p0.stage(i);
+            p1.stage(i);
         }
-
-        Base::antiDenormal = -Base::antiDenormal;
-        Base::stateToggle_ = !Base::stateToggle_;
-        Base::lastOutput = T(y);
-        return Base::lastOutput;
+        p0.finish();
+        p1.finish();
     }
 
 private:
@@ -327,6 +336,71 @@ private:
         }
         return s;
     }
+
+    // One sample: the output y = gNorm (x + s) from the feedback sum s over the
+    // previous states (rd), then the new states (wr; element 0 is never written)
+    // with P0 = y + lambda rd[0], q = y and per stage
+    //   Qi = rd[i-1] - lambda P(i-1);  wr[i] = Qi + lambda rd[i] - k[i-1] q;
+    //   q = q - Qi k[i-1]  (P(i-1) the value wr[i-1] just written),
+    // and with them the next sample's feedback sum: w0 = m wr[0]; s = k0 w0;
+    // acc = -k0 w0; z = 0; per stage wi = lambda (k[i-1] z - w(i-1)) + m wr[i];
+    // s += k[i] wi; z = acc; acc -= k[i] wi.
+    struct Pass {
+        Pass(CUnitWIIRLattice& lattice, T x)
+            : l(lattice),
+              k(lattice.c_),
+              rd(lattice.stateToggle_ ? lattice.s1_ : lattice.s2_),
+              wr(lattice.stateToggle_ ? lattice.s2_ : lattice.s1_),
+              lambda(lattice.lambda_),
+              m(lattice.m_) {
+            const int order = l.order_;
+            if (!l.feedbackReady_) l.feedback_ = feedbackSum(rd, k, lambda, m, order);
+            y = l.gNorm_ * (double(x) + l.feedback_);
+            if (order > 0) {
+                pPrev = y + lambda * rd[0];
+                q = y;
+                w = m * wr[0];
+                next = k[0] * w;
+                acc = -k[0] * w;
+            }
+        }
+
+        void stage(int i) {
+            const double qi = rd[i - 1] - lambda * pPrev;
+            const double wi = qi + lambda * rd[i] - k[i - 1] * q;
+            wr[i] = wi;
+            q -= qi * k[i - 1];
+            pPrev = wi;
+
+            w = lambda * (k[i - 1] * z - w) + m * wi;
+            next += k[i] * w;
+            z = acc;
+            acc -= k[i] * w;
+        }
+
+        T finish() {
+            l.feedback_ = next;
+            l.feedbackReady_ = true;
+            // A non-finite input (or an overflow) would stay in the states for
+            // good; start again from silence instead.
+            if (!std::isfinite(y) || !std::isfinite(next)) {
+                l.clearStates();
+                l.feedbackReady_ = false;
+                if (!std::isfinite(y)) y = 0.0;
+            }
+            l.antiDenormal = -l.antiDenormal;
+            l.stateToggle_ = !l.stateToggle_;
+            l.lastOutput = T(y);
+            return l.lastOutput;
+        }
+
+        CUnitWIIRLattice& l;
+        const double* __restrict k;
+        const double* __restrict rd;
+        double* __restrict wr;
+        const double lambda, m;
+        double y = 0.0, pPrev = 0.0, q = 0.0, w = 0.0, next = 0.0, acc = 0.0, z = 0.0;
+    };
 
     double feedback_ = 0.0;
     bool feedbackReady_ = false;

@@ -134,6 +134,46 @@ void BM_FourLattices(benchmark::State& state) {
 }
 BENCHMARK(BM_FourLattices)->Args({70, 0})->Args({70, 1});
 
+// The same load with the two channels' lattices run as pairs (processPair).
+void BM_FourLatticesPaired(benchmark::State& state) {
+    const int order = int(state.range(0));
+    const bool silent = state.range(1) != 0;
+    auto fir = std::make_unique<CUnitWFIRLattice<float>[]>(2);
+    auto iir = std::make_unique<CUnitWIIRLattice<float>[]>(2);
+    for (int c = 0; c < 2; ++c) {
+        prepare(fir[c], order);
+        prepare(iir[c], order);
+    }
+    const auto loud = noise(kBlock, 2);
+    const std::vector<float> quiet(kBlock, 0.0f);
+    auto frame = [&](float x) {
+        CUnitWFIRLattice<float>::processPair(fir[0], x, fir[1], x);
+        CUnitWIIRLattice<float>::processPair(iir[0], fir[0].lastOutput, iir[1], fir[1].lastOutput);
+        benchmark::DoNotOptimize(iir[0].lastOutput);
+        benchmark::DoNotOptimize(iir[1].lastOutput);
+    };
+    for (int r = 0; r < 20; ++r)
+        for (float v : loud) frame(v);
+    if (silent)
+        for (int r = 0; r < 200; ++r)
+            for (float v : quiet) frame(v);
+    const auto& x = silent ? quiet : loud;
+    for (auto _ : state) {
+        for (int n = 0; n < kBlock; n += kControlStep) {
+            for (int c = 0; c < 2; ++c) {
+                fir[c].update(kWarp, kGain);
+                iir[c].update(kWarp, kGain);
+            }
+            for (int i = n; i < n + kControlStep; ++i) frame(x[i]);
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * kBlock);
+    state.counters["x realtime"] =
+        benchmark::Counter(double(state.iterations()) * kBlock / 44100.0, benchmark::Counter::kIsRate);
+    state.SetLabel(silent ? "silence after noise" : "noise");
+}
+BENCHMARK(BM_FourLatticesPaired)->Args({70, 0})->Args({70, 1});
+
 // One extraction per analysis block: window, warped (lambda > 0) or plain
 // autocorrelation and the recursion.
 void BM_LpcExtraction(benchmark::State& state) {

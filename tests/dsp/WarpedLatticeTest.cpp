@@ -479,6 +479,60 @@ TEST(IirLattice, StableForCoefficientsInsideTheUnitInterval) {
         }
 }
 
+// --- Channel pairs ----------------------------------------------------------
+
+// processPair interleaves two lattices; each must end exactly as its own
+// process() would leave it, through glides, a change of order on one side
+// (where the orders differ) and a non-finite input on one side.
+template <typename Lattice>
+void checkPairAgainstSingles() {
+    auto paired = std::make_unique<Lattice[]>(2);
+    auto single = std::make_unique<Lattice[]>(2);
+    const auto chord = sawChord(4096), voice = voiceLike(4096);
+    const auto k0 = reflectionsOf(chord, 0, 70, 0.8f), k1 = reflectionsOf(voice, 1000, 70, 0.6f);
+    for (Lattice* l : {&paired[0], &single[0]}) {
+        l->setSampleRate(11025.0f);
+        l->setSmoothingTime(0.001f);
+        l->setCoefficientsRotated(k0.data(), 70, 0.0f);
+    }
+    for (Lattice* l : {&paired[1], &single[1]}) {
+        l->setSampleRate(11025.0f);
+        l->setSmoothingTime(0.001f);
+        l->setCoefficientsRotated(k1.data(), 70, 0.25f);
+    }
+    const auto x0 = noise(6000, 20), x1 = noise(6000, 21);
+    for (int n = 0; n < 6000; ++n) {
+        if (n % 8 == 0) {
+            paired[0].update(0.8, 0.97);
+            single[0].update(0.8, 0.97);
+            paired[1].update(0.6, 0.9);
+            single[1].update(0.6, 0.9);
+        }
+        if (n == 2000) {  // one side gets a shorter list
+            paired[1].setCoefficientsRotated(k0.data(), 40, 0.5f);
+            single[1].setCoefficientsRotated(k0.data(), 40, 0.5f);
+        }
+        if (n == 3000) {
+            paired[1].setCoefficientsRotated(k1.data(), 70, 0.0f);
+            single[1].setCoefficientsRotated(k1.data(), 70, 0.0f);
+        }
+        const float in0 = x0[n], in1 = n == 4000 ? NAN : x1[n];
+        Lattice::processPair(paired[0], in0, paired[1], in1);
+        single[0].process(in0);
+        single[1].process(in1);
+        ASSERT_EQ(paired[0].lastOutput, single[0].lastOutput) << n;
+        ASSERT_EQ(paired[1].lastOutput, single[1].lastOutput) << n;
+    }
+    // The same lattice on both sides runs twice in turn.
+    Lattice::processPair(paired[0], 0.25f, paired[0], -0.5f);
+    single[0].process(0.25f);
+    single[0].process(-0.5f);
+    EXPECT_EQ(paired[0].lastOutput, single[0].lastOutput);
+}
+
+TEST(LatticePairs, FirPairGivesWhatEachLatticeGivesAlone) { checkPairAgainstSingles<Fir>(); }
+TEST(LatticePairs, IirPairGivesWhatEachLatticeGivesAlone) { checkPairAgainstSingles<Iir>(); }
+
 // --- Both lattices at the edges -------------------------------------------
 
 TEST(LatticeEdges, NonFiniteInputDoesNotStayInTheState) {
