@@ -1,0 +1,584 @@
+// render / demo: run audio through the plug-in offline, the way a host plays
+// a file through an insert effect.
+//
+// `render IN OUT` streams any file libsndfile reads through the plug-in block
+// by block and writes the result; `demo` does the same with a test signal made
+// here (drum hits, a chord and a voice-like pulse train) through the first
+// factory program. Both print a one-line summary of the output.
+#include "host/Commands.h"
+#include "host/PresetFiles.h"
+
+#include <sndfile.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <initializer_list>
+#include <optional>
+#include <ostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace kovalith {
+namespace host {
+
+namespace {
+
+constexpr int kMaxBlock = 1 << 16;
+constexpr double kMaxTailSeconds = 3600.0;
+constexpr double kMaxTempo = 10000.0;
+constexpr const char* kDemoProgram = "Rubber Boots";
+constexpr const char* kDemoDefaultOutput = "kovalith-demo.wav";
+constexpr double kDemoTailSeconds = 2.0;
+
+// ---- options ------------------------------------------------------------------
+
+struct ParameterSetting {
+    std::string name;  // a parameter name or index, as given
+    float value = 0.0f;
+};
+
+struct RenderOptions {
+    std::vector<std::string> positional;
+    int block = 0;  // 0: the common --block-size
+    std::optional<std::string> preset;
+    std::vector<ParameterSetting> settings;
+    std::optional<double> tempo;
+    std::optional<double> tail;
+    std::string loadFile;
+};
+
+std::optional<double> parseNumber(const std::string& text) {
+    if (text.empty()) return std::nullopt;
+    char* end = nullptr;
+    errno = 0;
+    const double value = std::strtod(text.c_str(), &end);
+    if (errno != 0 || *end != '\0' || !std::isfinite(value)) return std::nullopt;
+    return value;
+}
+
+bool isWholeNumber(const std::string& text) {
+    return !text.empty() && std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); });
+}
+
+// Parses the command's arguments; answers an error message, empty when all is well.
+std::string parseRenderOptions(const std::vector<std::string>& args, RenderOptions& options) {
+    for (size_t i = 0; i < args.size(); ++i) {
+        std::string arg = args[i];
+        if (arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
+            options.positional.push_back(arg);
+            continue;
+        }
+        std::string value;
+        const size_t equals = arg.find('=');
+        if (equals != std::string::npos) {
+            value = arg.substr(equals + 1);
+            arg.resize(equals);
+        } else {
+            if (i + 1 >= args.size()) return arg + " needs a value";
+            value = args[++i];
+        }
+        if (arg == "--block") {
+            const std::optional<double> n = parseNumber(value);
+            if (!n || *n < 1 || *n > kMaxBlock || std::floor(*n) != *n) return "bad block size '" + value + "'";
+            options.block = static_cast<int>(*n);
+        } else if (arg == "--preset") {
+            if (value.empty()) return "--preset needs a program number or name";
+            options.preset = value;
+        } else if (arg == "--set") {
+            const size_t split = value.rfind('=');
+            if (split == std::string::npos || split == 0) return "--set needs NAME=VALUE, not '" + value + "'";
+            const std::optional<double> v = parseNumber(value.substr(split + 1));
+            if (!v || std::fabs(*v) > 3.0e38) return "bad value in --set '" + value + "'";
+            options.settings.push_back({value.substr(0, split), static_cast<float>(*v)});
+        } else if (arg == "--tempo") {
+            const std::optional<double> bpm = parseNumber(value);
+            if (!bpm || *bpm <= 0.0 || *bpm > kMaxTempo) return "bad tempo '" + value + "'";
+            options.tempo = *bpm;
+        } else if (arg == "--tail") {
+            const std::optional<double> seconds = parseNumber(value);
+            if (!seconds || *seconds < 0.0 || *seconds > kMaxTailSeconds) return "bad tail '" + value + "'";
+            options.tail = *seconds;
+        } else if (arg == "--load") {
+            if (value.empty()) return "--load needs a file";
+            options.loadFile = value;
+        } else {
+            return "unknown option '" + arg + "'";
+        }
+    }
+    return {};
+}
+
+std::string lowerCase(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// A program by number or by name (exact first, then ignoring case); -1 when none.
+int findProgram(PluginInstance& plugin, const std::string& wanted) {
+    if (isWholeNumber(wanted)) {
+        const long n = std::strtol(wanted.c_str(), nullptr, 10);
+        return n >= 0 && n < plugin.numPrograms() ? static_cast<int>(n) : -1;
+    }
+    const std::vector<std::string> names = plugin.programNames();
+    for (size_t p = 0; p < names.size(); ++p)
+        if (names[p] == wanted) return static_cast<int>(p);
+    for (size_t p = 0; p < names.size(); ++p)
+        if (lowerCase(names[p]) == lowerCase(wanted)) return static_cast<int>(p);
+    return -1;
+}
+
+// A parameter by index or by name (the first with that name, exact first, then
+// ignoring case); -1 when none.
+int findParameter(PluginInstance& plugin, const std::string& wanted) {
+    if (isWholeNumber(wanted)) {
+        const long n = std::strtol(wanted.c_str(), nullptr, 10);
+        return n >= 0 && n < plugin.numParams() ? static_cast<int>(n) : -1;
+    }
+    std::vector<std::string> names;
+    for (int i = 0; i < plugin.numParams(); ++i) names.push_back(plugin.parameterName(i));
+    for (size_t i = 0; i < names.size(); ++i)
+        if (names[i] == wanted) return static_cast<int>(i);
+    for (size_t i = 0; i < names.size(); ++i)
+        if (lowerCase(names[i]) == lowerCase(wanted)) return static_cast<int>(i);
+    return -1;
+}
+
+// ---- audio files ------------------------------------------------------------------
+
+// The container and encoding a file name's extension asks for; 0 when it names none.
+int formatForExtension(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    const size_t dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return 0;
+    const std::string ext = lowerCase(path.substr(dot + 1));
+    if (ext == "wav") return SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    if (ext == "w64") return SF_FORMAT_W64 | SF_FORMAT_FLOAT;
+    if (ext == "rf64") return SF_FORMAT_RF64 | SF_FORMAT_FLOAT;
+    if (ext == "caf") return SF_FORMAT_CAF | SF_FORMAT_FLOAT;
+    if (ext == "aif" || ext == "aiff" || ext == "aifc") return SF_FORMAT_AIFF | SF_FORMAT_FLOAT;
+    if (ext == "au" || ext == "snd") return SF_FORMAT_AU | SF_FORMAT_FLOAT;
+    if (ext == "flac") return SF_FORMAT_FLAC | SF_FORMAT_PCM_24;
+    if (ext == "ogg" || ext == "oga") return SF_FORMAT_OGG | SF_FORMAT_VORBIS;
+    return 0;
+}
+
+// The output format: what OUT's extension names, else the input's container
+// (with the encoding that container gets above), else 32-bit float WAV.
+int outputFormat(const std::string& outPath, int inputFormat) {
+    if (const int named = formatForExtension(outPath)) return named;
+    const int major = inputFormat & SF_FORMAT_TYPEMASK;
+    const struct {
+        int major;
+        const char* ext;
+    } containers[] = {{SF_FORMAT_WAV, "x.wav"},   {SF_FORMAT_W64, "x.w64"},   {SF_FORMAT_RF64, "x.rf64"},
+                      {SF_FORMAT_CAF, "x.caf"},   {SF_FORMAT_AIFF, "x.aiff"}, {SF_FORMAT_AU, "x.au"},
+                      {SF_FORMAT_FLAC, "x.flac"}, {SF_FORMAT_OGG, "x.ogg"}};
+    for (const auto& c : containers)
+        if (c.major == major) return formatForExtension(c.ext);
+    return SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+}
+
+class SoundFile {
+public:
+    SoundFile() = default;
+    ~SoundFile() { close(); }
+    SoundFile(const SoundFile&) = delete;
+    SoundFile& operator=(const SoundFile&) = delete;
+
+    bool openRead(const std::string& path, std::string* error) {
+        info_ = SF_INFO{};
+        file_ = sf_open(path.c_str(), SFM_READ, &info_);
+        if (!file_) {
+            *error = "cannot read '" + path + "': " + sf_strerror(nullptr);
+            return false;
+        }
+        if (info_.channels < 1 || info_.samplerate < 1) {
+            *error = "'" + path + "' has no usable audio";
+            return false;
+        }
+        return true;
+    }
+
+    bool openWrite(const std::string& path, int format, int sampleRate, std::string* error) {
+        info_ = SF_INFO{};
+        info_.format = format;
+        info_.channels = 2;
+        info_.samplerate = sampleRate;
+        if (!sf_format_check(&info_)) {
+            *error = "cannot write that format at " + std::to_string(sampleRate) + " Hz to '" + path + "'";
+            return false;
+        }
+        file_ = sf_open(path.c_str(), SFM_WRITE, &info_);
+        if (!file_) {
+            *error = "cannot write '" + path + "': " + sf_strerror(nullptr);
+            return false;
+        }
+        // Integer encodings would wrap samples beyond full scale; clip them instead.
+        sf_command(file_, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+        return true;
+    }
+
+    bool close() {
+        const bool ok = !file_ || sf_close(file_) == 0;
+        file_ = nullptr;
+        return ok;
+    }
+
+    SNDFILE* get() const { return file_; }
+    const SF_INFO& info() const { return info_; }
+    std::string lastError() const { return sf_strerror(file_); }
+
+private:
+    SNDFILE* file_ = nullptr;
+    SF_INFO info_{};
+};
+
+// ---- sources ----------------------------------------------------------------------
+
+// Where the input comes from: fills up to `frames` samples per channel and
+// answers how many it gave (0 at the end, -1 on a read error).
+class Source {
+public:
+    virtual ~Source() = default;
+    virtual long read(float* left, float* right, int frames) = 0;
+    virtual long totalFrames() const = 0;  // -1 when not known
+    virtual int sampleRate() const = 0;
+};
+
+class FileSource : public Source {
+public:
+    FileSource(SoundFile& file, int maxFrames)
+        : file_(file), interleaved_(static_cast<size_t>(maxFrames) * static_cast<size_t>(file.info().channels)) {}
+
+    long read(float* left, float* right, int frames) override {
+        const int channels = file_.info().channels;
+        const sf_count_t got = sf_readf_float(file_.get(), interleaved_.data(), frames);
+        if (got < 0) return -1;
+        if (got == 0 && sf_error(file_.get()) != SF_ERR_NO_ERROR) return -1;
+        for (sf_count_t n = 0; n < got; ++n) {
+            const float* frame = interleaved_.data() + n * channels;
+            // Mono feeds both inputs; beyond two channels only the first two are used.
+            left[n] = frame[0];
+            right[n] = channels > 1 ? frame[1] : frame[0];
+        }
+        return static_cast<long>(got);
+    }
+    long totalFrames() const override {
+        const sf_count_t frames = file_.info().frames;
+        return frames > 0 && frames < LONG_MAX ? static_cast<long>(frames) : -1;
+    }
+    int sampleRate() const override { return file_.info().samplerate; }
+
+private:
+    SoundFile& file_;
+    std::vector<float> interleaved_;
+};
+
+// The demo's test signal, made here: a few bars of a drum-like pattern, a
+// sustained chord and a vowel-like pulse train, then all three together.
+class DemoSource : public Source {
+public:
+    explicit DemoSource(int sampleRate) : rate_(sampleRate), total_(static_cast<long>(8.0 * sampleRate)) {}
+
+    long read(float* left, float* right, int frames) override {
+        const long count = std::min<long>(frames, total_ - position_);
+        for (long n = 0; n < count; ++n, ++position_) {
+            const double t = static_cast<double>(position_) / rate_;
+            const double drums = (t < 2.0 || t >= 6.0) ? drum(t) : 0.0;
+            const double chord = (t >= 2.0) ? chordAt(t) * envelope(t, 2.0, 8.0) : 0.0;
+            const double voice = (t >= 4.0) ? voiceAt(t) * envelope(t, 4.0, 8.0) : 0.0;
+            const double mono = 0.5 * drums + 0.25 * chord + 0.35 * voice;
+            left[n] = static_cast<float>(mono + 0.05 * chord);
+            right[n] = static_cast<float>(mono - 0.05 * chord);
+        }
+        return count;
+    }
+    long totalFrames() const override { return total_; }
+    int sampleRate() const override { return rate_; }
+
+private:
+    static constexpr double kTwoPi = 6.283185307179586;
+
+    // Fade in and out over 20 ms so sections start and stop without clicks.
+    static double envelope(double t, double from, double to) {
+        const double fade = 0.02;
+        return std::clamp(std::min(t - from, to - t) / fade, 0.0, 1.0);
+    }
+
+    // Eighth notes at 120 bpm: a pitched-down kick on the beats, a noise snare
+    // on two and four, a short hat on every eighth.
+    double drum(double t) {
+        const double eighth = 0.25;
+        const int step = static_cast<int>(t / eighth);
+        const double since = t - step * eighth;
+        double out = 0.0;
+        if (step % 2 == 0) {
+            const double phase = kTwoPi * (50.0 * since + (150.0 - 50.0) / 30.0 * (1.0 - std::exp(-30.0 * since)));
+            out += std::sin(phase) * std::exp(-12.0 * since);
+        }
+        if (step % 4 == 2) out += 0.7 * noise() * std::exp(-25.0 * since);
+        out += 0.15 * noise() * std::exp(-120.0 * since);
+        return out;
+    }
+
+    // A minor seventh chord of slightly detuned saw-like partials.
+    double chordAt(double t) const {
+        const double roots[4] = {220.0, 261.63, 329.63, 392.0};
+        double out = 0.0;
+        for (const double f : roots)
+            for (int k = 1; k <= 6; ++k) out += std::sin(kTwoPi * f * 1.002 * k * t) / k;
+        return out / 6.0;
+    }
+
+    // A glottal-like pulse train at a gently gliding pitch through two formant
+    // resonators ("ah").
+    double voiceAt(double t) {
+        const double pitch = 120.0 + 15.0 * std::sin(kTwoPi * 0.7 * t);
+        pulsePhase_ += pitch / rate_;
+        double excitation = 0.0;
+        if (pulsePhase_ >= 1.0) {
+            pulsePhase_ -= 1.0;
+            excitation = 1.0;
+        }
+        return 0.3 * (formant(0, excitation, 700.0, 110.0) + 0.6 * formant(1, excitation, 1220.0, 120.0));
+    }
+
+    double formant(int k, double x, double frequency, double bandwidth) {
+        const double r = std::exp(-0.5 * kTwoPi * bandwidth / rate_);
+        const double a1 = 2.0 * r * std::cos(kTwoPi * frequency / rate_), a2 = -r * r;
+        const double y = (1.0 - r) * x + a1 * y1_[k] + a2 * y2_[k];
+        y2_[k] = y1_[k];
+        y1_[k] = y;
+        return 10.0 * y;
+    }
+
+    // A fixed linear congruential generator: the demo is the same every time.
+    double noise() {
+        seed_ = seed_ * 1664525u + 1013904223u;
+        return static_cast<double>(seed_ >> 8) / 8388608.0 - 1.0;
+    }
+
+    int rate_;
+    long total_;
+    long position_ = 0;
+    double pulsePhase_ = 0.0;
+    double y1_[2] = {0.0, 0.0}, y2_[2] = {0.0, 0.0};
+    uint32_t seed_ = 12345u;
+};
+
+// ---- rendering -----------------------------------------------------------------------
+
+class ProgressBar {
+public:
+    ProgressBar() : enabled_(isatty(STDERR_FILENO) == 1) {}
+
+    void update(long done, long total) {
+        if (!enabled_ || total <= 0) return;
+        const int percent = static_cast<int>(std::min<long>(100, done * 100 / total));
+        if (percent == shown_) return;
+        shown_ = percent;
+        const int width = 40, filled = percent * width / 100;
+        std::fprintf(stderr, "\r[%s%s] %3d%%", std::string(static_cast<size_t>(filled), '#').c_str(),
+                     std::string(static_cast<size_t>(width - filled), ' ').c_str(), percent);
+        std::fflush(stderr);
+    }
+    void finish() {
+        if (enabled_ && shown_ >= 0) std::fprintf(stderr, "\r%*s\r", 48, "");
+    }
+
+private:
+    bool enabled_;
+    int shown_ = -1;
+};
+
+struct RenderSummary {
+    long frames = 0;
+    double sampleRate = 0.0;
+    double peak = 0.0;
+    double sumSquares = 0.0;
+    double processSeconds = 0.0;
+};
+
+std::string decibels(double amplitude) {
+    if (!(amplitude > 0.0)) return "-inf dBFS";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f dBFS", 20.0 * std::log10(amplitude));
+    return text;
+}
+
+std::string summaryLine(const RenderSummary& s, const std::string& outPath) {
+    const double seconds = s.frames / s.sampleRate;
+    const double rms = s.frames > 0 ? std::sqrt(s.sumSquares / (2.0 * static_cast<double>(s.frames))) : 0.0;
+    char text[256];
+    std::snprintf(text, sizeof text, "%s: %.2f s, peak %.4f (%s), RMS %.4f (%s), ", outPath.c_str(), seconds, s.peak,
+                  decibels(s.peak).c_str(), rms, decibels(rms).c_str());
+    std::string line = text;
+    if (s.processSeconds > 0.0) {
+        std::snprintf(text, sizeof text, "%.1fx real time", seconds / s.processSeconds);
+        line += text;
+    } else {
+        line += "real time factor not measurable";
+    }
+    return line;
+}
+
+// Applies the command's plug-in options in the order a user expects: a preset
+// file, then a program, then single parameters.
+int preparePlugin(CommandContext& context, const RenderOptions& options, int block, double sampleRate,
+                  const char* defaultProgram) {
+    PluginInstance& plugin = context.plugin;
+    plugin.suspend();
+    plugin.setSampleRate(sampleRate);
+    plugin.setBlockSize(block);
+    std::string error;
+    if (!options.loadFile.empty() && !loadPresetFile(plugin, options.loadFile, &error)) return context.failure(error);
+    const std::optional<std::string> preset = options.preset ? options.preset
+                                              : defaultProgram ? std::optional<std::string>(defaultProgram)
+                                                               : std::nullopt;
+    if (preset) {
+        const int program = findProgram(plugin, *preset);
+        if (program < 0) return context.usageError("the plug-in has no program '" + *preset + "'");
+        plugin.setProgram(program);
+    }
+    for (const ParameterSetting& setting : options.settings) {
+        const int index = findParameter(plugin, setting.name);
+        if (index < 0) return context.usageError("the plug-in has no parameter '" + setting.name + "'");
+        plugin.setParameter(index, setting.value);
+    }
+    if (options.tempo) plugin.setTransport(Transport{*options.tempo, 0.0, true, 0.0});
+    else plugin.setTransport(std::nullopt);
+    plugin.resume();
+    return kExitSuccess;
+}
+
+int renderThrough(CommandContext& context, Source& source, SoundFile& out, int block, double tailSeconds,
+                  const std::string& outPath) {
+    PluginInstance& plugin = context.plugin;
+    std::vector<float> inL(static_cast<size_t>(block)), inR(static_cast<size_t>(block));
+    std::vector<float> outL(static_cast<size_t>(block)), outR(static_cast<size_t>(block));
+    std::vector<float> interleaved(2 * static_cast<size_t>(block));
+    float* inputs[2] = {inL.data(), inR.data()};
+    float* outputs[2] = {outL.data(), outR.data()};
+
+    const long tailFrames = static_cast<long>(std::llround(tailSeconds * source.sampleRate()));
+    const long sourceFrames = source.totalFrames();
+    const long expected = sourceFrames >= 0 ? sourceFrames + tailFrames : -1;
+    ProgressBar progress;
+    RenderSummary summary;
+    summary.sampleRate = source.sampleRate();
+    bool sourceDone = false;
+    long tailLeft = tailFrames;
+    while (true) {
+        long frames = 0;
+        if (!sourceDone) {
+            frames = source.read(inL.data(), inR.data(), block);
+            if (frames < 0) return context.failure("reading the input failed");
+            if (frames == 0) sourceDone = true;
+        }
+        if (sourceDone) {
+            // The tail: silence in, so the delays and filters ring out.
+            frames = std::min<long>(block, tailLeft);
+            if (frames == 0) break;
+            std::fill(inL.begin(), inL.end(), 0.0f);
+            std::fill(inR.begin(), inR.end(), 0.0f);
+            tailLeft -= frames;
+        }
+        const auto start = std::chrono::steady_clock::now();
+        if (!plugin.process(inputs, outputs, static_cast<int>(frames)))
+            return context.failure("the plug-in refused to process");
+        summary.processSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        plugin.advance(static_cast<int>(frames));
+
+        for (long n = 0; n < frames; ++n) {
+            interleaved[2 * static_cast<size_t>(n)] = outL[static_cast<size_t>(n)];
+            interleaved[2 * static_cast<size_t>(n) + 1] = outR[static_cast<size_t>(n)];
+            for (const float y : {outL[static_cast<size_t>(n)], outR[static_cast<size_t>(n)]}) {
+                summary.peak = std::max(summary.peak, static_cast<double>(std::fabs(y)));
+                summary.sumSquares += static_cast<double>(y) * y;
+            }
+        }
+        if (sf_writef_float(out.get(), interleaved.data(), frames) != frames)
+            return context.failure("writing '" + outPath + "' failed: " + out.lastError());
+        summary.frames += frames;
+        progress.update(summary.frames, expected);
+    }
+    progress.finish();
+    if (!out.close()) return context.failure("finishing '" + outPath + "' failed");
+    context.out << summaryLine(summary, outPath) << "\n";
+    return kExitSuccess;
+}
+
+bool samePath(const std::string& a, const std::string& b) {
+    char ra[PATH_MAX], rb[PATH_MAX];
+    if (!realpath(a.c_str(), ra) || !realpath(b.c_str(), rb)) return false;
+    return std::strcmp(ra, rb) == 0;
+}
+
+int runRender(CommandContext& context, const std::vector<std::string>& args) {
+    RenderOptions options;
+    const std::string problem = parseRenderOptions(args, options);
+    if (!problem.empty()) return context.usageError(problem);
+    if (options.positional.size() != 2) return context.usageError("render needs an input and an output file");
+    const std::string& inPath = options.positional[0];
+    const std::string& outPath = options.positional[1];
+    if (samePath(inPath, outPath)) return context.usageError("the output would overwrite the input");
+
+    SoundFile in;
+    std::string error;
+    if (!in.openRead(inPath, &error)) return context.failure(error);
+    const int block = options.block > 0 ? options.block : context.options.blockSize;
+    if (const int code = preparePlugin(context, options, block, in.info().samplerate, nullptr)) return code;
+
+    SoundFile out;
+    if (!out.openWrite(outPath, outputFormat(outPath, in.info().format), in.info().samplerate, &error))
+        return context.failure(error);
+    FileSource source(in, block);
+    return renderThrough(context, source, out, block, options.tail.value_or(0.0), outPath);
+}
+
+int runDemo(CommandContext& context, const std::vector<std::string>& args) {
+    RenderOptions options;
+    const std::string problem = parseRenderOptions(args, options);
+    if (!problem.empty()) return context.usageError(problem);
+    if (options.positional.size() > 1) return context.usageError("demo takes at most one output file");
+    const std::string outPath = options.positional.empty() ? kDemoDefaultOutput : options.positional[0];
+
+    const int rate = static_cast<int>(std::lround(context.options.sampleRate));
+    const int block = options.block > 0 ? options.block : context.options.blockSize;
+    // A preset file brings its own current program; otherwise the demo's.
+    const bool presetFile = !options.loadFile.empty() || !context.options.loadFile.empty();
+    if (const int code = preparePlugin(context, options, block, rate, presetFile ? nullptr : kDemoProgram))
+        return code;
+
+    SoundFile out;
+    std::string error;
+    const int format = formatForExtension(outPath) ? formatForExtension(outPath) : (SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    if (!out.openWrite(outPath, format, rate, &error)) return context.failure(error);
+    DemoSource source(rate);
+    const int code = renderThrough(context, source, out, block, options.tail.value_or(kDemoTailSeconds), outPath);
+    if (code == kExitSuccess)
+        context.out << "wrote " << outPath << " (the demo signal through \"" << context.plugin.currentProgramName()
+                    << "\")\n";
+    return code;
+}
+
+#define KOVALITH_RENDER_OPTIONS \
+    "[--block N] [--preset N|NAME] [--set NAME=VALUE]... [--tempo BPM] [--tail SECONDS] [--load FILE]"
+
+const CommandRegistrar renderCommand({"render", "render IN OUT " KOVALITH_RENDER_OPTIONS,
+                                      "process an audio file through the plug-in", runRender});
+const CommandRegistrar demoCommand({"demo", "demo [OUT.wav] " KOVALITH_RENDER_OPTIONS,
+                                    "render a built-in test signal through \"Rubber Boots\"", runDemo});
+
+}  // namespace
+
+}  // namespace host
+}  // namespace kovalith

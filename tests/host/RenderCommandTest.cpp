@@ -1,0 +1,426 @@
+// `kovalith render` and `kovalith demo` end to end: real audio files written
+// and read back through libsndfile, the executable run as a subprocess.
+#include "host/PresetFiles.h"
+
+#include <gtest/gtest.h>
+#include <sndfile.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+namespace kovalith {
+namespace host {
+namespace {
+
+struct RunResult {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string tmp(const std::string& name) {
+    return std::string(TEST_TMP_DIR) + "/render-" + std::to_string(getpid()) + "-" + name;
+}
+
+std::string slurp(const std::string& path) {
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+// Runs build/kovalith with `args` (shell-quoted where needed), optionally in `directory`.
+RunResult kovalith(const std::string& args, const std::string& directory = "") {
+    const std::string base = tmp("run");
+    std::string command = "'" + std::string(KOVALITH_HOST_EXE) + "' " + args + " >'" + base + ".out' 2>'" + base + ".err'";
+    if (!directory.empty()) command = "cd '" + directory + "' && " + command;
+    const int status = std::system(command.c_str());
+    RunResult r;
+    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.out = slurp(base + ".out");
+    r.err = slurp(base + ".err");
+    return r;
+}
+
+struct Audio {
+    int channels = 0;
+    int sampleRate = 0;
+    int format = 0;
+    long frames = 0;
+    std::vector<float> samples;  // interleaved
+
+    float at(long frame, int channel) const { return samples[static_cast<size_t>(frame * channels + channel)]; }
+    std::vector<float> channel(int c) const {
+        std::vector<float> out(static_cast<size_t>(frames));
+        for (long n = 0; n < frames; ++n) out[static_cast<size_t>(n)] = at(n, c);
+        return out;
+    }
+};
+
+bool writeAudio(const std::string& path, int format, int sampleRate, int channels, const std::vector<float>& samples) {
+    SF_INFO info{};
+    info.format = format;
+    info.channels = channels;
+    info.samplerate = sampleRate;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (!file) return false;
+    const sf_count_t frames = static_cast<sf_count_t>(samples.size()) / channels;
+    const bool ok = sf_writef_float(file, samples.data(), frames) == frames;
+    return sf_close(file) == 0 && ok;
+}
+
+std::optional<Audio> readAudio(const std::string& path) {
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    if (!file) return std::nullopt;
+    Audio a;
+    a.channels = info.channels;
+    a.sampleRate = info.samplerate;
+    a.format = info.format;
+    a.frames = static_cast<long>(info.frames);
+    a.samples.resize(static_cast<size_t>(info.frames * info.channels));
+    sf_readf_float(file, a.samples.data(), info.frames);
+    sf_close(file);
+    return a;
+}
+
+// A second of music-like material: a decaying noise hit and two tones.
+std::vector<float> material(int channels, int sampleRate, double seconds = 1.0, unsigned seed = 1) {
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<float> noise(-1.0f, 1.0f);
+    const long frames = static_cast<long>(seconds * sampleRate);
+    std::vector<float> s(static_cast<size_t>(frames * channels));
+    for (long n = 0; n < frames; ++n) {
+        const double t = static_cast<double>(n) / sampleRate;
+        for (int c = 0; c < channels; ++c) {
+            const double tone = 0.3 * std::sin(6.283185307 * (220.0 + 55.0 * c) * t) + 0.15 * std::sin(6.283185307 * 330.0 * t);
+            s[static_cast<size_t>(n * channels + c)] =
+                static_cast<float>(0.5 * std::exp(-20.0 * std::fmod(t, 0.5)) * noise(rng) + tone);
+        }
+    }
+    return s;
+}
+
+bool allFinite(const Audio& a) {
+    for (const float x : a.samples)
+        if (!std::isfinite(x)) return false;
+    return true;
+}
+
+double rms(const std::vector<float>& v, size_t from = 0, size_t to = SIZE_MAX) {
+    double sum = 0.0;
+    to = std::min(to, v.size());
+    for (size_t n = from; n < to; ++n) sum += static_cast<double>(v[n]) * v[n];
+    return to > from ? std::sqrt(sum / static_cast<double>(to - from)) : 0.0;
+}
+
+double rmsDifference(const std::vector<float>& a, const std::vector<float>& b) {
+    double sum = 0.0;
+    const size_t n = std::min(a.size(), b.size());
+    for (size_t i = 0; i < n; ++i) sum += (static_cast<double>(a[i]) - b[i]) * (static_cast<double>(a[i]) - b[i]);
+    return n ? std::sqrt(sum / static_cast<double>(n)) : 0.0;
+}
+
+// ---- demo -----------------------------------------------------------------------------
+
+TEST(DemoCommand, RendersTheEffectForEveryPreset) {
+    const std::string dry = tmp("demo-dry.wav");
+    const RunResult d = kovalith("demo '" + dry + "' --set Mix=0 --tail 0");
+    ASSERT_EQ(d.exitCode, 0) << d.err;
+    const std::optional<Audio> input = readAudio(dry);
+    ASSERT_TRUE(input);
+    EXPECT_EQ(input->frames, 8 * 44100);
+    const double dryLevel = rms(input->channel(0));
+    EXPECT_GT(dryLevel, 0.03);
+
+    for (const std::string preset : {"", "0", "1", "2", "3", "4"}) {
+        const std::string out = tmp("demo-" + preset + ".wav");
+        const RunResult r = kovalith("demo '" + out + "'" + (preset.empty() ? "" : " --preset " + preset));
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_TRUE(r.err.empty()) << "no progress bar without a terminal: " << r.err;
+        EXPECT_NE(r.out.find("wrote " + out), std::string::npos) << r.out;
+        const std::optional<Audio> wet = readAudio(out);
+        ASSERT_TRUE(wet) << preset;
+        EXPECT_EQ(wet->channels, 2);
+        EXPECT_EQ(wet->sampleRate, 44100);
+        EXPECT_EQ(wet->format, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+        EXPECT_EQ(wet->frames, 10 * 44100) << "8 s of signal and a 2 s tail";
+        ASSERT_TRUE(allFinite(*wet)) << preset;
+        for (int c = 0; c < 2; ++c) {
+            const std::vector<float> w = wet->channel(c), x = input->channel(c);
+            const double level = rms(w);
+            EXPECT_GT(rmsDifference(w, x), 0.2 * dryLevel) << "preset '" << preset << "' is audibly the effect";
+            EXPECT_GT(level, 0.1 * dryLevel) << preset;
+            EXPECT_LT(level, 4.0 * dryLevel) << preset;
+        }
+    }
+    EXPECT_NE(kovalith("demo '" + tmp("demo-x.wav") + "'").out.find("\"Rubber Boots\""), std::string::npos);
+}
+
+TEST(DemoCommand, WritesItsDefaultFileInTheWorkingDirectory) {
+    const std::string directory = tmp("demo-cwd");
+    mkdir(directory.c_str(), 0755);
+    const RunResult r = kovalith("demo --tail 0", directory);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("kovalith-demo.wav"), std::string::npos);
+    const std::optional<Audio> a = readAudio(directory + "/kovalith-demo.wav");
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a->frames, 8 * 44100);
+    EXPECT_EQ(kovalith("demo a.wav b.wav", directory).exitCode, 2);
+}
+
+// ---- render: files and formats --------------------------------------------------------
+
+TEST(RenderCommand, MonoFeedsBothInputsAndTheDryMixReturnsTheFileUnchanged) {
+    const std::string in = tmp("mono16.wav"), out = tmp("mono16-out.wav");
+    const std::vector<float> samples = material(1, 48000);
+    ASSERT_TRUE(writeAudio(in, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 1, samples));
+    const RunResult r = kovalith("render '" + in + "' '" + out + "' --set Mix=0 --set Out=1");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::optional<Audio> a = readAudio(out), x = readAudio(in);
+    ASSERT_TRUE(a && x);
+    EXPECT_EQ(a->channels, 2);
+    EXPECT_EQ(a->sampleRate, 48000) << "the plug-in runs at the file's rate";
+    EXPECT_EQ(a->format, SF_FORMAT_WAV | SF_FORMAT_FLOAT) << "WAV is written as 32-bit float";
+    ASSERT_EQ(a->frames, x->frames);
+    for (long n = 0; n < a->frames; ++n) {
+        ASSERT_EQ(a->at(n, 0), x->at(n, 0)) << n;
+        ASSERT_EQ(a->at(n, 1), x->at(n, 0)) << n;
+    }
+}
+
+TEST(RenderCommand, StereoWavAndFlacInTheirOwnFormats) {
+    const std::string wav = tmp("stereo.wav"), flac = tmp("stereo.flac");
+    ASSERT_TRUE(writeAudio(wav, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 44100, 2, material(2, 44100)));
+    ASSERT_TRUE(writeAudio(flac, SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 32000, 2, material(2, 32000)));
+
+    // Dry: the FLAC survives its own encoding exactly.
+    const std::string flacOut = tmp("stereo-out.flac");
+    ASSERT_EQ(kovalith("render '" + flac + "' '" + flacOut + "' --set Mix=0").exitCode, 0);
+    const std::optional<Audio> fx = readAudio(flac), fo = readAudio(flacOut);
+    ASSERT_TRUE(fx && fo);
+    EXPECT_EQ(fo->format & SF_FORMAT_TYPEMASK, SF_FORMAT_FLAC);
+    EXPECT_EQ(fo->sampleRate, 32000);
+    EXPECT_EQ(fo->samples, fx->samples);
+
+    // Wet: the effect, in the format the output's extension names.
+    const struct {
+        std::string name;
+        int major;
+    } outputs[] = {{"wet.wav", SF_FORMAT_WAV}, {"wet.flac", SF_FORMAT_FLAC}, {"wet.aiff", SF_FORMAT_AIFF},
+                   {"wet.ogg", SF_FORMAT_OGG}, {"wet.unknown", SF_FORMAT_WAV}};
+    for (const auto& o : outputs) {
+        const std::string out = tmp(o.name);
+        const RunResult r = kovalith("render '" + wav + "' '" + out + "'");
+        ASSERT_EQ(r.exitCode, 0) << o.name << ": " << r.err;
+        const std::optional<Audio> a = readAudio(out);
+        ASSERT_TRUE(a) << o.name;
+        EXPECT_EQ(a->format & SF_FORMAT_TYPEMASK, o.major) << o.name;
+        EXPECT_EQ(a->channels, 2);
+        EXPECT_NEAR(static_cast<double>(a->frames), 44100.0, o.major == SF_FORMAT_OGG ? 2048.0 : 0.0) << o.name;
+        EXPECT_TRUE(allFinite(*a));
+        EXPECT_GT(rms(a->channel(0)), 0.01) << o.name;
+    }
+    // No extension that names a format: the input's container.
+    const std::string bare = tmp("from-flac.out");
+    ASSERT_EQ(kovalith("render '" + flac + "' '" + bare + "'").exitCode, 0);
+    EXPECT_EQ(readAudio(bare)->format & SF_FORMAT_TYPEMASK, SF_FORMAT_FLAC);
+}
+
+TEST(RenderCommand, MoreThanTwoChannelsUseTheFirstTwo) {
+    const std::string in = tmp("three.wav"), out = tmp("three-out.wav");
+    ASSERT_TRUE(writeAudio(in, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 44100, 3, material(3, 44100, 0.25)));
+    ASSERT_EQ(kovalith("render '" + in + "' '" + out + "' --set Mix=0").exitCode, 0);
+    const std::optional<Audio> a = readAudio(out), x = readAudio(in);
+    ASSERT_TRUE(a && x);
+    EXPECT_EQ(a->channel(0), x->channel(0));
+    EXPECT_EQ(a->channel(1), x->channel(1));
+}
+
+TEST(RenderCommand, TailRingsOutPastTheEnd) {
+    const std::string in = tmp("short.wav"), out = tmp("short-tail.wav");
+    ASSERT_TRUE(writeAudio(in, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 44100, 2, material(2, 44100, 0.5)));
+    const RunResult r = kovalith("render '" + in + "' '" + out + "' --tail 1.5 --set Delay=0.4 --set Feedback=0.7 --set Mix=1");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::optional<Audio> a = readAudio(out);
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a->frames, 22050 + 66150);
+    EXPECT_GT(rms(a->channel(0), 30000, 60000), 1e-3) << "the echo goes on after the input";
+    EXPECT_NE(r.out.find("2.00 s"), std::string::npos) << r.out;
+}
+
+// ---- render: plug-in options ------------------------------------------------------------
+
+TEST(RenderCommand, BlockSizesOfWholeControlStepsGiveTheSameFile) {
+    const std::string in = tmp("blocks.wav");
+    ASSERT_TRUE(writeAudio(in, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 44100, 2, material(2, 44100)));
+    std::optional<Audio> reference;
+    for (const char* block : {"512", "64", "4096"}) {
+        const std::string out = tmp(std::string("blocks-") + block + ".wav");
+        // Without LFO 2's tempo sync, which restarts its phase at every block.
+        ASSERT_EQ(kovalith("render '" + in + "' '" + out + "' --block " + block + " --set 'LFO 2 Sync=0'").exitCode, 0);
+        const std::optional<Audio> a = readAudio(out);
+        ASSERT_TRUE(a);
+        if (!reference)
+            reference = a;
+        else
+            EXPECT_EQ(a->samples, reference->samples) << "block " << block;
+    }
+    // The common option sets the same block size.
+    const std::string common = tmp("blocks-common.wav");
+    ASSERT_EQ(kovalith("--block-size 64 render '" + in + "' '" + common + "' --set 'LFO 2 Sync=0'").exitCode, 0);
+    EXPECT_EQ(readAudio(common)->samples, reference->samples);
+}
+
+TEST(RenderCommand, PresetsByNumberOrNameAndSettingsByNameOrIndex) {
+    const std::string in = tmp("presets.wav");
+    ASSERT_TRUE(writeAudio(in, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 44100, 2, material(2, 44100)));
+    const auto render = [&](const std::string& options, const std::string& name) {
+        const std::string out = tmp(name);
+        const RunResult r = kovalith("render '" + in + "' '" + out + "' " + options);
+        EXPECT_EQ(r.exitCode, 0) << options << ": " << r.err;
+        return readAudio(out).value_or(Audio{});
+    };
+    const Audio byNumber = render("--preset 2", "p-number.wav");
+    EXPECT_EQ(render("--preset Scratchy", "p-name.wav").samples, byNumber.samples);
+    EXPECT_EQ(render("--preset scratchy", "p-lower.wav").samples, byNumber.samples);
+    EXPECT_NE(render("--preset 1", "p-other.wav").samples, byNumber.samples);
+
+    const Audio byName = render("--preset 2 --set Feedback=0.1 --set 'Delay Sync=0'", "s-name.wav");
+    EXPECT_EQ(render("--preset 2 --set 17=0.1 --set=22=0", "s-index.wav").samples, byName.samples);
+    EXPECT_NE(byName.samples, byNumber.samples);
+    // Settings apply after the preset, in order.
+    EXPECT_EQ(render("--set Feedback=0.9 --preset 2 --set 17=0.5 --set 17=0.1 --set 'Delay Sync=0'", "s-order.wav").samples,
+              byName.samples);
+}
+
+TEST(RenderCommand, PresetFilesLoadAsWithTheCommonOption) {
+    const std::string in = tmp("load.wav"), fxp = tmp("scratchy.fxp");
+    ASSERT_TRUE(writeAudio(in, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 44100, 2, material(2, 44100)));
+    {
+        std::string error;
+        auto plugin = PluginInstance::load(KOVALITH_PLUGIN, &error);
+        ASSERT_TRUE(plugin) << error;
+        plugin->setProgram(2);
+        plugin->setParameter(17, 0.3f);
+        ASSERT_TRUE(savePresetFile(*plugin, fxp, &error)) << error;
+    }
+    const auto render = [&](const std::string& options, const std::string& name) {
+        const std::string out = tmp(name);
+        const RunResult r = kovalith(options + " '" + in + "' '" + out + "'");
+        EXPECT_EQ(r.exitCode, 0) << options << ": " << r.err;
+        return readAudio(out).value_or(Audio{});
+    };
+    const Audio local = render("render --load '" + fxp + "'", "l-local.wav");
+    EXPECT_EQ(render("--load '" + fxp + "' render", "l-common.wav").samples, local.samples);
+    EXPECT_EQ(render("render --preset 2 --set Feedback=0.3", "l-direct.wav").samples, local.samples);
+    EXPECT_EQ(kovalith("render --load /nonexistent/p.fxp '" + in + "' '" + tmp("x.wav") + "'").exitCode, 1);
+}
+
+// An impulse through an otherwise clean chain: the echo's position shows the
+// tempo grid the host reported.
+TEST(RenderCommand, TempoDrivesTheSyncedDelay) {
+    const std::string in = tmp("impulse.wav");
+    std::vector<float> pulse(2 * 40000, 0.0f);
+    pulse[2 * 1000] = 1.0f;
+    ASSERT_TRUE(writeAudio(in, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 44100, 2, pulse));
+    const std::string clean =
+        " --set 'A Res=0' --set 'S Res=0' --set 'Block Size=0' --set '# Stages=0' --set Decimation=0"
+        " --set Saturation=0 --set 'Filter Type=0.7' --set Resonance=0.5 --set Mix=1 --set Out=1"
+        " --set Delay=0.3 --set 'Delay Sync=4' --set Feedback=0.5 --set 'Delay Stereo Multiplier=0'"
+        " --set 'Compressor Types=0' --set 23=0";  // 23: ping-pong off
+    std::string matrix;
+    for (int i = 36; i <= 56; ++i) matrix += " --set " + std::to_string(i) + "=0.5";
+    const auto echoAt = [&](const std::string& tempo) {
+        const std::string out = tmp("echo" + tempo + ".wav");
+        const RunResult r = kovalith("render '" + in + "' '" + out + "'" + clean + matrix + tempo);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        const std::optional<Audio> a = readAudio(out);
+        if (!a) return -1.0;
+        long top = 2000;
+        for (long n = 2000; n < a->frames; ++n)
+            if (std::fabs(a->at(n, 0)) > std::fabs(a->at(top, 0))) top = n;
+        double weighted = 0.0, total = 0.0;
+        for (long n = top - 3; n <= top + 3; ++n) {
+            weighted += static_cast<double>(n) * a->at(n, 0);
+            total += a->at(n, 0);
+        }
+        return weighted / total - 1000.0;
+    };
+    // Without time information: 120 bpm, 3 units of 5512.5 samples. The line adds
+    // one sample to its time and the return enters one sample later.
+    EXPECT_NEAR(echoAt(""), 16537.5 + 2.0, 0.05);
+    EXPECT_NEAR(echoAt(" --tempo 90"), 14700.0 + 2.0, 0.05);
+    // At 160 bpm a beat is trunc(16537.5) = 16537 samples: 4 units of 4134.25.
+    EXPECT_NEAR(echoAt(" --tempo 160"), 16537.0 + 2.0, 0.05);
+}
+
+// ---- render: failures -----------------------------------------------------------------------
+
+TEST(RenderCommand, BadAndMissingFilesFailWithAMessage) {
+    const std::string bad = tmp("bad.wav");
+    {
+        std::ofstream file(bad);
+        file << "RIFF but not really a wave file";
+    }
+    const std::string out = tmp("never.wav");
+    RunResult r = kovalith("render '" + bad + "' '" + out + "'");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("cannot read '" + bad + "'"), std::string::npos) << r.err;
+    EXPECT_NE(access(out.c_str(), F_OK), 0) << "nothing written";
+
+    r = kovalith("render /nonexistent/in.wav '" + out + "'");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("/nonexistent/in.wav"), std::string::npos) << r.err;
+
+    const std::string good = tmp("good.wav");
+    ASSERT_TRUE(writeAudio(good, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 44100, 1, material(1, 44100, 0.1)));
+    r = kovalith("render '" + good + "' /nonexistent/dir/out.wav");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("cannot write"), std::string::npos) << r.err;
+    r = kovalith("render '" + good + "' '" + good + "'");
+    EXPECT_EQ(r.exitCode, 2) << "the input is never overwritten";
+    EXPECT_EQ(readAudio(good)->frames, 4410);
+}
+
+TEST(RenderCommand, UsageErrors) {
+    const std::string good = tmp("usage.wav");
+    ASSERT_TRUE(writeAudio(good, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 44100, 1, material(1, 44100, 0.1)));
+    const std::string io = " '" + good + "' '" + tmp("usage-out.wav") + "'";
+    for (const std::string& args : {std::string("render"), "render '" + good + "'", std::string("render a b c"),
+                                   "render" + io + " --block 0", "render" + io + " --block 70000",
+                                   "render" + io + " --tempo -5", "render" + io + " --tempo abc",
+                                   "render" + io + " --tail -1", "render" + io + " --set Feedback",
+                                   "render" + io + " --set Feedback=lots", "render" + io + " --set NoSuchName=1",
+                                   "render" + io + " --set 67=1", "render" + io + " --preset 32",
+                                   "render" + io + " --preset 'No Such Program'", "render" + io + " --frobnicate 1",
+                                   "render" + io + " --tail"}) {
+        const RunResult r = kovalith(args);
+        EXPECT_EQ(r.exitCode, 2) << args;
+        EXPECT_NE(r.err.find("usage: kovalith [options] render IN OUT"), std::string::npos) << args << "\n" << r.err;
+    }
+}
+
+TEST(RenderCommand, SummaryLine) {
+    const std::string in = tmp("summary.wav"), out = tmp("summary-out.wav");
+    std::vector<float> half(2 * 44100, 0.5f);
+    for (size_t n = 1; n < half.size(); n += 2) half[n] = -0.25f;
+    ASSERT_TRUE(writeAudio(in, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 44100, 2, half));
+    const RunResult r = kovalith("render '" + in + "' '" + out + "' --set Mix=0");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    // Peak 0.5 (-6.0 dBFS); RMS sqrt((0.25 + 0.0625) / 2) = 0.3953 (-8.1 dBFS).
+    EXPECT_NE(r.out.find(out + ": 1.00 s, peak 0.5000 (-6.0 dBFS), RMS 0.3953 (-8.1 dBFS), "), std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("x real time\n"), std::string::npos) << r.out;
+    EXPECT_TRUE(r.err.empty()) << r.err;
+}
+
+}  // namespace
+}  // namespace host
+}  // namespace kovalith
