@@ -269,16 +269,27 @@ float CKovalithEngine::feedbackReturn(int ch, float compressorGain, float gainFa
     return limitFeedback(compressorGain * gainFactor * feedback_ * y);
 }
 
-float CKovalithEngine::wetChain(int ch, float s) {
+// Both channels' wet paths: varispeed, FIR lattice, decimator, IIR lattice. The
+// two lattices of a kind run as a pair; each channel's arithmetic is its own.
+void CKovalithEngine::wetChains(float sL, float sR, float& wL, float& wR) {
     CKovalithUnits& u = units_;
-    float w = u.fir[ch].process(u.varispeed[ch].process(s));
-    if (ch == 0 ? decimateL_ : decimateR_) w = u.decimator[ch].process(w);
-    w = u.iir[ch].process(w);
-    if (!std::isfinite(w)) {
-        recoverChannel(ch);
-        w = 0.0f;
+    const float vL = u.varispeed[0].process(sL);
+    const float vR = u.varispeed[1].process(sR);
+    CUnitWFIRLattice<float>::processPair(u.fir[0], vL, u.fir[1], vR);
+    float dL = u.fir[0].lastOutput, dR = u.fir[1].lastOutput;
+    if (decimateL_) dL = u.decimator[0].process(dL);
+    if (decimateR_) dR = u.decimator[1].process(dR);
+    CUnitWIIRLattice<float>::processPair(u.iir[0], dL, u.iir[1], dR);
+    wL = u.iir[0].lastOutput;
+    wR = u.iir[1].lastOutput;
+    if (!std::isfinite(wL)) {
+        recoverChannel(0);
+        wL = 0.0f;
     }
-    return w;
+    if (!std::isfinite(wR)) {
+        recoverChannel(1);
+        wR = 0.0f;
+    }
 }
 
 // Last line of defence: a wet path that left the finite range is cleared, so one
@@ -328,8 +339,8 @@ void CKovalithEngine::processGroup(const float* inL, const float* inR, float* ou
             sL = k * sL - saturation * sL * sL * sL;
             sR = k * sR - saturation * sR * sR * sR;
         }
-        const float wL = wetChain(0, sL);
-        const float wR = wetChain(1, sR);
+        float wL, wR;
+        wetChains(sL, sR, wL, wR);
 
         outL[n] = outGain * (dryL + mix * (wL - dryL));
         outR[n] = outGain * (dryR + mix * (wR - dryR));

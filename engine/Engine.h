@@ -123,7 +123,7 @@ private:
     void analysisBlockComplete();
     void processGroup(const float* inL, const float* inR, float* outL, float* outR, int count);
     float feedbackReturn(int ch, float compressorGain, float gainFactor);
-    float wetChain(int ch, float s);
+    void wetChains(float sL, float sR, float& wL, float& wR);
     void recoverChannel(int ch);
     float delayInput(int ch, float w);
 
