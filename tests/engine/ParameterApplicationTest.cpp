@@ -248,5 +248,22 @@ TEST(CompressorLevels, EveryLevelHoldsDownARingingFeedbackLoop) {
     for (int level = 1; level <= 3; ++level) EXPECT_LT(tail[4], 0.1 * tail[level]) << "level " << level;
 }
 
+// Without feedback the compressor's detector gets the power of nothing: loud
+// input leaves it without gain reduction.
+TEST(CompressorLevels, WithoutFeedbackTheCompressorSeesSilence) {
+    EngineRig rig;
+    rig.loadFactory(0);
+    rig.set(kFeedback, 0.0f);
+    rig.set(kCompressorType, 4.0f);
+    rig.render(testSignal(44100, 4.0f), 512);
+    EXPECT_EQ(rig.engine->blockSetup().compressorLevel, 4);
+    EXPECT_LT(std::fabs(rig.engine->units().compressor.getGainReduction()), 1e-6f);
+    EXPECT_NEAR(rig.engine->units().compressor.lastOutput, 1.0f, 1e-6f);
+
+    rig.set(kFeedback, 0.8f);  // and with it, the same input is compressed
+    rig.render(testSignal(44100, 4.0f), 512);
+    EXPECT_GT(rig.engine->units().compressor.getGainReduction(), 1.0f);
+}
+
 }  // namespace
 }  // namespace kovalith::test

@@ -178,6 +178,14 @@ TEST(AudioPath, TheCounterSeesAllocations) {
         p->push_back(1);
     }
     EXPECT_GT(gAllocations.exchange(0), 0);
+#if !defined(__SANITIZE_ADDRESS__)
+    {
+        Counted counted;
+        void* volatile p = std::malloc(64);
+        std::free(p);
+    }
+    EXPECT_EQ(gAllocations.exchange(0), 1) << "the C allocator is counted too";
+#endif
 }
 
 }  // namespace
