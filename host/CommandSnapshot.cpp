@@ -1,0 +1,59 @@
+// snapshot: the plug-in's editor drawn offscreen into a PNG file, no display needed.
+#include "host/Commands.h"
+#include "host/ParameterOptions.h"
+#include "plugin/SnapshotRequest.h"
+
+#include <cairo.h>
+
+#include <cstdint>
+#include <ostream>
+#include <vector>
+
+namespace kovalith {
+namespace host {
+
+namespace {
+
+int runSnapshot(CommandContext& context, const std::vector<std::string>& arguments) {
+    std::vector<std::string> args = arguments;
+    ParameterOptions options;
+    std::string error;
+    if (!extractParameterOptions(args, options, &error)) return context.usageError(error);
+    if (args.size() != 1 || args[0].rfind("--", 0) == 0)
+        return context.usageError(args.empty() ? "snapshot needs one OUT.png" : "unexpected '" + args.back() + "'");
+    const std::string& path = args[0];
+
+    PluginInstance& plugin = context.plugin;
+    if (!(plugin.flags() & vst2::effFlagsHasEditor)) return context.failure("the plug-in has no editor");
+    if (!applyParameterOptions(plugin, options, &error)) return context.usageError(error);
+
+    vst2::ERect* rect = nullptr;
+    if (plugin.dispatch(vst2::effEditGetRect, 0, 0, &rect) == 0 || !rect)
+        return context.failure("the plug-in gives no editor size");
+    const int width = rect->right - rect->left;
+    const int height = rect->bottom - rect->top;
+    if (width <= 0 || height <= 0 || width > 8192 || height > 8192)
+        return context.failure("the plug-in gives an unusable editor size");
+
+    const int stride = cairo_format_stride_for_width(CAIRO_FORMAT_ARGB32, width);
+    std::vector<uint32_t> pixels(static_cast<std::size_t>(stride / 4) * static_cast<std::size_t>(height), 0u);
+    if (plugin.dispatch(vst2::effVendorSpecific, kSnapshotRequest, stride, pixels.data()) != 1)
+        return context.failure("the plug-in cannot draw its editor offscreen");
+
+    cairo_surface_t* surface = cairo_image_surface_create_for_data(reinterpret_cast<unsigned char*>(pixels.data()),
+                                                                   CAIRO_FORMAT_ARGB32, width, height, stride);
+    const cairo_status_t status = cairo_surface_write_to_png(surface, path.c_str());
+    cairo_surface_destroy(surface);
+    if (status != CAIRO_STATUS_SUCCESS)
+        return context.failure("cannot write " + path + ": " + cairo_status_to_string(status));
+    context.out << "wrote " << path << " (" << width << " x " << height << ")\n";
+    return kExitSuccess;
+}
+
+const CommandRegistrar snapshot({"snapshot", "snapshot OUT.png [--preset N|NAME] [--set NAME=VALUE]...",
+                                 "draw the editor window into a PNG file", runSnapshot});
+
+}  // namespace
+
+}  // namespace host
+}  // namespace kovalith

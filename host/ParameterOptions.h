@@ -1,0 +1,40 @@
+// The options that set the plug-in's state before a command works with it:
+// `--preset N|NAME` chooses a program, `--set NAME=VALUE` (repeatable) sets one
+// parameter. Shared by the commands that render, draw or open the plug-in.
+#pragma once
+
+#include "host/PluginHost.h"
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace kovalith {
+namespace host {
+
+struct ParameterOptions {
+    std::optional<std::string> preset;                          // a program number or name
+    std::vector<std::pair<std::string, std::string>> settings;  // NAME, VALUE in the given order
+};
+
+// Takes --preset and --set (as "--opt VALUE" or "--opt=VALUE") out of `args`,
+// leaving every other argument in order. False, with `error` set, for an
+// option without its value or a --set without '='.
+bool extractParameterOptions(std::vector<std::string>& args, ParameterOptions& options, std::string* error);
+
+// The program a --preset text names: its number (0 .. numPrograms - 1) or its
+// name, exact first, then ignoring case.
+std::optional<int> findProgram(PluginInstance& plugin, const std::string& text);
+// The parameter a --set name names: its index, or its name, exact first, then
+// ignoring case; the first of equal names wins.
+std::optional<int> findParameter(PluginInstance& plugin, const std::string& text);
+
+// Applies the preset, then each setting in order. The value of a setting is
+// the stored parameter value (0 to 1, or the item number of a menu); it must
+// be a finite number. False, with `error` set, for an unknown program or
+// parameter or a bad value; settings before the bad one stay applied.
+bool applyParameterOptions(PluginInstance& plugin, const ParameterOptions& options, std::string* error);
+
+}  // namespace host
+}  // namespace kovalith
