@@ -181,13 +181,19 @@ void CBiquadControl::draw(CDrawContext* context) {
     buffer.setFontColor(lineColour_);
     typeMenu_->getEntry(type_, labelText_);  // an unknown type keeps the last name
     buffer.drawString(labelText_, CRect(5, 0, width_, 20), kLeftText);
-    const float hertz = std::min(std::max(cutoff_ * 22000.0f, 80.0f), 22000.0f);
     char text[32];
-    std::snprintf(text, sizeof text, "%0.f Hz", static_cast<double>(hertz));
+    formatCutoff(cutoff_, text, sizeof text);
     buffer.drawString(text, CRect(5, height_ - 10, width_, height_), kLeftText, false);
 
     buffer.copyTo(*context, size_);
     setDirty(false);
+}
+
+void CBiquadControl::formatCutoff(float cutoff, char* text, std::size_t size) {
+    // NaN compares false both ways and would pass a plain min/max: show the bottom.
+    const float hertz = cutoff * 22000.0f;
+    const float shown = hertz >= 80.0f ? std::min(hertz, 22000.0f) : 80.0f;
+    std::snprintf(text, size, "%0.f Hz", static_cast<double>(shown));
 }
 
 CMouseEventResult CBiquadControl::onMouseDown(CPoint& where, const CButtonState& buttons) {

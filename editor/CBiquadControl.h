@@ -4,6 +4,7 @@
 // filter types and the MIDI-learn commands on a right click.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 
 #include "dsp/Biquad.h"
@@ -58,6 +59,9 @@ public:
     int getCutoffTag() const { return cutoffTag_; }
     int getLearnTag() const { return learnTag_; }
     int getTypeTag() const { return typeTag_; }
+    // The cutoff line's text, "%0.f Hz" of cutoff x 22000 limited to 80 .. 22000.
+    static void formatCutoff(float cutoff, char* text, std::size_t size);
+
     // The drag's encoding of the pointer position last sent to the listener.
     float getDragCode() const { return dragCode_; }
 
