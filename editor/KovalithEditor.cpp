@@ -89,7 +89,7 @@ static_assert(sizeof kLfoShapeNames / sizeof *kLfoShapeNames == kNumLfoShapes, "
 static_assert(sizeof kCompressorLevelNames / sizeof *kCompressorLevelNames == kNumCompressorLevels,
               "one entry per compressor level");
 
-struct KnobSpec {
+struct KnobLayout {
     int x, y;
     int param;
     const char* caption;
@@ -97,7 +97,7 @@ struct KnobSpec {
     CParamDisplayStringConvert convert;
 };
 
-constexpr KnobSpec kSynthesisKnobs[] = {
+constexpr KnobLayout kSynthesisKnobs[] = {
     {30, 30, kNumStages, "Stages", "Set the order of the analysis/synthesis filters. Higher values use more CPU",
      formatInteger},
     {85, 30, kBlockSize, "Block", "Length of analysis block in ms", formatBlockMs},
@@ -113,12 +113,12 @@ constexpr KnobSpec kSynthesisKnobs[] = {
     {310, 100, kSRotate, "Rotate", "Remaps synthesis filter's spectrum", nullptr},
 };
 
-constexpr KnobSpec kDelayKnobs[] = {
+constexpr KnobLayout kDelayKnobs[] = {
     {450, 30, kDelay, "Delay", "Delay time (in seconds or tempo-related units)", nullptr},
     {505, 30, kFeedback, "Feedback", "Feedback gain", nullptr},
 };
 
-constexpr KnobSpec kOutputKnobs[] = {
+constexpr KnobLayout kOutputKnobs[] = {
     {590, 30, kMix, "Mix", "Dry/wet mix", nullptr},
     {590, 100, kOut, "Out", "Output gain", nullptr},
 };
@@ -279,8 +279,8 @@ bool KovalithEditor::buildFrame(void* parentWindow) {
     knobWidth = bodyLoaded ? bitmaps[kKnobBody]->getWidth() : kKnobFallbackSize;
     knobHeight = bodyLoaded ? bitmaps[kKnobBody]->getHeight() : kKnobFallbackSize;
 
-    for (const KnobSpec& k : kSynthesisKnobs) addKnobGroup(k.x, k.y, k.param, k.caption, k.tooltip, k.convert);
-    for (const KnobSpec& k : kDelayKnobs) addKnobGroup(k.x, k.y, k.param, k.caption, k.tooltip, k.convert);
+    for (const KnobLayout& k : kSynthesisKnobs) addKnobGroup(k.x, k.y, k.param, k.caption, k.tooltip, k.convert);
+    for (const KnobLayout& k : kDelayKnobs) addKnobGroup(k.x, k.y, k.param, k.caption, k.tooltip, k.convert);
 
     filterDisplay = new CBiquadControl(kFilterDisplayRect, this, kCutoff, kLearnCommandBase + kCutoff, kFilterType,
                                        frame, kPanelColour, kTextColour, kTextColour, kFilterDisplayStyle);
@@ -300,7 +300,7 @@ bool KovalithEditor::buildFrame(void* parentWindow) {
               "Feedback normal or ping-pong (right->left, left->right)");
     pingPongButton = static_cast<COnOffButton*>(tagToControl[kPingPong]);
 
-    for (const KnobSpec& k : kOutputKnobs) addKnobGroup(k.x, k.y, k.param, k.caption, k.tooltip, k.convert);
+    for (const KnobLayout& k : kOutputKnobs) addKnobGroup(k.x, k.y, k.param, k.caption, k.tooltip, k.convert);
 
     addMenu(CRect(85, 275, 135, 287), kLfoShapeNames, kNumLfoShapes, kLfo1Shape, "LFO Shape");
     lfo1ShapeMenu = static_cast<COptionMenu*>(tagToControl[kLfo1Shape]);
