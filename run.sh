@@ -5,4 +5,4 @@ cd "$(dirname "$0")"
 scripts/deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DKOVALITH_BUILD_TESTS=OFF -DKOVALITH_BUILD_BENCH=OFF >/dev/null
 cmake --build build -j"$(nproc)"
-./build/kovalith info
+./build/kovalith demo "$@"
