@@ -6,6 +6,7 @@
 // here (drum hits, a chord and a voice-like pulse train) through the first
 // factory program. Both print a one-line summary of the output.
 #include "host/Commands.h"
+#include "host/ParameterOptions.h"
 #include "host/PresetFiles.h"
 
 #include <sndfile.h>
@@ -40,16 +41,10 @@ constexpr double kDemoTailSeconds = 2.0;
 
 // ---- options ------------------------------------------------------------------
 
-struct ParameterSetting {
-    std::string name;  // a parameter name or index, as given
-    float value = 0.0f;
-};
-
 struct RenderOptions {
     std::vector<std::string> positional;
     int block = 0;  // 0: the common --block-size
-    std::optional<std::string> preset;
-    std::vector<ParameterSetting> settings;
+    ParameterOptions parameters;  // --preset and --set
     std::optional<double> tempo;
     std::optional<double> tail;
     std::string loadFile;
@@ -64,12 +59,10 @@ std::optional<double> parseNumber(const std::string& text) {
     return value;
 }
 
-bool isWholeNumber(const std::string& text) {
-    return !text.empty() && std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); });
-}
-
 // Parses the command's arguments; answers an error message, empty when all is well.
-std::string parseRenderOptions(const std::vector<std::string>& args, RenderOptions& options) {
+std::string parseRenderOptions(std::vector<std::string> args, RenderOptions& options) {
+    std::string error;
+    if (!extractParameterOptions(args, options.parameters, &error)) return error;
     for (size_t i = 0; i < args.size(); ++i) {
         std::string arg = args[i];
         if (arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
@@ -89,15 +82,6 @@ std::string parseRenderOptions(const std::vector<std::string>& args, RenderOptio
             const std::optional<double> n = parseNumber(value);
             if (!n || *n < 1 || *n > kMaxBlock || std::floor(*n) != *n) return "bad block size '" + value + "'";
             options.block = static_cast<int>(*n);
-        } else if (arg == "--preset") {
-            if (value.empty()) return "--preset needs a program number or name";
-            options.preset = value;
-        } else if (arg == "--set") {
-            const size_t split = value.rfind('=');
-            if (split == std::string::npos || split == 0) return "--set needs NAME=VALUE, not '" + value + "'";
-            const std::optional<double> v = parseNumber(value.substr(split + 1));
-            if (!v || std::fabs(*v) > 3.0e38) return "bad value in --set '" + value + "'";
-            options.settings.push_back({value.substr(0, split), static_cast<float>(*v)});
         } else if (arg == "--tempo") {
             const std::optional<double> bpm = parseNumber(value);
             if (!bpm || *bpm <= 0.0 || *bpm > kMaxTempo) return "bad tempo '" + value + "'";
@@ -119,36 +103,6 @@ std::string parseRenderOptions(const std::vector<std::string>& args, RenderOptio
 std::string lowerCase(std::string text) {
     for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return text;
-}
-
-// A program by number or by name (exact first, then ignoring case); -1 when none.
-int findProgram(PluginInstance& plugin, const std::string& wanted) {
-    if (isWholeNumber(wanted)) {
-        const long n = std::strtol(wanted.c_str(), nullptr, 10);
-        return n >= 0 && n < plugin.numPrograms() ? static_cast<int>(n) : -1;
-    }
-    const std::vector<std::string> names = plugin.programNames();
-    for (size_t p = 0; p < names.size(); ++p)
-        if (names[p] == wanted) return static_cast<int>(p);
-    for (size_t p = 0; p < names.size(); ++p)
-        if (lowerCase(names[p]) == lowerCase(wanted)) return static_cast<int>(p);
-    return -1;
-}
-
-// A parameter by index or by name (the first with that name, exact first, then
-// ignoring case); -1 when none.
-int findParameter(PluginInstance& plugin, const std::string& wanted) {
-    if (isWholeNumber(wanted)) {
-        const long n = std::strtol(wanted.c_str(), nullptr, 10);
-        return n >= 0 && n < plugin.numParams() ? static_cast<int>(n) : -1;
-    }
-    std::vector<std::string> names;
-    for (int i = 0; i < plugin.numParams(); ++i) names.push_back(plugin.parameterName(i));
-    for (size_t i = 0; i < names.size(); ++i)
-        if (names[i] == wanted) return static_cast<int>(i);
-    for (size_t i = 0; i < names.size(); ++i)
-        if (lowerCase(names[i]) == lowerCase(wanted)) return static_cast<int>(i);
-    return -1;
 }
 
 // ---- audio files ------------------------------------------------------------------
@@ -440,19 +394,9 @@ int preparePlugin(CommandContext& context, const RenderOptions& options, int blo
     plugin.setBlockSize(block);
     std::string error;
     if (!options.loadFile.empty() && !loadPresetFile(plugin, options.loadFile, &error)) return context.failure(error);
-    const std::optional<std::string> preset = options.preset ? options.preset
-                                              : defaultProgram ? std::optional<std::string>(defaultProgram)
-                                                               : std::nullopt;
-    if (preset) {
-        const int program = findProgram(plugin, *preset);
-        if (program < 0) return context.usageError("the plug-in has no program '" + *preset + "'");
-        plugin.setProgram(program);
-    }
-    for (const ParameterSetting& setting : options.settings) {
-        const int index = findParameter(plugin, setting.name);
-        if (index < 0) return context.usageError("the plug-in has no parameter '" + setting.name + "'");
-        plugin.setParameter(index, setting.value);
-    }
+    ParameterOptions parameters = options.parameters;
+    if (!parameters.preset && defaultProgram) parameters.preset = defaultProgram;
+    if (!applyParameterOptions(plugin, parameters, &error)) return context.usageError(error);
     if (options.tempo) plugin.setTransport(Transport{*options.tempo, 0.0, true, 0.0});
     else plugin.setTransport(std::nullopt);
     plugin.resume();
