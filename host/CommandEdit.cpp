@@ -155,23 +155,17 @@ int runEdit(CommandContext& context, const std::vector<std::string>& arguments) 
             savePath = value;
             continue;
         }
-        char* end = nullptr;
-        errno = 0;
-        seconds = std::strtod(value.c_str(), &end);
-        if (value.empty() || errno != 0 || *end != '\0' || !(seconds > 0.0) || seconds > 1e6)
+        const std::optional<double> number = parseNumber(value);
+        if (!number || !(*number > 0.0) || *number > 1e6)
             return context.usageError("bad number of seconds '" + value + "'");
+        seconds = *number;
     }
 
     PluginInstance& plugin = context.plugin;
     if (!(plugin.flags() & vst2::effFlagsHasEditor)) return context.failure("the plug-in has no editor");
     if (!applyParameterOptions(plugin, options, &error)) return context.usageError(error);
-    vst2::ERect* rect = nullptr;
-    if (plugin.dispatch(vst2::effEditGetRect, 0, 0, &rect) == 0 || !rect)
-        return context.failure("the plug-in gives no editor size");
-    const int width = rect->right - rect->left;
-    const int height = rect->bottom - rect->top;
-    if (width <= 0 || height <= 0 || width > 8192 || height > 8192)
-        return context.failure("the plug-in gives an unusable editor size");
+    int width = 0, height = 0;
+    if (!plugin.editorSize(width, height)) return context.failure("the plug-in gives no usable editor size");
 
     HostWindow window;
     if (!window.create(width, height, plugin.effectName().empty() ? "kovalith" : plugin.effectName()))

@@ -50,15 +50,6 @@ struct RenderOptions {
     std::string loadFile;
 };
 
-std::optional<double> parseNumber(const std::string& text) {
-    if (text.empty()) return std::nullopt;
-    char* end = nullptr;
-    errno = 0;
-    const double value = std::strtod(text.c_str(), &end);
-    if (errno != 0 || *end != '\0' || !std::isfinite(value)) return std::nullopt;
-    return value;
-}
-
 // Parses the command's arguments; answers an error message, empty when all is well.
 std::string parseRenderOptions(std::vector<std::string> args, RenderOptions& options) {
     std::string error;

@@ -27,13 +27,8 @@ int runSnapshot(CommandContext& context, const std::vector<std::string>& argumen
     if (!(plugin.flags() & vst2::effFlagsHasEditor)) return context.failure("the plug-in has no editor");
     if (!applyParameterOptions(plugin, options, &error)) return context.usageError(error);
 
-    vst2::ERect* rect = nullptr;
-    if (plugin.dispatch(vst2::effEditGetRect, 0, 0, &rect) == 0 || !rect)
-        return context.failure("the plug-in gives no editor size");
-    const int width = rect->right - rect->left;
-    const int height = rect->bottom - rect->top;
-    if (width <= 0 || height <= 0 || width > 8192 || height > 8192)
-        return context.failure("the plug-in gives an unusable editor size");
+    int width = 0, height = 0;
+    if (!plugin.editorSize(width, height)) return context.failure("the plug-in gives no usable editor size");
 
     const int stride = cairo_format_stride_for_width(CAIRO_FORMAT_ARGB32, width);
     std::vector<uint32_t> pixels(static_cast<std::size_t>(stride / 4) * static_cast<std::size_t>(height), 0u);

@@ -29,12 +29,9 @@ std::optional<long> parseWholeNumber(const std::string& text) {
 }
 
 std::optional<float> parseValue(const std::string& text) {
-    if (text.empty()) return std::nullopt;
-    char* end = nullptr;
-    errno = 0;
-    const double value = std::strtod(text.c_str(), &end);
-    if (errno != 0 || *end != '\0' || !std::isfinite(value) || std::fabs(value) > 3.4e38) return std::nullopt;
-    return static_cast<float>(value);
+    const std::optional<double> value = parseNumber(text);
+    if (!value || std::fabs(*value) > 3.4e38) return std::nullopt;
+    return static_cast<float>(*value);
 }
 
 // The index of `text` among `names`: exact first, then ignoring case.
@@ -47,6 +44,15 @@ std::optional<int> findName(const std::vector<std::string>& names, const std::st
 }
 
 }  // namespace
+
+std::optional<double> parseNumber(const std::string& text) {
+    if (text.empty()) return std::nullopt;
+    char* end = nullptr;
+    errno = 0;
+    const double value = std::strtod(text.c_str(), &end);
+    if (errno != 0 || *end != '\0' || !std::isfinite(value)) return std::nullopt;
+    return value;
+}
 
 bool extractParameterOptions(std::vector<std::string>& args, ParameterOptions& options, std::string* error) {
     std::vector<std::string> rest;

@@ -23,6 +23,9 @@ struct ParameterOptions {
 // option without its value or a --set without '='.
 bool extractParameterOptions(std::vector<std::string>& args, ParameterOptions& options, std::string* error);
 
+// A finite decimal number and nothing else.
+std::optional<double> parseNumber(const std::string& text);
+
 // The program a --preset text names: its number (0 .. numPrograms - 1) or its
 // name, exact first, then ignoring case.
 std::optional<int> findProgram(PluginInstance& plugin, const std::string& text);

@@ -320,6 +320,14 @@ int PluginInstance::canDo(const std::string& what) {
     return answer > 0 ? 1 : (answer < 0 ? -1 : 0);
 }
 
+bool PluginInstance::editorSize(int& width, int& height) {
+    vst2::ERect* rect = nullptr;
+    if (dispatch(vst2::effEditGetRect, 0, 0, &rect) == 0 || !rect) return false;
+    width = rect->right - rect->left;
+    height = rect->bottom - rect->top;
+    return width > 0 && height > 0 && width <= 8192 && height <= 8192;
+}
+
 std::vector<uint8_t> PluginInstance::getChunk(bool preset) {
     void* data = nullptr;
     const intptr_t size = dispatch(vst2::effGetChunk, preset ? 1 : 0, 0, &data);

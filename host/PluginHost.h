@@ -114,6 +114,10 @@ public:
     // The plug-in's answer: 1 yes, -1 no, 0 don't know.
     int canDo(const std::string& what);
 
+    // The editor's size as effEditGetRect gives it; false when the plug-in gives
+    // none or one no window could have.
+    bool editorSize(int& width, int& height);
+
     // A copy of the plug-in's chunk (empty when it gives none).
     std::vector<uint8_t> getChunk(bool preset);
     // Hands the bytes to the plug-in; true when it accepted them.

@@ -1,6 +1,7 @@
 // kovalith: a small command-line VST 2.4 host for the Kovalith plug-in (and
 // any other Linux VST 2.4 effect).
 #include "host/Commands.h"
+#include "host/ParameterOptions.h"
 #include "host/PresetFiles.h"
 
 #include <unistd.h>
@@ -51,15 +52,6 @@ std::string defaultPluginPath() {
     std::string exe(path, static_cast<size_t>(n));
     const size_t slash = exe.rfind('/');
     return (slash == std::string::npos ? std::string(".") : exe.substr(0, slash)) + "/Kovalith.so";
-}
-
-std::optional<double> parseNumber(const std::string& text) {
-    if (text.empty()) return std::nullopt;
-    char* end = nullptr;
-    errno = 0;
-    const double value = std::strtod(text.c_str(), &end);
-    if (errno != 0 || *end != '\0' || !std::isfinite(value)) return std::nullopt;
-    return value;
 }
 
 struct ParsedCommandLine {
