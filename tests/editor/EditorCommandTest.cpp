@@ -1,5 +1,6 @@
 // `kovalith snapshot` and `kovalith edit` as a user runs them.
 #include "XServer.h"
+#include "tests/HostProcess.h"
 
 #include <cairo.h>
 #include <sys/stat.h>
@@ -12,17 +13,7 @@
 namespace editortest {
 namespace {
 
-struct RunResult {
-    int code = -1;
-    std::string out, err;
-};
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using RunResult = kovalith::testing::HostRun;
 
 // In the sanitizer build the host process is checked for leaks at exit; fontconfig's
 // caches, which the editor's text fills and nobody may tear down inside a host, are
@@ -34,17 +25,8 @@ std::string leakSuppressions() {
 }
 
 RunResult runHost(const std::string& arguments, const std::string& environment = "") {
-    const std::string base = std::string(TEST_TMP_DIR) + "/command_" + std::to_string(::getpid());
-    const std::string command = leakSuppressions() + environment + " '" + KOVALITH_HOST_EXE + "' " + arguments +
-                                " >'" + base + ".out' 2>'" + base + ".err'";
-    const int status = std::system(command.c_str());
-    RunResult r;
-    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.out = readFile(base + ".out");
-    r.err = readFile(base + ".err");
-    std::remove((base + ".out").c_str());
-    std::remove((base + ".err").c_str());
-    return r;
+    return kovalith::testing::runHostProcess(KOVALITH_HOST_EXE, arguments, std::string(TEST_TMP_DIR) + "/command",
+                                             leakSuppressions() + environment + " ");
 }
 
 std::string tmpPath(const char* name) { return std::string(TEST_TMP_DIR) + "/" + name; }
@@ -68,7 +50,7 @@ TEST(SnapshotCommand, WritesTheWindowAsPng) {
     const std::string path = tmpPath("snapshot.png");
     std::remove(path.c_str());
     const RunResult r = runHost("snapshot '" + path + "'");
-    ASSERT_EQ(r.code, 0) << r.err;
+    ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.out.find("659 x 479"), std::string::npos) << r.out;
     Picture picture(path);
     ASSERT_TRUE(picture.ok());
@@ -81,8 +63,8 @@ TEST(SnapshotCommand, WritesTheWindowAsPng) {
 
 TEST(SnapshotCommand, PresetAndSettingsShowInThePicture) {
     const std::string low = tmpPath("snapshot_low.png"), high = tmpPath("snapshot_high.png");
-    ASSERT_EQ(runHost("snapshot '" + low + "' --preset 0 --set Feedback=0").code, 0);
-    ASSERT_EQ(runHost("snapshot --set=feedback=1 '" + high + "' --preset 'Rubber Boots'").code, 0);
+    ASSERT_EQ(runHost("snapshot '" + low + "' --preset 0 --set Feedback=0").exitCode, 0);
+    ASSERT_EQ(runHost("snapshot --set=feedback=1 '" + high + "' --preset 'Rubber Boots'").exitCode, 0);
     Picture a(low), b(high);
     ASSERT_TRUE(a.ok() && b.ok());
     // The Feedback knob's handle: lower left at 0, lower right at 1.
@@ -92,28 +74,28 @@ TEST(SnapshotCommand, PresetAndSettingsShowInThePicture) {
     EXPECT_EQ(a.at(300, 300), b.at(300, 300));
     EXPECT_EQ(a.at(30, 30), b.at(30, 30));
     // By index too.
-    ASSERT_EQ(runHost("snapshot '" + low + "' --set 17=1").code, 0);
+    ASSERT_EQ(runHost("snapshot '" + low + "' --set 17=1").exitCode, 0);
     Picture c(low);
     EXPECT_EQ(c.at(525, 64), b.at(525, 64));
 }
 
 TEST(SnapshotCommand, UsageAndFailures) {
-    EXPECT_EQ(runHost("snapshot").code, 2);
-    EXPECT_EQ(runHost("snapshot a.png b.png").code, 2);
-    EXPECT_EQ(runHost("snapshot '" + tmpPath("x.png") + "' --set").code, 2);
-    EXPECT_EQ(runHost("snapshot '" + tmpPath("x.png") + "' --set Feedback").code, 2);
+    EXPECT_EQ(runHost("snapshot").exitCode, 2);
+    EXPECT_EQ(runHost("snapshot a.png b.png").exitCode, 2);
+    EXPECT_EQ(runHost("snapshot '" + tmpPath("x.png") + "' --set").exitCode, 2);
+    EXPECT_EQ(runHost("snapshot '" + tmpPath("x.png") + "' --set Feedback").exitCode, 2);
     RunResult r = runHost("snapshot '" + tmpPath("x.png") + "' --set NoSuchThing=1");
-    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.exitCode, 2);
     EXPECT_NE(r.err.find("NoSuchThing"), std::string::npos) << r.err;
-    EXPECT_EQ(runHost("snapshot '" + tmpPath("x.png") + "' --set Feedback=loud").code, 2);
-    EXPECT_EQ(runHost("snapshot '" + tmpPath("x.png") + "' --set Feedback=nan").code, 2);
-    EXPECT_EQ(runHost("snapshot '" + tmpPath("x.png") + "' --preset 32").code, 2);
-    EXPECT_EQ(runHost("snapshot '" + tmpPath("x.png") + "' --preset 'No Such Program'").code, 2);
+    EXPECT_EQ(runHost("snapshot '" + tmpPath("x.png") + "' --set Feedback=loud").exitCode, 2);
+    EXPECT_EQ(runHost("snapshot '" + tmpPath("x.png") + "' --set Feedback=nan").exitCode, 2);
+    EXPECT_EQ(runHost("snapshot '" + tmpPath("x.png") + "' --preset 32").exitCode, 2);
+    EXPECT_EQ(runHost("snapshot '" + tmpPath("x.png") + "' --preset 'No Such Program'").exitCode, 2);
     r = runHost("snapshot /nonexistent-directory/x.png");
-    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("cannot write"), std::string::npos) << r.err;
     // The snapshot needs no display at all.
-    EXPECT_EQ(runHost("snapshot '" + tmpPath("x.png") + "'", "env -u DISPLAY").code, 0);
+    EXPECT_EQ(runHost("snapshot '" + tmpPath("x.png") + "'", "env -u DISPLAY").exitCode, 0);
 }
 
 TEST(EditCommand, OpensForAWhileAndSavesTheProgram) {
@@ -124,27 +106,27 @@ TEST(EditCommand, OpensForAWhileAndSavesTheProgram) {
     // Connecting to the test server fails now and then (see openTestDisplay).
     for (int attempt = 0; attempt < 3; ++attempt) {
         r = runHost("edit --seconds 0.3 --set Mix=0.25 --save-fxp '" + fxp + "'");
-        if (r.code == 0 || (r.err.find("could not open") == std::string::npos &&
+        if (r.exitCode == 0 || (r.err.find("could not open") == std::string::npos &&
                             r.err.find("cannot open the X display") == std::string::npos))
             break;
     }
-    ASSERT_EQ(r.code, 0) << r.err;
+    ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.err.find("editor open"), std::string::npos) << r.err;
     struct stat file {};
     ASSERT_EQ(stat(fxp.c_str(), &file), 0);
     EXPECT_GT(file.st_size, 60);
     // The saved program loads and carries the setting.
     const RunResult info = runHost("--load '" + fxp + "' info");
-    ASSERT_EQ(info.code, 0) << info.err;
+    ASSERT_EQ(info.exitCode, 0) << info.err;
     EXPECT_NE(info.out.find("58\tMix\tlabel \"-\"\tdisplay \"\"\tvalue 0.25\n"), std::string::npos) << info.out;
 }
 
 TEST(EditCommand, NeedsADisplay) {
     const RunResult r = runHost("edit --seconds 0.1", "env -u DISPLAY");
-    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("X display"), std::string::npos) << r.err;
-    EXPECT_EQ(runHost("edit --seconds nope").code, 2);
-    EXPECT_EQ(runHost("edit --frobnicate").code, 2);
+    EXPECT_EQ(runHost("edit --seconds nope").exitCode, 2);
+    EXPECT_EQ(runHost("edit --frobnicate").exitCode, 2);
 }
 
 }  // namespace

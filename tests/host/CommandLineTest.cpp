@@ -1,5 +1,6 @@
 // The `kovalith` executable end to end, run as a subprocess.
 #include "host/PresetFiles.h"
+#include "tests/HostProcess.h"
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -13,30 +14,11 @@ namespace kovalith {
 namespace host {
 namespace {
 
-struct RunResult {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string readText(const std::string& path) {
-    std::ifstream file(path);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
+using RunResult = testing::HostRun;
 
 // Runs build/kovalith with `args` (already shell-quoted where needed).
 RunResult runHost(const std::string& args) {
-    const std::string base = std::string(TEST_TMP_DIR) + "/cli-" + std::to_string(getpid());
-    const std::string command =
-        std::string("'") + KOVALITH_HOST_EXE + "' " + args + " >'" + base + ".out' 2>'" + base + ".err'";
-    const int status = std::system(command.c_str());
-    RunResult result;
-    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.out = readText(base + ".out");
-    result.err = readText(base + ".err");
-    return result;
+    return testing::runHostProcess(KOVALITH_HOST_EXE, args, std::string(TEST_TMP_DIR) + "/cli");
 }
 
 bool installed(const std::string& path) { return access(path.c_str(), R_OK) == 0; }

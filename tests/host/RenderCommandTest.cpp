@@ -1,6 +1,7 @@
 // `kovalith render` and `kovalith demo` end to end: real audio files written
 // and read back through libsndfile, the executable run as a subprocess.
 #include "host/PresetFiles.h"
+#include "tests/HostProcess.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
@@ -18,34 +19,16 @@ namespace kovalith {
 namespace host {
 namespace {
 
-struct RunResult {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
+using RunResult = testing::HostRun;
 
 std::string tmp(const std::string& name) {
     return std::string(TEST_TMP_DIR) + "/render-" + std::to_string(getpid()) + "-" + name;
 }
 
-std::string slurp(const std::string& path) {
-    std::ifstream file(path);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
 // Runs build/kovalith with `args` (shell-quoted where needed), optionally in `directory`.
 RunResult kovalith(const std::string& args, const std::string& directory = "") {
-    const std::string base = tmp("run");
-    std::string command = "'" + std::string(KOVALITH_HOST_EXE) + "' " + args + " >'" + base + ".out' 2>'" + base + ".err'";
-    if (!directory.empty()) command = "cd '" + directory + "' && " + command;
-    const int status = std::system(command.c_str());
-    RunResult r;
-    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.out = slurp(base + ".out");
-    r.err = slurp(base + ".err");
-    return r;
+    const std::string prefix = directory.empty() ? "" : "cd '" + directory + "' && ";
+    return testing::runHostProcess(KOVALITH_HOST_EXE, args, tmp("run"), prefix);
 }
 
 struct Audio {
