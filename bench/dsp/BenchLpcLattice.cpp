@@ -98,7 +98,10 @@ BENCHMARK(BM_WIIRLattice)->Apply(latticeArgs);
 // The engine's lattice load: per stereo frame the FIR and the IIR lattice of each
 // channel, each IIR fed by its FIR, updated every control step. The counter
 // "x realtime" is the multiple of 44.1 kHz stereo this sustains.
-void BM_FourLattices(benchmark::State& state) {
+// Drives two channels of FIR then IIR lattice through `frame`, on noise or on
+// silence after a loud passage, with the coefficients updated every control step.
+template <typename Frame>
+void runFourLattices(benchmark::State& state, Frame frame) {
     const int order = int(state.range(0));
     const bool silent = state.range(1) != 0;
     auto fir = std::make_unique<CUnitWFIRLattice<float>[]>(2);
@@ -109,14 +112,11 @@ void BM_FourLattices(benchmark::State& state) {
     }
     const auto loud = noise(kBlock, 2);
     const std::vector<float> quiet(kBlock, 0.0f);
-    auto frame = [&](float x) {
-        for (int c = 0; c < 2; ++c) benchmark::DoNotOptimize(iir[c].process(fir[c].process(x)));
-    };
     for (int r = 0; r < 20; ++r)
-        for (float v : loud) frame(v);
+        for (float v : loud) frame(fir.get(), iir.get(), v);
     if (silent)
         for (int r = 0; r < 200; ++r)
-            for (float v : quiet) frame(v);
+            for (float v : quiet) frame(fir.get(), iir.get(), v);
     const auto& x = silent ? quiet : loud;
     for (auto _ : state) {
         for (int n = 0; n < kBlock; n += kControlStep) {
@@ -124,7 +124,7 @@ void BM_FourLattices(benchmark::State& state) {
                 fir[c].update(kWarp, kGain);
                 iir[c].update(kWarp, kGain);
             }
-            for (int i = n; i < n + kControlStep; ++i) frame(x[i]);
+            for (int i = n; i < n + kControlStep; ++i) frame(fir.get(), iir.get(), x[i]);
         }
     }
     state.SetItemsProcessed(state.iterations() * kBlock);
@@ -132,45 +132,22 @@ void BM_FourLattices(benchmark::State& state) {
         benchmark::Counter(double(state.iterations()) * kBlock / 44100.0, benchmark::Counter::kIsRate);
     state.SetLabel(silent ? "silence after noise" : "noise");
 }
+
+void BM_FourLattices(benchmark::State& state) {
+    runFourLattices(state, [](CUnitWFIRLattice<float>* fir, CUnitWIIRLattice<float>* iir, float x) {
+        for (int c = 0; c < 2; ++c) benchmark::DoNotOptimize(iir[c].process(fir[c].process(x)));
+    });
+}
 BENCHMARK(BM_FourLattices)->Args({70, 0})->Args({70, 1});
 
 // The same load with the two channels' lattices run as pairs (processPair).
 void BM_FourLatticesPaired(benchmark::State& state) {
-    const int order = int(state.range(0));
-    const bool silent = state.range(1) != 0;
-    auto fir = std::make_unique<CUnitWFIRLattice<float>[]>(2);
-    auto iir = std::make_unique<CUnitWIIRLattice<float>[]>(2);
-    for (int c = 0; c < 2; ++c) {
-        prepare(fir[c], order);
-        prepare(iir[c], order);
-    }
-    const auto loud = noise(kBlock, 2);
-    const std::vector<float> quiet(kBlock, 0.0f);
-    auto frame = [&](float x) {
+    runFourLattices(state, [](CUnitWFIRLattice<float>* fir, CUnitWIIRLattice<float>* iir, float x) {
         CUnitWFIRLattice<float>::processPair(fir[0], x, fir[1], x);
         CUnitWIIRLattice<float>::processPair(iir[0], fir[0].lastOutput, iir[1], fir[1].lastOutput);
         benchmark::DoNotOptimize(iir[0].lastOutput);
         benchmark::DoNotOptimize(iir[1].lastOutput);
-    };
-    for (int r = 0; r < 20; ++r)
-        for (float v : loud) frame(v);
-    if (silent)
-        for (int r = 0; r < 200; ++r)
-            for (float v : quiet) frame(v);
-    const auto& x = silent ? quiet : loud;
-    for (auto _ : state) {
-        for (int n = 0; n < kBlock; n += kControlStep) {
-            for (int c = 0; c < 2; ++c) {
-                fir[c].update(kWarp, kGain);
-                iir[c].update(kWarp, kGain);
-            }
-            for (int i = n; i < n + kControlStep; ++i) frame(x[i]);
-        }
-    }
-    state.SetItemsProcessed(state.iterations() * kBlock);
-    state.counters["x realtime"] =
-        benchmark::Counter(double(state.iterations()) * kBlock / 44100.0, benchmark::Counter::kIsRate);
-    state.SetLabel(silent ? "silence after noise" : "noise");
+    });
 }
 BENCHMARK(BM_FourLatticesPaired)->Args({70, 0})->Args({70, 1});
 
