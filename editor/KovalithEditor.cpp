@@ -302,23 +302,14 @@ bool KovalithEditor::buildFrame(void* parentWindow) {
 
     for (const KnobLayout& k : kOutputKnobs) addKnobGroup(k.x, k.y, k.param, k.caption, k.tooltip, k.convert);
 
-    addMenu(CRect(85, 275, 135, 287), kLfoShapeNames, kNumLfoShapes, kLfo1Shape, "LFO Shape");
+    addLfoSection(260, kLfo1Shape, kLfo1Sync, kLfo1Freq, kLfo1Stereo, kLfo1Row);
     lfo1ShapeMenu = static_cast<COptionMenu*>(tagToControl[kLfo1Shape]);
-    addMenu(CRect(85, 306, 135, 318), kSyncLabels, kNumSyncDivisions, kLfo1Sync, "Synchronize LFO to tempo");
     lfo1SyncMenu = static_cast<COptionMenu*>(tagToControl[kLfo1Sync]);
-    addKnobGroup(145, 260, kLfo1Freq, "LFO Freq", kLfoFreqTooltip, formatHertz);
-    addButton(CRect(200, 281, 222, 295), bitmaps[kStereoButton], kLfo1Stereo, "LFO phase (mono/stereo)");
     lfo1StereoButton = static_cast<COnOffButton*>(tagToControl[kLfo1Stereo]);
-    addModulationRow(260, kLfo1Row);
-
-    addMenu(CRect(85, 345, 135, 357), kLfoShapeNames, kNumLfoShapes, kLfo2Shape, "LFO Shape");
+    addLfoSection(330, kLfo2Shape, kLfo2Sync, kLfo2Freq, kLfo2Stereo, kLfo2Row);
     lfo2ShapeMenu = static_cast<COptionMenu*>(tagToControl[kLfo2Shape]);
-    addMenu(CRect(85, 376, 135, 388), kSyncLabels, kNumSyncDivisions, kLfo2Sync, "Synchronize LFO to tempo");
     lfo2SyncMenu = static_cast<COptionMenu*>(tagToControl[kLfo2Sync]);
-    addKnobGroup(145, 330, kLfo2Freq, "LFO Freq", kLfoFreqTooltip, formatHertz);
-    addButton(CRect(200, 351, 222, 365), bitmaps[kStereoButton], kLfo2Stereo, "LFO phase (mono/stereo)");
     lfo2StereoButton = static_cast<COnOffButton*>(tagToControl[kLfo2Stereo]);
-    addModulationRow(330, kLfo2Row);
 
     addKnobGroup(90, 400, kEnvAttack, "Env. Att", "Attack (s)", formatTime);
     addKnobGroup(145, 400, kEnvRelease, "Env. Rel", "Release (s)", formatTime);
@@ -405,6 +396,16 @@ void KovalithEditor::addButton(const CRect& buttonRect, CBitmap* bitmap, int par
     button->setValue(kovalith->getParameter(param));
     setTooltip(button, tooltip);
     frame->addView(button);
+}
+
+// One LFO's row of the modulation panel, `y` being its knob's top: shape and
+// sync menus, the frequency knob, the stereo button and its matrix row.
+void KovalithEditor::addLfoSection(int y, int shape, int sync, int freq, int stereo, const int* row) {
+    addMenu(CRect(85, y + 15, 135, y + 27), kLfoShapeNames, kNumLfoShapes, shape, "LFO Shape");
+    addMenu(CRect(85, y + 46, 135, y + 58), kSyncLabels, kNumSyncDivisions, sync, "Synchronize LFO to tempo");
+    addKnobGroup(145, y, freq, "LFO Freq", kLfoFreqTooltip, formatHertz);
+    addButton(CRect(200, y + 21, 222, y + 35), bitmaps[kStereoButton], stereo, "LFO phase (mono/stereo)");
+    addModulationRow(y, row);
 }
 
 void KovalithEditor::addModulationRow(int y, const int* params) {

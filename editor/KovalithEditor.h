@@ -108,6 +108,7 @@ private:
     void addMenu(const VSTGUI::CRect& rect, const char* const* items, int count, int param, const char* tooltip);
     void addButton(const VSTGUI::CRect& rect, VSTGUI::CBitmap* bitmap, int param, const char* tooltip);
     void addModulationRow(int y, const int* params);
+    void addLfoSection(int y, int shape, int sync, int freq, int stereo, const int* row);
     void styleTextControl(VSTGUI::CControl* control) const;
     void setTooltip(VSTGUI::CView* view, const char* text) const;
     void mirror(int index, float passedValue);
