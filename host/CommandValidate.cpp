@@ -4,6 +4,8 @@
 #include "host/ParameterOptions.h"
 #include "host/validate/Validate.h"
 
+#include <unistd.h>
+
 #include <chrono>
 #include <cmath>
 #include <iostream>
@@ -79,6 +81,11 @@ int runValidate(const CommonOptions& options, const std::vector<std::string>& ar
     validate::Settings settings;
     settings.pluginPath = options.pluginPath;
     if (const std::optional<int> code = parseArguments(args, settings)) return *code;
+    // Only the checks' own processes load it; here it just has to be there.
+    if (access(settings.pluginPath.c_str(), R_OK) != 0) {
+        std::cerr << "kovalith: cannot read the plug-in " << settings.pluginPath << "\n";
+        return kExitFailure;
+    }
 
     std::cout << "validating " << settings.pluginPath << " at strictness " << settings.strictness << ", seed "
               << settings.seed << std::endl;

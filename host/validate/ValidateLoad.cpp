@@ -8,7 +8,8 @@
 #include <algorithm>
 
 #ifdef KOVALITH_VALIDATE_SANITIZED
-#include <sanitizer/allocator_interface.h>
+// The sanitizer runtimes' own count of live heap bytes (GCC ships no header for it).
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
 #endif
 
 namespace kovalith {
