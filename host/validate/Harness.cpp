@@ -517,7 +517,8 @@ bool readUntilClosed(int fd, std::string& text, std::chrono::steady_clock::time_
         if (ready < 0 && errno != EINTR) return false;
         if (ready <= 0) continue;
         const ssize_t n = read(fd, buffer, sizeof buffer);
-        if (n <= 0) return n == 0 || errno == EINTR;
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return n == 0;
         text.append(buffer, static_cast<size_t>(n));
     }
 }
@@ -564,7 +565,8 @@ void Session::run(const char* group, const std::string& check, const std::functi
         kill(child, SIGKILL);
         waitpid(child, &status, 0);
         ++failed_;
-        report("FAIL", group, check, "hung for " + std::to_string(kCheckTimeoutSeconds) + " s " + log_->describeCrash());
+        const std::string hung = "hung for " + std::to_string(kCheckTimeoutSeconds) + " s ";
+        report("FAIL", group, check, hung + log_->describeCrash());
         return;
     }
     const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;

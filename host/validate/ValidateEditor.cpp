@@ -126,9 +126,10 @@ void checkCycles(Check& check, int cycles) {
         if (grown > 2 + cycles / 10)
             check.fail("X server resources grow by " + std::to_string(grown) + " over " + std::to_string(cycles) +
                        " cycles");
-        if (after.pixmapBytes - before.pixmapBytes > kPixmapBytesPerCycle * cycles)
-            check.fail("X pixmaps grow by " + std::to_string(static_cast<long>(after.pixmapBytes - before.pixmapBytes)) +
-                       " bytes over " + std::to_string(cycles) + " cycles");
+        const double pixmapGrowth = after.pixmapBytes - before.pixmapBytes;
+        if (pixmapGrowth > kPixmapBytesPerCycle * cycles)
+            check.fail("X pixmaps grow by " + std::to_string(static_cast<long>(pixmapGrowth)) + " bytes over " +
+                       std::to_string(cycles) + " cycles");
     }
     if (!residentGrowthFlat(rssGrowth, cycles))
         check.fail("RSS grows by " + std::to_string(static_cast<long>(rssGrowth / cycles)) + " bytes per cycle");
