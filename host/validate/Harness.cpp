@@ -28,6 +28,9 @@ namespace {
 constexpr int kChildPass = 0;
 constexpr int kChildFail = 90;
 constexpr int kChildSkip = 91;
+// Written last, once the plug-in is closed: without it the verdict is not
+// trusted, whatever the exit code (a plug-in may call exit() itself).
+constexpr char kChildDone = '\x01';
 
 // Only a hung plug-in meets this; the longest check takes well under a minute.
 constexpr int kCheckTimeoutSeconds = 300;
@@ -549,8 +552,10 @@ void Session::run(const char* group, const std::string& check, const std::functi
         close(fds[0]);
         // Whatever the plug-in prints goes to stderr, away from the verdicts.
         dup2(STDERR_FILENO, STDOUT_FILENO);
-        _exit(runInChild(settings_, *log_, settings_.seed ^ hashName(std::string(group) + "/" + check), body,
-                         fds[1]));
+        const int code =
+            runInChild(settings_, *log_, settings_.seed ^ hashName(std::string(group) + "/" + check), body, fds[1]);
+        if (write(fds[1], &kChildDone, 1) != 1) _exit(1);
+        _exit(code);
     }
     close(fds[1]);
     std::string text;
@@ -569,7 +574,9 @@ void Session::run(const char* group, const std::string& check, const std::functi
         report("FAIL", group, check, hung + log_->describeCrash());
         return;
     }
-    const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    const bool done = !text.empty() && text.back() == kChildDone;
+    if (done) text.pop_back();
+    const int code = done && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     if (code == kChildPass) {
         ++passed_;
         report("PASS", group, check, "");
