@@ -78,6 +78,8 @@ std::optional<int> parseArguments(const std::vector<std::string>& args, validate
 }
 
 int runValidate(const CommonOptions& options, const std::vector<std::string>& args) {
+    // Every check sets its own state, rate and block size.
+    if (!options.loadFile.empty()) return usage("--load does not apply to validate");
     validate::Settings settings;
     settings.pluginPath = options.pluginPath;
     if (const std::optional<int> code = parseArguments(args, settings)) return *code;

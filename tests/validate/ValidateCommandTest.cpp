@@ -122,6 +122,9 @@ TEST(Validate, OnlyRunsTheNamedGroupAndRefusesBadArguments) {
         EXPECT_EQ(refused.exitCode, 2) << bad;
         EXPECT_NE(refused.err.find("usage: kovalith"), std::string::npos) << bad;
     }
+    const HostRun loading = kovalith::testing::runHostProcess(KOVALITH_HOST_EXE, "--load x.fxb validate",
+                                                              TEST_TMP_DIR "/validate");
+    EXPECT_EQ(loading.exitCode, 2) << loading.err;
     const HostRun missing = validate("/nonexistent/plugin.so");
     EXPECT_EQ(missing.exitCode, 1);
     EXPECT_NE(missing.err.find("cannot read the plug-in"), std::string::npos) << missing.err;
