@@ -66,17 +66,17 @@ bool serverUsage(Display* display, ServerUsage& usage) {
     if (!XResQueryExtension(display, &eventBase, &errorBase)) return false;
     int count = 0;
     XResClient* clients = nullptr;
-    if (XResQueryClients(display, &count, &clients) != 0) return false;
+    if (!XResQueryClients(display, &count, &clients)) return false;
     usage = ServerUsage{};
     for (int i = 0; i < count; ++i) {
         int types = 0;
         XResType* counts = nullptr;
-        if (XResQueryClientResources(display, clients[i].resource_base, &types, &counts) == 0) {
+        if (XResQueryClientResources(display, clients[i].resource_base, &types, &counts)) {
             for (int t = 0; t < types; ++t) usage.resources += counts[t].count;
             XFree(counts);
         }
         unsigned long bytes = 0;
-        if (XResQueryClientPixmapBytes(display, clients[i].resource_base, &bytes) != 0) usage.pixmapBytes += bytes;
+        if (XResQueryClientPixmapBytes(display, clients[i].resource_base, &bytes)) usage.pixmapBytes += bytes;
     }
     XFree(clients);
     return true;
@@ -117,11 +117,11 @@ void checkCycles(Check& check, int cycles) {
         }
     }
     ServerUsage before, after;
-    const bool counted = serverUsage(parent->display(), before);
+    if (!serverUsage(parent->display(), before)) check.skip("the X server does not count resources (no XRes)");
     const double rssBefore = residentBytes();
     for (int i = 0; i < cycles; ++i) openIdleClose(plugin, *parent, kIdlesPerCycle, nullptr);
     const double rssGrowth = residentBytes() - rssBefore;
-    if (counted && serverUsage(parent->display(), after)) {
+    if (serverUsage(parent->display(), after)) {
         const long grown = after.resources - before.resources;
         if (grown > 2 + cycles / 10)
             check.fail("X server resources grow by " + std::to_string(grown) + " over " + std::to_string(cycles) +

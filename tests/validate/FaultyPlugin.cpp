@@ -6,9 +6,12 @@
 // - state: effSetChunk trusts the parameter count written inside the chunk
 //   instead of the size it was given;
 // - threads: effSetSampleRate replaces the delay buffer while the audio
-//   thread may still be using the old one.
+//   thread may still be using the old one;
+// - editor: effEditClose leaves its X window behind.
 #include "plugin/vst2.h"
 
+// After our headers: Xlib's macros (None, Bool, ...) clash with names.
+#include <X11/Xlib.h>
 #include <sys/mman.h>
 
 #include <cmath>
@@ -36,6 +39,10 @@ struct Faulty {
     float* delay = nullptr;
     size_t delayFrames = 0;
     size_t position = 0;
+    // The editor: its own connection, and the window while open.
+    Display* display = nullptr;
+    Window window = 0;
+    ERect rect{0, 0, 120, 200};
 };
 
 Faulty* self(AEffect* effect) { return static_cast<Faulty*>(effect->object); }
@@ -60,6 +67,22 @@ intptr_t getChunk(Faulty& f, void* ptr) {
     std::memcpy(f.chunk.data() + sizeof count, f.params, sizeof f.params);
     *static_cast<void**>(ptr) = f.chunk.data();
     return static_cast<intptr_t>(f.chunk.size());
+}
+
+intptr_t openEditor(Faulty& f, void* parent) {
+    if (!parent) return 0;
+    if (!f.display) f.display = XOpenDisplay(nullptr);
+    if (!f.display) return 0;
+    f.window = XCreateSimpleWindow(f.display, reinterpret_cast<Window>(parent), 0, 0, 200, 120, 0, 0, 0);
+    XMapWindow(f.display, f.window);
+    XFlush(f.display);
+    return 1;
+}
+
+void closeEditor(Faulty& f) {
+    // The fault: the window is forgotten, not destroyed; it stays on the
+    // server until the connection closes with the effect.
+    f.window = 0;
 }
 
 intptr_t setChunk(Faulty& f, const void* ptr, intptr_t size) {
@@ -91,6 +114,7 @@ intptr_t dispatcher(AEffect* effect, int32_t opcode, int32_t index, intptr_t val
         std::memset(lost, 1, kLeakPerClose);
         g_lost = lost;
         if (f.delay) munmap(f.delay, f.delayFrames * sizeof(float));
+        if (f.display) XCloseDisplay(f.display);
         delete &f;
         return 1;
     }
@@ -105,6 +129,12 @@ intptr_t dispatcher(AEffect* effect, int32_t opcode, int32_t index, intptr_t val
     case effProcessEvents: return 1;
     case effGetEffectName: copyText(ptr, "Faulty", kVstMaxEffectNameLen); return 1;
     case effGetVstVersion: return 2400;
+    case effEditGetRect:
+        if (!ptr) return 0;
+        *static_cast<ERect**>(ptr) = &f.rect;
+        return 1;
+    case effEditOpen: return openEditor(f, ptr);
+    case effEditClose: closeEditor(f); return 0;
     default: return 0;
     }
 }
@@ -148,7 +178,7 @@ extern "C" __attribute__((visibility("default"))) AEffect* VSTPluginMain(audioMa
     e.numParams = kParams;
     e.numInputs = 2;
     e.numOutputs = 2;
-    e.flags = effFlagsCanReplacing | effFlagsProgramChunks;
+    e.flags = effFlagsHasEditor | effFlagsCanReplacing | effFlagsProgramChunks;
     e.object = f;
     e.uniqueID = fourCC('K', 'v', 'F', 'l');
     e.version = 1;
