@@ -9,6 +9,7 @@
 //   thread may still be using the old one;
 // - editor: effEditClose leaves its X window behind.
 #include "plugin/vst2.h"
+#include "tests/FixtureEffect.h"
 
 // After our headers: Xlib's macros (None, Bool, ...) clash with names.
 #include <X11/Xlib.h>
@@ -168,19 +169,9 @@ extern "C" __attribute__((visibility("default"))) AEffect* VSTPluginMain(audioMa
     if (!host || host(nullptr, audioMasterVersion, 0, 0, nullptr, 0.0f) == 0) return nullptr;
     auto* f = new Faulty;
     mapDelay(*f, 44100.0f);
-    AEffect& e = f->effect;
-    e.magic = kEffectMagic;
-    e.dispatcher = dispatcher;
-    e.setParameter = setParameter;
-    e.getParameter = getParameter;
-    e.processReplacing = processReplacing;
-    e.numPrograms = kPrograms;
-    e.numParams = kParams;
-    e.numInputs = 2;
-    e.numOutputs = 2;
-    e.flags = effFlagsHasEditor | effFlagsCanReplacing | effFlagsProgramChunks;
-    e.object = f;
-    e.uniqueID = fourCC('K', 'v', 'F', 'l');
-    e.version = 1;
-    return &e;
+    kovalith::testing::fillStereoEffect(f->effect, f, {dispatcher, setParameter, getParameter, processReplacing},
+                                        kPrograms, kParams,
+                                        effFlagsHasEditor | effFlagsCanReplacing | effFlagsProgramChunks,
+                                        fourCC('K', 'v', 'F', 'l'), 1);
+    return &f->effect;
 }
