@@ -90,7 +90,7 @@ void fuzzOpcodes(Check& check) {
     constexpr int kCallsPerBlock = 64;
     Rng& rng = check.rng();
     restore(plugin);
-    const int calls = check.scaled(60000, 200);
+    const int calls = check.scaled(200000, 200);
     for (int c = 1; c <= calls && !check.failed(); ++c) {
         int32_t opcode = vst2::effClose;
         while (!swept(opcode)) opcode = rng.range(0, kLastOpcode);
