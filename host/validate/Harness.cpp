@@ -99,7 +99,6 @@ const char* pointerName(PointerKind kind) {
     case PointerKind::Chunk: return "chunk bytes";
     case PointerKind::Events: return "VstEvents";
     case PointerKind::Window: return "X11 window";
-    case PointerKind::Speaker: return "speaker arrangement";
     }
     return "?";
 }

@@ -79,7 +79,7 @@ private:
 };
 
 // What a pointer argument pointed at, for the crash report.
-enum class PointerKind : int32_t { None, Null, Zeroed, Text, Rect, Chunk, Events, Window, Speaker };
+enum class PointerKind : int32_t { None, Null, Zeroed, Text, Rect, Chunk, Events, Window };
 
 enum class CallKind : int32_t { None, Load, Dispatch, Process, SetParameter, GetParameter, Close };
 
@@ -135,8 +135,6 @@ public:
     float** outputs() { return outputPointers_.data(); }
     // Every output sample of the prepared block is finite.
     bool outputsFinite() const;
-    int frames() const { return frames_; }
-    int maxFrames() const { return maxFrames_; }
 
 private:
     int maxFrames_;
@@ -184,7 +182,6 @@ public:
     void note(const std::string& text);
     float sampleRate() const { return sampleRate_.load(std::memory_order_relaxed); }
     int blockSize() const { return blockSize_.load(std::memory_order_relaxed); }
-    CallLog& log() { return log_; }
 
 private:
     Subject(std::unique_ptr<PluginInstance> instance, CallLog& log);
@@ -214,11 +211,9 @@ public:
     const std::vector<std::string>& failures() const { return failures_; }
 
     Rng& rng() { return rng_; }
-    int strictness() const { return settings_.strictness; }
     // `atTen` cases at strictness 10, fewer below (quadratically), at least `least`.
     int scaled(int atTen, int least = 1) const;
     const Settings& settings() const { return settings_; }
-    CallLog& log() { return log_; }
 
     // Runs `blocks` blocks of `frames`; fails (once, with `what`) when an output is not finite.
     bool processFinite(AudioBuffers& buffers, int frames, int blocks, const std::string& what);
