@@ -2,6 +2,7 @@
 #include "host/validate/Validate.h"
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/mman.h>
@@ -194,6 +195,9 @@ float randomParameterValue(Rng& rng) {
 }
 
 double residentBytes() {
+    // Free heap pages the allocator merely keeps (fragments between freed
+    // instances) are handed back first, so only memory in use is counted.
+    malloc_trim(0);
     long pages = 0, resident = 0;
     FILE* statm = std::fopen("/proc/self/statm", "r");
     if (!statm) return 0.0;
