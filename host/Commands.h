@@ -41,12 +41,16 @@ struct CommandContext {
 
 // Runs the command with the arguments after its name; answers an ExitCode.
 using CommandFunction = int (*)(CommandContext& context, const std::vector<std::string>& args);
+// The same for a command that loads plug-ins itself (in processes of its own).
+using StandaloneFunction = int (*)(const CommonOptions& options, const std::vector<std::string>& args);
 
 struct Command {
     const char* name;       // "export-fxp"
     const char* usage;      // "export-fxp FILE"
     const char* summary;    // one line for the help text
     CommandFunction run;
+    // Set instead of `run` by commands for which main() must load nothing.
+    StandaloneFunction standalone = nullptr;
 };
 
 // Every registered command, ordered by name.

@@ -392,8 +392,15 @@ void PluginInstance::refreshTimeInfo() {
     if (transport_.playing) timeInfo_.flags |= vst2::kVstTransportPlaying;
 }
 
+void PluginInstance::setTimeInfoOverride(const vst2::VstTimeInfo* info) {
+    timeOverride_.store(info, std::memory_order_release);
+    timeOverridden_.store(true, std::memory_order_release);
+}
+
 intptr_t PluginInstance::answerTime() {
     getTimeCount_.fetch_add(1, std::memory_order_relaxed);
+    if (timeOverridden_.load(std::memory_order_acquire))
+        return reinterpret_cast<intptr_t>(timeOverride_.load(std::memory_order_acquire));
     if (!hasTransport_.load(std::memory_order_acquire)) return 0;
     return reinterpret_cast<intptr_t>(&timeInfo_);
 }

@@ -132,6 +132,10 @@ public:
     // Moves the transport on by `frames` samples (when playing).
     void advance(int frames);
     const vst2::VstTimeInfo& timeInfo() const { return timeInfo_; }
+    // From now on audioMasterGetTime answers exactly `info` (null: no time
+    // information), unchecked, instead of the transport: for validating how a
+    // plug-in copes with hostile hosts. The record must outlive the instance.
+    void setTimeInfoOverride(const vst2::VstTimeInfo* info);
 
     // A snapshot of the recorded requests and counters.
     std::vector<HostRequest> requests() const;
@@ -172,6 +176,8 @@ private:
     Transport transport_;
     vst2::VstTimeInfo timeInfo_{};
     std::atomic<int> getTimeCount_{0};
+    std::atomic<bool> timeOverridden_{false};
+    std::atomic<const vst2::VstTimeInfo*> timeOverride_{nullptr};
 
     std::function<bool(int, int)> sizeWindowHandler_;
 

@@ -119,6 +119,11 @@ int run(int argc, char** argv) {
 
     CommonOptions& options = parsed.options;
     if (options.pluginPath.empty()) options.pluginPath = defaultPluginPath();
+    if (command->standalone) {
+        const int code = command->standalone(options, parsed.args);
+        std::cout.flush();
+        return code;
+    }
     std::string error;
     std::unique_ptr<PluginInstance> plugin = PluginInstance::load(options.pluginPath, &error);
     if (!plugin) {

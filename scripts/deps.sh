@@ -3,7 +3,7 @@
 # but only those that are missing. Safe to run again.
 set -euo pipefail
 
-build_pkgs=(cmake g++ make pkg-config libcairo2-dev libx11-dev libxtst-dev libpng-dev zlib1g-dev
+build_pkgs=(cmake g++ make pkg-config libcairo2-dev libx11-dev libxres-dev libxtst-dev libpng-dev zlib1g-dev
             libsndfile1-dev libgtest-dev libbenchmark-dev fonts-liberation fontconfig)
 # The tests also need a real X server, and third-party Linux VST2 plug-ins to load.
 test_pkgs=(xvfb xauth x11-utils dpf-plugins-vst)
