@@ -20,3 +20,5 @@ export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/t
 # The hand-over tests: the change queue under several producers, and one
 # thread editing parameters, programs and chunks while another processes.
 build-tsan/test_plugin --gtest_filter='Concurrency.*:ChangeQueue.*'
+# An automation thread racing the audio thread, through the binary interface.
+build-tsan/kovalith validate --only threads build-tsan/Kovalith.so

@@ -6,9 +6,12 @@
 #include <malloc.h>
 
 #include <algorithm>
+#include <cstddef>
 
 #ifdef KOVALITH_VALIDATE_SANITIZED
-#include <sanitizer/allocator_interface.h>
+// Every sanitizer runtime exports it; gcc ships no header for it
+// (sanitizer/allocator_interface.h is clang's).
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
 #endif
 
 namespace kovalith {
