@@ -32,8 +32,8 @@ public:
         std::vector<uint8_t> list(sizeof(vst2::VstEvents) + events_.size() * sizeof(vst2::VstEvent*));
         auto* header = reinterpret_cast<vst2::VstEvents*>(list.data());
         header->numEvents = static_cast<int32_t>(events_.size());
-        for (std::size_t i = 0; i < events_.size(); ++i)
-            header->events[i] = reinterpret_cast<vst2::VstEvent*>(&events_[i]);
+        vst2::VstEvent** slots = header->events;
+        for (std::size_t i = 0; i < events_.size(); ++i) slots[i] = reinterpret_cast<vst2::VstEvent*>(&events_[i]);
         effect.dispatch(vst2::effProcessEvents, 0, 0, header);
         events_.clear();
     }
