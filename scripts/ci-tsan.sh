@@ -8,8 +8,8 @@ cd "$(dirname "$0")/.."
 jobs="$(nproc)"
 [ "$jobs" -gt 2 ] && jobs=2
 
-flags="-fsanitize=thread -fno-omit-frame-pointer"
-cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKOVALITH_WERROR=ON \
+flags="-fsanitize=thread -O1 -fno-omit-frame-pointer"
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DKOVALITH_WERROR=ON \
       -DKOVALITH_BUILD_TESTS=ON -DKOVALITH_BUILD_BENCH=OFF \
       -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_C_FLAGS="$flags" \
       -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=thread" -DCMAKE_SHARED_LINKER_FLAGS="-fsanitize=thread" \

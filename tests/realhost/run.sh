@@ -27,7 +27,7 @@ trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: real-host test: $*" >&2; exit 1; }
 
 # 1. The package, unpacked.
-(cd "$build" && cpack -G DEB >/dev/null)
+packaged="$(cd "$build" && cpack -G DEB 2>&1)" || fail "cpack failed: $packaged"
 deb="$(ls -t "$build"/kovalith_*_amd64.deb | head -n 1)"
 dpkg-deb -x "$deb" "$work/root"
 plugin="$work/root/usr/lib/vst/Kovalith.so"
