@@ -55,7 +55,8 @@ std::string defaultPluginPath() {
     const size_t slash = exe.rfind('/');
     const std::string folder = slash == std::string::npos ? std::string(".") : exe.substr(0, slash);
     const std::string beside = folder + "/Kovalith.so";
-    const std::string installed = folder + "/../" KOVALITH_VST_DIR "/Kovalith.so";
+    const std::string prefix = folder.substr(0, folder.rfind('/'));
+    const std::string installed = prefix + "/" KOVALITH_VST_DIR "/Kovalith.so";
     return access(beside.c_str(), F_OK) != 0 && access(installed.c_str(), F_OK) == 0 ? installed : beside;
 }
 
