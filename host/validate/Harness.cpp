@@ -240,9 +240,9 @@ CallRecord& CallLog::current() { return records_[static_cast<int>(t_caller)]; }
 std::string CallLog::describeCrash() const {
     const CallRecord& main = records_[static_cast<int>(Caller::Main)];
     const CallRecord& audio = records_[static_cast<int>(Caller::Audio)];
-    std::string text = "in " + describeCall(main);
-    if (audio.kind != CallKind::None) text += "; the audio thread was in " + describeCall(audio);
-    return text;
+    // Both threads are named: the parent cannot tell which one faulted.
+    if (audio.kind == CallKind::None) return "in " + describeCall(main);
+    return "with the check's thread in " + describeCall(main) + " and the audio thread in " + describeCall(audio);
 }
 
 CallLog::Role::Role(Caller caller) : previous_(t_caller) { t_caller = caller; }

@@ -30,7 +30,7 @@ void checkBlockSizes(Check& check) {
     Subject& plugin = check.plugin();
     AudioBuffers buffers(plugin.numInputs(), plugin.numOutputs(), kMaxBlock);
     announce(plugin, kMaxBlock, 44100.0f);
-    const int repeats = check.scaled(30, 2);
+    const int repeats = check.scaled(100, 2);
     for (int frames : kBlockSizes) {
         plugin.note("blocks of " + std::to_string(frames) + " frames");
         if (!check.processFinite(buffers, frames, repeats, "in blocks of " + std::to_string(frames))) return;
@@ -51,7 +51,7 @@ void checkRandomBlocks(Check& check) {
     Subject& plugin = check.plugin();
     AudioBuffers buffers(plugin.numInputs(), plugin.numOutputs(), kMaxBlock);
     announce(plugin, kMaxBlock, 44100.0f);
-    const int blocks = check.scaled(3000, 60);
+    const int blocks = check.scaled(20000, 60);
     plugin.note("random block sizes");
     for (int b = 0; b < blocks; ++b) {
         // Mostly small blocks, as hosts split them around automation and loops.
@@ -64,7 +64,7 @@ void checkRates(Check& check) {
     Subject& plugin = check.plugin();
     AudioBuffers buffers(plugin.numInputs(), plugin.numOutputs(), 512);
     std::vector<float> rates(std::begin(kStandardRates), std::end(kStandardRates));
-    for (int i = check.scaled(60, 6); i > 0; --i) rates.push_back(static_cast<float>(check.rng().range(8000, 192000)));
+    for (int i = check.scaled(300, 6); i > 0; --i) rates.push_back(static_cast<float>(check.rng().range(8000, 192000)));
     const int blocks = check.scaled(40, 4);
     for (float rate : rates) {
         announce(plugin, 512, rate);
@@ -113,7 +113,7 @@ void checkTimeInfo(Check& check) {
         {"cycle nan", [](vst2::VstTimeInfo& t) { t.cycleStartPos = t.cycleEndPos = kNaN; }},
         {"sample rate 0 in the time info", [](vst2::VstTimeInfo& t) { t.sampleRate = 0.0; }},
     };
-    const int blocks = check.scaled(20, 2);
+    const int blocks = check.scaled(100, 2);
     plugin.setTimeInfo(nullptr);
     plugin.note("no time info (null)");
     check.processFinite(buffers, 512, blocks, "without time info");

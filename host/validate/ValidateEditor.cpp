@@ -140,7 +140,7 @@ void checkBesideAudio(Check& check) {
     plugin.resume();
     plugin.note("editor cycles beside running audio, with automation");
     AudioRunner audio(plugin, check.rng().next(), 512);
-    const int cycles = check.scaled(100, 4);
+    const int cycles = check.scaled(1000, 4);
     for (int i = 0; i < cycles; ++i) openIdleClose(plugin, *parent, 10, &check.rng());
     audio.stop();
     if (audio.nonFiniteBlocks() > 0)

@@ -72,7 +72,7 @@ void checkRandomMidi(Check& check) {
     constexpr int kMaxEvents = 16;
     vst2::VstMidiEvent events[kMaxEvents];
     EventList list(kMaxEvents);
-    const int lists = check.scaled(4000, 80);
+    const int lists = check.scaled(40000, 80);
     for (int l = 0; l < lists && !check.failed(); ++l) {
         const int count = check.rng().range(1, kMaxEvents);
         for (int i = 0; i < count; ++i) {

@@ -25,7 +25,7 @@ void checkAutomation(Check& check) {
     AudioBuffers buffers(plugin.numInputs(), plugin.numOutputs(), kBlock);
     plugin.resume();
     if (plugin.numParams() <= 0) check.skip("the plug-in has no parameters");
-    const int blocks = check.scaled(3000, 60);
+    const int blocks = check.scaled(30000, 60);
     for (int b = 0; b < blocks; ++b) {
         for (int n = check.rng().range(1, 4); n > 0; --n)
             plugin.setParameter(check.rng().range(0, plugin.numParams() - 1), randomParameterValue(check.rng()));

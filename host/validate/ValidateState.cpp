@@ -80,7 +80,7 @@ void checkMutations(Check& check, bool program) {
     const std::vector<uint8_t> original = ownChunk(check, program);
     AudioBuffers buffers(plugin.numInputs(), plugin.numOutputs(), kBlock);
     plugin.resume();
-    const int mutations = check.scaled(1500, 40);
+    const int mutations = check.scaled(20000, 40);
     for (int m = 0; m < mutations && !check.failed(); ++m) {
         std::vector<uint8_t> damaged = original;
         const std::string what = std::string(chunkName(program)) + ", " + mutate(damaged, check.rng());
