@@ -9,8 +9,11 @@
 -- line is "END OF SCRIPT" (ardour7-lua may crash while shutting down after it).
 local mode, dir, name = arg[1], arg[2], arg[3]
 local TRACK = "Take"
--- Parameters set through Ardour, by index: no tempo sync and no random LFO
--- shapes, so a scripted host can match the bounce exactly.
+-- Parameters set through Ardour, by index: "Saturation", "Feedback", "LFO 1
+-- Sync" off, "LFO 2 Shape" triangle, "LFO 2 Sync" off, "Mix". No tempo sync
+-- (Ardour rounds the position it reports) and no random LFO shape, so the
+-- command-line host can match the bounce exactly. Ardour refuses values above
+-- 1, so menus can only be set to their first two items.
 local PARAMS = { {9, 0.45}, {17, 0.62}, {30, 0}, {31, 1}, {35, 0}, {58, 0.8} }
 
 local function wait_until(condition, what)
