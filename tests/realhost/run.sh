@@ -33,6 +33,8 @@ dpkg-deb -x "$deb" "$work/root"
 plugin="$work/root/usr/lib/vst/Kovalith.so"
 host="$work/root/usr/bin/kovalith"
 [ -f "$plugin" ] && [ -x "$host" ] || fail "$(basename "$deb") lacks /usr/lib/vst/Kovalith.so or /usr/bin/kovalith"
+depends="$(dpkg-deb -f "$deb" Depends)"
+grep -q "libc6" <<<"$depends" || fail "$(basename "$deb") declares no library dependencies: '$depends'"
 
 # Ardour keeps its configuration and scan cache under HOME, and finds Linux
 # VST plug-ins through LXVST_PATH.
