@@ -6,8 +6,8 @@
 #   scripts/ci-fuzz.sh [CHUNK_RUNS EVENTS_RUNS]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-chunk_runs="${1:-3000}"
-events_runs="${2:-2500}"
+chunk_runs="${1:-4000}"
+events_runs="${2:-3500}"
 if ! command -v clang++ >/dev/null || [ -z "$(clang++ -print-file-name=libclang_rt.fuzzer-x86_64.a | grep /)" ]; then
   echo "SKIP: fuzzing: clang++ with libFuzzer is not installed (scripts/deps.sh test installs it)"
   exit 0
