@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs the whole test suite, first in the release build,
 # then in the sanitizer build (AddressSanitizer + UndefinedBehaviorSanitizer).
-# --quick skips the sanitizer pass.
+# --quick skips the sanitizer pass and the extra jobs at the end.
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/deps.sh test
@@ -20,4 +20,12 @@ if [ "${1:-}" != "--quick" ]; then
   cmake --build build-asan -j"$jobs"
   ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir build-asan --output-on-failure --no-tests=error -j"$jobs"
+fi
+
+# ThreadSanitizer, the fuzzers, and Ardour hosting the packaged plug-in; each
+# script also runs alone. They skip with a message when their tools are missing.
+if [ "${1:-}" != "--quick" ]; then
+  scripts/ci-tsan.sh
+  scripts/ci-fuzz.sh
+  tests/realhost/run.sh build
 fi

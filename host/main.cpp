@@ -24,7 +24,8 @@ void printUsage(std::ostream& out) {
     out << "usage: kovalith [options] <command> [arguments]\n"
            "\n"
            "Options (before the command):\n"
-           "  --plugin PATH       the plug-in to load (default: Kovalith.so beside this program)\n"
+           "  --plugin PATH       the plug-in to load (default: Kovalith.so beside this program,\n"
+           "                      else the installed ../lib/vst/Kovalith.so)\n"
            "  --load FILE         apply a .fxb bank or .fxp program before the command runs\n"
            "  --sample-rate HZ    sample rate given to the plug-in (default 44100)\n"
            "  --block-size N      largest block given to the plug-in (default 512)\n"
@@ -44,14 +45,19 @@ int usageError(const std::string& message) {
     return kExitUsage;
 }
 
-// The Kovalith.so in the folder of this executable.
+// The Kovalith.so in the folder of this executable (a build tree), else the
+// one installed with it: <prefix>/bin/kovalith uses <prefix>/lib/vst/Kovalith.so.
 std::string defaultPluginPath() {
     char path[PATH_MAX] = {};
     const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
     if (n <= 0) return "Kovalith.so";
     std::string exe(path, static_cast<size_t>(n));
     const size_t slash = exe.rfind('/');
-    return (slash == std::string::npos ? std::string(".") : exe.substr(0, slash)) + "/Kovalith.so";
+    const std::string folder = slash == std::string::npos ? std::string(".") : exe.substr(0, slash);
+    const std::string beside = folder + "/Kovalith.so";
+    const std::string prefix = folder.substr(0, folder.rfind('/'));
+    const std::string installed = prefix + "/" KOVALITH_VST_DIR "/Kovalith.so";
+    return access(beside.c_str(), F_OK) != 0 && access(installed.c_str(), F_OK) == 0 ? installed : beside;
 }
 
 struct ParsedCommandLine {

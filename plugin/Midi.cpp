@@ -23,8 +23,11 @@ constexpr int32_t kMinMidiEventBytes =
 
 int32_t Kovalith::processEvents(const vst2::VstEvents* events) {
     if (!events) return 0;
+    // The host allocates numEvents pointers where the struct declares two:
+    // index them through a pointer, not the declared array.
+    const vst2::VstEvent* const* list = events->events;
     for (int32_t i = 0; i < events->numEvents; ++i) {
-        const vst2::VstEvent* event = events->events[i];
+        const vst2::VstEvent* event = list[i];
         if (!event || event->type != vst2::kVstMidiType || event->byteSize < kMinMidiEventBytes) continue;
         const auto* midi = reinterpret_cast<const vst2::VstMidiEvent*>(event);
         handleMidiMessage(static_cast<unsigned char>(midi->midiData[0]),

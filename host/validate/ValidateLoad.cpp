@@ -6,10 +6,12 @@
 #include <malloc.h>
 
 #include <algorithm>
+#include <cstddef>
 
 #ifdef KOVALITH_VALIDATE_SANITIZED
-// The sanitizer runtimes' own count of live heap bytes (GCC ships no header for it).
-extern "C" size_t __sanitizer_get_current_allocated_bytes();
+// Every sanitizer runtime exports it; gcc ships no header for it
+// (sanitizer/allocator_interface.h is clang's).
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
 #endif
 
 namespace kovalith {
