@@ -56,19 +56,20 @@ LfoRate computeLfoRate(float frequencyHz, float multiplier, float controlPeriod,
         out.rate = controlPeriod * frequency;
         return out;
     }
-    const double beat = samplesPerBeat;
-    const double freePeriod = sampleRate / frequency;
-    const double units = std::ceil(multiplier * freePeriod / beat);
-    const double period = units / multiplier * beat;
-    const double position = static_cast<double>(static_cast<float>(std::isfinite(ppqPosition) ? ppqPosition : 0.0));
-    double fraction = std::fmod(position * beat, period) / period;
+    // From the position rounded to single precision on, everything is float
+    // arithmetic, as its operands are.
+    const float beat = static_cast<float>(samplesPerBeat);
+    const float freePeriod = sampleRate / frequency;
+    const float units = std::ceil(multiplier * freePeriod / beat);
+    const float period = units / multiplier * beat;
+    const float position = static_cast<float>(std::isfinite(ppqPosition) ? ppqPosition : 0.0);
+    float fraction = std::fmod(position * beat, period) / period;
     // fmod keeps the sign of a position before the song start: wrap into [0, 1).
-    if (fraction < 0.0) fraction += 1.0;
-    if (!(fraction >= 0.0 && fraction < 1.0)) fraction = 0.0;
+    if (fraction < 0.0f) fraction += 1.0f;
+    if (!(fraction >= 0.0f && fraction < 1.0f)) fraction = 0.0f;
     out.synced = true;
-    out.phase = static_cast<uint32_t>(fraction * kLfoPhaseCycle) & (kLfoPhaseCycle - 1);
-    out.rate = static_cast<float>(std::min(controlPeriod * sampleRate / period,
-                                           static_cast<double>(controlPeriod * kMaxLfoFrequency)));
+    out.phase = static_cast<uint32_t>(fraction * static_cast<float>(kLfoPhaseCycle)) & (kLfoPhaseCycle - 1);
+    out.rate = std::min(controlPeriod * sampleRate / period, controlPeriod * kMaxLfoFrequency);
     return out;
 }
 

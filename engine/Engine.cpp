@@ -27,9 +27,6 @@ inline float limitFeedback(float fb) {
 
 // The varispeed loop may not outgrow the delay store.
 constexpr float kMaxLoopLength = 176399.0f;
-// A decimation factor at or below 1 means no decimation: the unit's step-1 mode
-// (a new sample on every second call) is not passed through.
-constexpr float kDecimationOff = 1.0f;
 // Delay times beyond the store are limited by the lines; this only keeps the
 // arithmetic away from infinities before that.
 constexpr float kMaxDelaySeconds = 1.0e6f;
@@ -226,8 +223,6 @@ void CKovalithEngine::controlStep() {
 
     u.decimator[0].setFactor(t.dL * 64.0f);
     u.decimator[1].setFactor(t.dR * 64.0f);
-    decimateL_ = t.dL * 64.0f > kDecimationOff;
-    decimateR_ = t.dR * 64.0f > kDecimationOff;
 
     u.fir[0].update(t.aW, t.aR);
     u.fir[1].update(t.aW, t.aR);
@@ -276,9 +271,8 @@ void CKovalithEngine::wetChains(float sL, float sR, float& wL, float& wR) {
     const float vL = u.varispeed[0].process(sL);
     const float vR = u.varispeed[1].process(sR);
     CUnitWFIRLattice<float>::processPair(u.fir[0], vL, u.fir[1], vR);
-    float dL = u.fir[0].lastOutput, dR = u.fir[1].lastOutput;
-    if (decimateL_) dL = u.decimator[0].process(dL);
-    if (decimateR_) dR = u.decimator[1].process(dR);
+    const float dL = u.decimator[0].process(u.fir[0].lastOutput);
+    const float dR = u.decimator[1].process(u.fir[1].lastOutput);
     CUnitWIIRLattice<float>::processPair(u.iir[0], dL, u.iir[1], dR);
     wL = u.iir[0].lastOutput;
     wR = u.iir[1].lastOutput;
@@ -336,8 +330,8 @@ void CKovalithEngine::processGroup(const float* inL, const float* inR, float* ou
         float sL = xL + fbL, sR = xR + fbR;
         if (saturation > 0.0f) {
             const float k = 1.0f + 0.8f * saturation;
-            sL = k * sL - saturation * sL * sL * sL;
-            sR = k * sR - saturation * sR * sR * sR;
+            sL = k * sL - saturation * (sL * sL * sL);
+            sR = k * sR - saturation * (sR * sR * sR);
         }
         float wL, wR;
         wetChains(sL, sR, wL, wR);

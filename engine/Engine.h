@@ -146,7 +146,6 @@ private:
     float saturation_ = 0.0f;
     bool pingPong_ = false;
     bool compressorOn_ = false;
-    bool decimateL_ = false, decimateR_ = false;
 
     float sampleRate_ = 44100.0f;  // the audio thread's copy for the current block
     std::atomic<float> pendingSampleRate_{44100.0f};

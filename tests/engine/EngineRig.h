@@ -89,8 +89,9 @@ public:
     }
     void loadFactory(int preset) { load(factoryPreset(preset)); }
 
-    // Settings under which the wet path passes its input almost unchanged: no
-    // analysis strength, no window, no decimation, a flat feedback filter.
+    // Settings under which the wet path passes its input almost unchanged apart
+    // from the decimator's finest step (every second sample, held once with 0.98):
+    // no analysis strength, no window, a flat feedback filter.
     void cleanChain() {
         set(kARes, 0.0f);
         set(kSRes, 0.0f);
