@@ -18,17 +18,16 @@ float cutoffTarget(float base, float mod) { return clampTo((base + mod) * 22000.
 
 }  // namespace
 
-TempoInfo readTempoInfo(const vst2::VstTimeInfo* info, float sampleRate) {
+TempoInfo readTempoInfo(const HostTimeInfo* info, float sampleRate) {
     TempoInfo t;
     if (info) {
-        const int32_t flags = info->flags;
-        t.tempoValid = (flags & vst2::kVstTempoValid) != 0;
-        t.ppqValid = (flags & vst2::kVstPpqPosValid) != 0;
-        t.barsValid = (flags & vst2::kVstBarsValid) != 0;
-        t.timeSigValid = (flags & vst2::kVstTimeSigValid) != 0;
+        t.tempoValid = info->tempoValid;
+        t.ppqValid = info->ppqValid;
+        t.barsValid = info->barsValid;
+        t.timeSigValid = info->timeSigValid;
         if (t.tempoValid) t.tempo = info->tempo;
-        if (t.ppqValid && std::isfinite(info->ppqPos)) t.ppqPosition = info->ppqPos;
-        if (t.barsValid && std::isfinite(info->barStartPos)) t.barStartPosition = info->barStartPos;
+        if (t.ppqValid && std::isfinite(info->ppqPosition)) t.ppqPosition = info->ppqPosition;
+        if (t.barsValid && std::isfinite(info->barStartPosition)) t.barStartPosition = info->barStartPosition;
         if (t.timeSigValid) {
             t.timeSigNumerator = info->timeSigNumerator;
             t.timeSigDenominator = info->timeSigDenominator;

@@ -159,8 +159,9 @@ void CKovalithEngine::performReset() {
 }
 
 void CKovalithEngine::updateTimeInfo(ITimeInfoSource* timeSource) {
-    const vst2::VstTimeInfo* info = timeSource ? timeSource->getTimeInfo(kTimeInfoRequest) : nullptr;
-    setup_.tempo = readTempoInfo(info, sampleRate_);
+    HostTimeInfo info;
+    const bool answered = timeSource && timeSource->readHostTime(info);
+    setup_.tempo = readTempoInfo(answered ? &info : nullptr, sampleRate_);
     samplesPerBeat_.store(setup_.tempo.samplesPerBeat, std::memory_order_relaxed);
 }
 

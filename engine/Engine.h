@@ -19,17 +19,18 @@
 #include "dsp/WarpedLPC.h"
 #include "dsp/WarpedLattice.h"
 #include "engine/ControlMath.h"
-#include "plugin/ParameterIds.h"
-#include "plugin/vst2.h"
+#include "engine/ParameterIds.h"
 
 namespace kovalith {
 
-// Where the engine gets the host's time information: one request per block.
+// Where the engine gets the host's time information: one request per block,
+// answered by whatever adapter connects the engine to its host.
 class ITimeInfoSource {
 public:
     virtual ~ITimeInfoSource() = default;
-    // Returns null when the host gives no time information.
-    virtual const vst2::VstTimeInfo* getTimeInfo(int32_t filter) = 0;
+    // Fills `info` and answers true, or answers false when the host gives no
+    // time information.
+    virtual bool readHostTime(HostTimeInfo& info) = 0;
 };
 
 // The samples between two control steps: modulation and unit targets are
