@@ -11,7 +11,48 @@
 
 #include "dsp/UnitProcessorBase.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace kovalith {
+
+namespace lattice_detail {
+
+// Two doubles computed lane by lane (one SSE2 operation where the target has
+// it): the two channels' lattices of a kind side by side. Each lane's arithmetic
+// is exactly the scalar arithmetic of its own lattice.
+#if defined(__SSE2__)
+struct Pair {
+    __m128d v;
+    Pair() = default;
+    Pair(__m128d x) : v(x) {}
+    Pair(double lo, double hi) : v(_mm_set_pd(hi, lo)) {}
+    double lo() const { return _mm_cvtsd_f64(v); }
+    double hi() const { return _mm_cvtsd_f64(_mm_unpackhi_pd(v, v)); }
+    friend Pair operator+(Pair a, Pair b) { return _mm_add_pd(a.v, b.v); }
+    friend Pair operator-(Pair a, Pair b) { return _mm_sub_pd(a.v, b.v); }
+    friend Pair operator*(Pair a, Pair b) { return _mm_mul_pd(a.v, b.v); }
+    // Each lane rounded to single precision and widened again. (Written as two
+    // conversions because GCC 12 drops the rounding of double(float(x)) when it
+    // builds a vector from such lanes.)
+    Pair roundedToFloat() const { return _mm_cvtps_pd(_mm_cvtpd_ps(v)); }
+};
+#else
+struct Pair {
+    double l, h;
+    Pair() = default;
+    Pair(double lo, double hi) : l(lo), h(hi) {}
+    double lo() const { return l; }
+    double hi() const { return h; }
+    friend Pair operator+(Pair a, Pair b) { return {a.l + b.l, a.h + b.h}; }
+    friend Pair operator-(Pair a, Pair b) { return {a.l - b.l, a.h - b.h}; }
+    friend Pair operator*(Pair a, Pair b) { return {a.l * b.l, a.h * b.h}; }
+    Pair roundedToFloat() const { return {double(float(l)), double(float(h))}; }
+};
+#endif
+
+}  // namespace lattice_detail
 
 template <typename T, int Stages = 100>
 class CUnitWarpedLatticeBase : public CUnitProcessorBase<T> {
@@ -172,7 +213,82 @@ public:
         p1.finish();
     }
 
+    // The longest run processRunPair takes.
+    static constexpr int kMaxRun = 8;
+
+    // Both channels over a run of `count` samples (1..kMaxRun) during which the
+    // coefficients and the warp stay put, stage by stage instead of sample by
+    // sample. Within a stage only the allpass section recurs from one sample to
+    // the next, so the stages' recursions overlap instead of forming one chain
+    // through every stage of every sample. Each lattice ends as `count` calls of
+    // process() would leave it, with the same results in y0 and y1; only a
+    // non-finite result is handled per run: it comes out as 0 and the lattice's
+    // states are cleared at the end of the run.
+    static void processRunPair(CUnitWFIRLattice& first, const T* x0, T* y0, CUnitWFIRLattice& second, const T* x1,
+                               T* y1, int count) {
+        if (&first == &second || first.order_ != second.order_ || count < 1 || count > kMaxRun) {
+            for (int n = 0; n < count; ++n) {
+                y0[n] = first.process(x0[n]);
+                y1[n] = second.process(x1[n]);
+            }
+            return;
+        }
+        if (count == kMaxRun)
+            runPair<kMaxRun>(first, x0, y0, second, x1, y1, count);
+        else
+            runPair<0>(first, x0, y0, second, x1, y1, count);
+    }
+
 private:
+    using Pair = lattice_detail::Pair;
+
+    // The run of processRunPair; Length is the run's length when known at compile
+    // time (0: `count`).
+    template <int Length>
+    static void runPair(CUnitWFIRLattice& first, const T* x0, T* y0, CUnitWFIRLattice& second, const T* x1, T* y1,
+                        int count) {
+        const int length = Length ? Length : count;
+        Pair a[kMaxRun], q[kMaxRun];
+        for (int n = 0; n < length; ++n) {
+            a[n] = Pair(double(x0[n]) + double(first.antiDenormal), double(x1[n]) + double(second.antiDenormal));
+            q[n] = a[n];
+            first.antiDenormal = -first.antiDenormal;
+            second.antiDenormal = -second.antiDenormal;
+        }
+        const Pair lambda = Pair(first.lambda_, second.lambda_).roundedToFloat();
+        for (int i = 0; i < first.order_; ++i) {
+            Pair s1(first.s1_[i], second.s1_[i]);
+            Pair s2(first.s2_[i], second.s2_[i]);
+            const Pair k(first.c_[i], second.c_[i]);
+            for (int n = 0; n < length; ++n) {
+                const Pair u = s2 + lambda * (s1 - a[n]);
+                s2 = a[n];
+                s1 = u;
+                a[n] = u + k * q[n];
+                q[n] = q[n] + k * u;
+            }
+            first.s1_[i] = s1.lo();
+            second.s1_[i] = s1.hi();
+            first.s2_[i] = s2.lo();
+            second.s2_[i] = s2.hi();
+        }
+        bool finite0 = true, finite1 = true;
+        for (int n = 0; n < length; ++n) {
+            y0[n] = finiteOutput(q[n].lo(), finite0);
+            y1[n] = finiteOutput(q[n].hi(), finite1);
+        }
+        if (!finite0) first.clearStates();
+        if (!finite1) second.clearStates();
+        first.lastOutput = y0[length - 1];
+        second.lastOutput = y1[length - 1];
+    }
+
+    static T finiteOutput(double q, bool& finite) {
+        if (std::isfinite(q)) return T(q);
+        finite = false;
+        return T(0);
+    }
+
     // One sample through the lattice, all in double with the warp rounded to single
     // precision: a travels through the allpass sections (S2 holds a section's last
     // input, S1 its last output), q is the forward path.

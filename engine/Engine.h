@@ -123,10 +123,15 @@ private:
     void controlStep();
     void analysisBlockComplete();
     void processGroup(const float* inL, const float* inR, float* outL, float* outR, int count);
-    float feedbackReturn(int ch, float compressorGain, float gainFactor);
+    void processRun(const float* inL, const float* inR, float* outL, float* outR, int count);
+    void feedbackSide(float xL, float xR, float delayL, float delayR, float& sL, float& sR);
+    float feedbackReturn(int ch, float delayOutput, float compressorGain, float gainFactor);
     void wetChains(float sL, float sR, float& wL, float& wR);
+    void wetRun(const float* sL, const float* sR, float* wL, float* wR, int count);
+    void synthesis(float dL, float dR, float& wL, float& wR);
     void recoverChannel(int ch);
     float delayInput(int ch, float w);
+    void finishSample(float dryL, float dryR, float wL, float wR, float& outL, float& outR);
 
     void applyFeedbackFilter();
     void applyCompressorLevel(float value);
@@ -147,6 +152,7 @@ private:
     float saturation_ = 0.0f;
     bool pingPong_ = false;
     bool compressorOn_ = false;
+    bool delaysOutlastGroup_ = false;
 
     float sampleRate_ = 44100.0f;  // the audio thread's copy for the current block
     std::atomic<float> pendingSampleRate_{44100.0f};
