@@ -248,11 +248,13 @@ private:
         const T k = static_cast<T>(capacity_);
         if (d < T(0)) d += k;
         if (d < T(0)) d += k;
-        const T lower = std::floor(d);
-        const T upper = std::ceil(d);
-        const T h = upper - d;
-        int f = static_cast<int>(lower);
-        int c = static_cast<int>(upper);
+        // d is now in [0, 2 K), far below 2^23: truncation is the floor, and the
+        // ceiling is the floor plus one unless d is whole. Both are exact.
+        int f = static_cast<int>(d);
+        const T lower = static_cast<T>(f);
+        const bool whole = lower == d;
+        const T h = whole ? T(0) : (lower + T(1)) - d;
+        int c = whole ? f : f + 1;
         if (f >= capacity_) f -= capacity_;
         if (c >= capacity_) c -= capacity_;
         return h * store_[f] + (T(1) - h) * store_[c];

@@ -33,6 +33,7 @@ struct Pair {
     friend Pair operator+(Pair a, Pair b) { return _mm_add_pd(a.v, b.v); }
     friend Pair operator-(Pair a, Pair b) { return _mm_sub_pd(a.v, b.v); }
     friend Pair operator*(Pair a, Pair b) { return _mm_mul_pd(a.v, b.v); }
+    friend Pair operator-(Pair a) { return _mm_xor_pd(a.v, _mm_set1_pd(-0.0)); }
     // Each lane rounded to single precision and widened again. (Written as two
     // conversions because GCC 12 drops the rounding of double(float(x)) when it
     // builds a vector from such lanes.)
@@ -48,6 +49,7 @@ struct Pair {
     friend Pair operator+(Pair a, Pair b) { return {a.l + b.l, a.h + b.h}; }
     friend Pair operator-(Pair a, Pair b) { return {a.l - b.l, a.h - b.h}; }
     friend Pair operator*(Pair a, Pair b) { return {a.l * b.l, a.h * b.h}; }
+    friend Pair operator-(Pair a) { return {-a.l, -a.h}; }
     Pair roundedToFloat() const { return {double(float(l)), double(float(h))}; }
 };
 #endif
@@ -115,14 +117,7 @@ public:
     // non-finite target leaves its value where it is; the warp is kept inside
     // (-1, 1) and the gain inside [-1, 1], where the coefficients stay below 1.
     void update(double targetWarp, double targetGain) {
-        if (std::isfinite(targetWarp)) {
-            const double w = std::fmax(-kMaxWarp, std::fmin(kMaxWarp, targetWarp));
-            lambda_ = w + (lambda_ - w) * kGlide;
-        }
-        if (std::isfinite(targetGain)) {
-            const double g = std::fmax(-1.0, std::fmin(1.0, targetGain));
-            gain_ = g + (gain_ - g) * kGlide;
-        }
+        approach(targetWarp, targetGain);
         update();
     }
 
@@ -146,6 +141,18 @@ public:
 protected:
     // 0.95 as the single-precision value the glide has always used.
     static constexpr double kGlide = double(0.95f);
+
+    // The first part of update(targetWarp, targetGain): warp and gain move.
+    void approach(double targetWarp, double targetGain) {
+        if (std::isfinite(targetWarp)) {
+            const double w = std::fmax(-kMaxWarp, std::fmin(kMaxWarp, targetWarp));
+            lambda_ = w + (lambda_ - w) * kGlide;
+        }
+        if (std::isfinite(targetGain)) {
+            const double g = std::fmax(-1.0, std::fmin(1.0, targetGain));
+            gain_ = g + (gain_ - g) * kGlide;
+        }
+    }
 
     void glide() {
         const double keep = smoothing_, take = (1.0 - smoothing_) * gain_;
@@ -354,39 +361,27 @@ public:
     // coefficients change, is formed in the same pass.
     void update() override {
         Base::glide();
-        const double* __restrict k = Base::c_;
-        const double* __restrict rd = Base::stateToggle_ ? Base::s1_ : Base::s2_;
-        const int order = Base::order_;
-        const double lambda = Base::lambda_;
-        const double m = 1.0 - lambda * lambda;
-        Base::m_ = m;
-        double e = -lambda, f = 1.0, sum = 0.0;
-        double feedback = 0.0;
-        if (order > 0) {
-            sum += e * k[0];
-            const double eNext = -lambda * (e - k[0] * f);
-            f = f - e * k[0];
-            e = eNext;
+        Lane lane(*this);
+        lane.recompute(Base::order_);
+        lane.store(*this);
+    }
 
-            double w = m * rd[0];
-            feedback = k[0] * w;
-            double acc = -k[0] * w, z = 0.0;
-            for (int i = 1; i < order; ++i) {
-                sum += e * k[i];
-                const double eNextI = -lambda * (e - k[i] * f);
-                f = f - e * k[i];
-                e = eNextI;
-
-                w = lambda * (k[i - 1] * z - w) + m * rd[i];
-                feedback += k[i] * w;
-                z = acc;
-                acc -= k[i] * w;
-            }
+    // update(targetWarp, targetGain) of both channels' lattices in one pass, as
+    // SSE2 pairs; each ends as its own update would leave it.
+    static void updatePair(CUnitWIIRLattice& first, double warp0, double gain0, CUnitWIIRLattice& second,
+                           double warp1, double gain1) {
+        first.approach(warp0, gain0);
+        second.approach(warp1, gain1);
+        if (&first == &second || first.order_ != second.order_) {
+            first.update();
+            second.update();
+            return;
         }
-        const double g = 1.0 / (1.0 - sum);
-        if (std::isfinite(g)) Base::gNorm_ = g;  // a loop gain of exactly 1 keeps the old gain
-        feedback_ = feedback;
-        feedbackReady_ = std::isfinite(feedback);
+        first.glide();
+        second.glide();
+        PairLanes lanes(first, second);
+        lanes.recompute(first.order_);
+        lanes.store(first, second);
     }
 
     // With the coefficients cleared, the loop gain is 1 again.
@@ -438,6 +433,91 @@ public:
     }
 
 private:
+    using Pair = lattice_detail::Pair;
+
+    // The arithmetic of update() after the glide, on one lattice (V = double) or
+    // on two side by side (V = Pair); read() gives stage i of coefficients or
+    // states as a V.
+    template <typename V, typename Source>
+    struct Recompute {
+        V lambda, m, sum, feedback;
+
+        void run(const Source& src, int order) {
+            const V one = src.constant(1.0);
+            m = one - lambda * lambda;
+            V e = -lambda, f = one;
+            sum = src.constant(0.0);
+            feedback = src.constant(0.0);
+            if (order <= 0) return;
+            V k = src.k(0);
+            sum = sum + e * k;
+            V eNext = -lambda * (e - k * f);
+            f = f - e * k;
+            e = eNext;
+
+            V w = m * src.rd(0);
+            feedback = k * w;
+            V acc = -k * w, z = src.constant(0.0);
+            for (int i = 1; i < order; ++i) {
+                const V kPrev = k;
+                k = src.k(i);
+                sum = sum + e * k;
+                eNext = -lambda * (e - k * f);
+                f = f - e * k;
+                e = eNext;
+
+                w = lambda * (kPrev * z - w) + m * src.rd(i);
+                feedback = feedback + k * w;
+                z = acc;
+                acc = acc - k * w;
+            }
+        }
+    };
+
+    // One lattice's view for Recompute.
+    struct Lane {
+        explicit Lane(const CUnitWIIRLattice& l) : k_(l.c_), rd_(l.stateToggle_ ? l.s1_ : l.s2_) { r.lambda = l.lambda_; }
+        double k(int i) const { return k_[i]; }
+        double rd(int i) const { return rd_[i]; }
+        static double constant(double c) { return c; }
+        void recompute(int order) { r.run(*this, order); }
+        void store(CUnitWIIRLattice& l) const { l.takeRecomputed(r.m, r.sum, r.feedback); }
+
+        const double* k_;
+        const double* rd_;
+        Recompute<double, Lane> r;
+    };
+
+    // Two lattices' view for Recompute.
+    struct PairLanes {
+        PairLanes(const CUnitWIIRLattice& a, const CUnitWIIRLattice& b)
+            : k0(a.c_), k1(b.c_), rd0(a.stateToggle_ ? a.s1_ : a.s2_), rd1(b.stateToggle_ ? b.s1_ : b.s2_) {
+            r.lambda = Pair(a.lambda_, b.lambda_);
+        }
+        Pair k(int i) const { return Pair(k0[i], k1[i]); }
+        Pair rd(int i) const { return Pair(rd0[i], rd1[i]); }
+        static Pair constant(double c) { return Pair(c, c); }
+        void recompute(int order) { r.run(*this, order); }
+        void store(CUnitWIIRLattice& a, CUnitWIIRLattice& b) const {
+            a.takeRecomputed(r.m.lo(), r.sum.lo(), r.feedback.lo());
+            b.takeRecomputed(r.m.hi(), r.sum.hi(), r.feedback.hi());
+        }
+
+        const double* k0;
+        const double* k1;
+        const double* rd0;
+        const double* rd1;
+        Recompute<Pair, PairLanes> r;
+    };
+
+    void takeRecomputed(double m, double sum, double feedback) {
+        Base::m_ = m;
+        const double g = 1.0 / (1.0 - sum);
+        if (std::isfinite(g)) Base::gNorm_ = g;  // a loop gain of exactly 1 keeps the old gain
+        feedback_ = feedback;
+        feedbackReady_ = std::isfinite(feedback);
+    }
+
     // The feedback through the previous sample's states, rd.
     static double feedbackSum(const double* rd, const double* k, double lambda, double m, int order) {
         if (order <= 0) return 0.0;

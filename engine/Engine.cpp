@@ -217,6 +217,7 @@ void CKovalithEngine::beginBlock(ITimeInfoSource* timeSource) {
                           kControlPeriod - 1;
 }
 
+// A control step: the modulation targets and every unit that takes them.
 void CKovalithEngine::controlStep() {
     CKovalithUnits& u = units_;
     const float l1 = u.lfo1.tick();
@@ -231,8 +232,7 @@ void CKovalithEngine::controlStep() {
 
     u.fir[0].update(t.aW, t.aR);
     u.fir[1].update(t.aW, t.aR);
-    u.iir[0].update(t.sWL, t.sRL);
-    u.iir[1].update(t.sWR, t.sRR);
+    CUnitWIIRLattice<float>::updatePair(u.iir[0], t.sWL, t.sRL, u.iir[1], t.sWR, t.sRR);
 
     const float cutoffs[2] = {t.cL, t.cR};
     for (int ch = 0; ch < 2; ++ch) {
@@ -304,17 +304,17 @@ void CKovalithEngine::wetChains(float sL, float sR, float& wL, float& wR) {
     synthesis(dL, dR, wL, wR);
 }
 
-// The same for a run of samples whose wet inputs are all known: each unit takes
-// the whole run, and the FIR lattices go through it stage by stage.
-void CKovalithEngine::wetRun(const float* sL, const float* sR, float* wL, float* wR, int count) {
+// The wet chains up to the IIR lattices for a run of samples whose wet inputs
+// are all known: each unit takes the whole run, and the FIR lattices go through
+// it stage by stage. Leaves the decimators' outputs in dL and dR.
+void CKovalithEngine::analysisRun(const float* sL, const float* sR, float* dL, float* dR, int count) {
     CKovalithUnits& u = units_;
-    float vL[kControlPeriod], vR[kControlPeriod], fL[kControlPeriod], fR[kControlPeriod];
+    float vL[kControlPeriod], vR[kControlPeriod];
     for (int n = 0; n < count; ++n) vL[n] = u.varispeed[0].process(sL[n]);
     for (int n = 0; n < count; ++n) vR[n] = u.varispeed[1].process(sR[n]);
-    CUnitWFIRLattice<float>::processRunPair(u.fir[0], vL, fL, u.fir[1], vR, fR, count);
-    for (int n = 0; n < count; ++n) fL[n] = u.decimator[0].process(fL[n]);
-    for (int n = 0; n < count; ++n) fR[n] = u.decimator[1].process(fR[n]);
-    for (int n = 0; n < count; ++n) synthesis(fL[n], fR[n], wL[n], wR[n]);
+    CUnitWFIRLattice<float>::processRunPair(u.fir[0], vL, dL, u.fir[1], vR, dR, count);
+    for (int n = 0; n < count; ++n) dL[n] = u.decimator[0].process(dL[n]);
+    for (int n = 0; n < count; ++n) dR[n] = u.decimator[1].process(dR[n]);
 }
 
 // The IIR lattice pair on the decimators' outputs.
@@ -392,14 +392,18 @@ void CKovalithEngine::processGroup(const float* inL, const float* inR, float* ou
 // before the wet chains run.
 void CKovalithEngine::processRun(const float* inL, const float* inR, float* outL, float* outR, int count) {
     CKovalithUnits& u = units_;
-    float sL[kControlPeriod] = {}, sR[kControlPeriod] = {}, wL[kControlPeriod], wR[kControlPeriod];
+    float sL[kControlPeriod] = {}, sR[kControlPeriod] = {}, dL[kControlPeriod], dR[kControlPeriod];
     for (int n = 0; n < count; ++n) {
         const float delayL = n == 0 ? u.delay[0].lastOutput : u.delay[0].peek(n - 1);
         const float delayR = n == 0 ? u.delay[1].lastOutput : u.delay[1].peek(n - 1);
         feedbackSide(wetInput(inL[n]), wetInput(inR[n]), delayL, delayR, sL[n], sR[n]);
     }
-    wetRun(sL, sR, wL, wR, count);
-    for (int n = 0; n < count; ++n) finishSample(inL[n], inR[n], wL[n], wR[n], outL[n], outR[n]);
+    analysisRun(sL, sR, dL, dR, count);
+    for (int n = 0; n < count; ++n) {
+        float wL, wR;
+        synthesis(dL[n], dR[n], wL, wR);
+        finishSample(inL[n], inR[n], wL, wR, outL[n], outR[n]);
+    }
 }
 
 void CKovalithEngine::process(const float* const* inputs, float* const* outputs, int sampleFrames,

@@ -127,7 +127,7 @@ private:
     void feedbackSide(float xL, float xR, float delayL, float delayR, float& sL, float& sR);
     float feedbackReturn(int ch, float delayOutput, float compressorGain, float gainFactor);
     void wetChains(float sL, float sR, float& wL, float& wR);
-    void wetRun(const float* sL, const float* sR, float* wL, float* wR, int count);
+    void analysisRun(const float* sL, const float* sR, float* dL, float* dR, int count);
     void synthesis(float dL, float dR, float& wL, float& wR);
     void recoverChannel(int ch);
     float delayInput(int ch, float w);
