@@ -410,26 +410,29 @@ public:
     }
 
     T process(T x) override {
-        Pass pass(*this, x);
-        for (int i = 1; i < Base::order_; ++i) pass.stage(i);
-        return pass.finish();
+        const int order = Base::order_;
+        prepareFeedback();
+        const double y = Base::gNorm_ * (double(x) + feedback_);
+        States lane(*this);
+        return finish(y, advance<double>(lane, y, Base::lambda_, Base::m_, order));
     }
 
-    // Two lattices (the two channels) in one interleaved pass; each ends as its own
-    // process() would leave it, with its result in lastOutput.
+    // Two lattices (the two channels) in one pass as SSE2 pairs; each ends as its
+    // own process() would leave it, with its result in lastOutput.
     static void processPair(CUnitWIIRLattice& first, T x0, CUnitWIIRLattice& second, T x1) {
         if (&first == &second || first.order_ != second.order_) {
             first.process(x0);
             second.process(x1);
             return;
         }
-        Pass p0(first, x0), p1(second, x1);
-        for (int i = 1; i < first.order_; ++i) {
-            p0.stage(i);
-            p1.stage(i);
-        }
-        p0.finish();
-        p1.finish();
+        first.prepareFeedback();
+        second.prepareFeedback();
+        const Pair y = Pair(first.gNorm_, second.gNorm_) * (Pair(double(x0), double(x1)) + Pair(first.feedback_, second.feedback_));
+        PairStates lanes(first, second);
+        const Pair next = advance<Pair>(lanes, y, Pair(first.lambda_, second.lambda_), Pair(first.m_, second.m_),
+                                        first.order_);
+        first.finish(y.lo(), next.lo());
+        second.finish(y.hi(), next.hi());
     }
 
 private:
@@ -533,69 +536,95 @@ private:
         return s;
     }
 
-    // One sample: the output y = gNorm (x + s) from the feedback sum s over the
-    // previous states (rd), then the new states (wr; element 0 is never written)
-    // with P0 = y + lambda rd[0], q = y and per stage
+    // The feedback sum over the previous sample's states, unless update() or the
+    // previous sample left it ready.
+    void prepareFeedback() {
+        if (feedbackReady_) return;
+        const double* rd = Base::stateToggle_ ? Base::s1_ : Base::s2_;
+        feedback_ = feedbackSum(rd, Base::c_, Base::lambda_, Base::m_, Base::order_);
+    }
+
+    // After the output y = gNorm (x + s) of one sample, the new states (wr;
+    // element 0 is never written) from the previous ones (rd), with
+    // P0 = y + lambda rd[0], q = y and per stage
     //   Qi = rd[i-1] - lambda P(i-1);  wr[i] = Qi + lambda rd[i] - k[i-1] q;
     //   q = q - Qi k[i-1]  (P(i-1) the value wr[i-1] just written),
-    // and with them the next sample's feedback sum: w0 = m wr[0]; s = k0 w0;
-    // acc = -k0 w0; z = 0; per stage wi = lambda (k[i-1] z - w(i-1)) + m wr[i];
-    // s += k[i] wi; z = acc; acc -= k[i] wi.
-    struct Pass {
-        Pass(CUnitWIIRLattice& lattice, T x)
-            : l(lattice),
-              k(lattice.c_),
-              rd(lattice.stateToggle_ ? lattice.s1_ : lattice.s2_),
-              wr(lattice.stateToggle_ ? lattice.s2_ : lattice.s1_),
-              lambda(lattice.lambda_),
-              m(lattice.m_) {
-            const int order = l.order_;
-            if (!l.feedbackReady_) l.feedback_ = feedbackSum(rd, k, lambda, m, order);
-            y = l.gNorm_ * (double(x) + l.feedback_);
-            if (order > 0) {
-                pPrev = y + lambda * rd[0];
-                q = y;
-                w = m * wr[0];
-                next = k[0] * w;
-                acc = -k[0] * w;
-            }
-        }
-
-        void stage(int i) {
-            const double qi = rd[i - 1] - lambda * pPrev;
-            const double wi = qi + lambda * rd[i] - k[i - 1] * q;
-            wr[i] = wi;
-            q -= qi * k[i - 1];
+    // and with them the next sample's feedback sum, which it returns:
+    // w0 = m wr[0]; s = k0 w0; acc = -k0 w0; z = 0; per stage
+    // wi = lambda (k[i-1] z - w(i-1)) + m wr[i]; s += k[i] wi; z = acc; acc -= k[i] wi.
+    // V is double for one lattice, Pair for two side by side.
+    template <typename V, typename Src>
+    static V advance(Src& src, V y, V lambda, V m, int order) {
+        if (order <= 0) return src.constant(0.0);
+        V rdPrev = src.rd(0);
+        V pPrev = y + lambda * rdPrev, q = y;
+        V k = src.k(0);
+        V w = m * src.wr(0);
+        V next = k * w, acc = -k * w, z = src.constant(0.0);
+        for (int i = 1; i < order; ++i) {
+            const V kPrev = k;
+            k = src.k(i);
+            const V rdi = src.rd(i);
+            const V qi = rdPrev - lambda * pPrev;
+            const V wi = qi + lambda * rdi - kPrev * q;
+            src.write(i, wi);
+            q = q - qi * kPrev;
             pPrev = wi;
 
-            w = lambda * (k[i - 1] * z - w) + m * wi;
-            next += k[i] * w;
+            w = lambda * (kPrev * z - w) + m * wi;
+            next = next + k * w;
             z = acc;
-            acc -= k[i] * w;
+            acc = acc - k * w;
+            rdPrev = rdi;
         }
+        return next;
+    }
 
-        T finish() {
-            l.feedback_ = next;
-            l.feedbackReady_ = true;
-            // A non-finite input (or an overflow) would stay in the states for
-            // good; start again from silence instead.
-            if (!std::isfinite(y) || !std::isfinite(next)) {
-                l.clearStates();
-                l.feedbackReady_ = false;
-                if (!std::isfinite(y)) y = 0.0;
-            }
-            l.antiDenormal = -l.antiDenormal;
-            l.stateToggle_ = !l.stateToggle_;
-            l.lastOutput = T(y);
-            return l.lastOutput;
+    // Ends one sample with output y and the next feedback sum.
+    T finish(double y, double next) {
+        feedback_ = next;
+        feedbackReady_ = true;
+        // A non-finite input (or an overflow) would stay in the states for good;
+        // start again from silence instead.
+        if (!std::isfinite(y) || !std::isfinite(next)) {
+            Base::clearStates();
+            feedbackReady_ = false;
+            if (!std::isfinite(y)) y = 0.0;
         }
+        Base::antiDenormal = -Base::antiDenormal;
+        Base::stateToggle_ = !Base::stateToggle_;
+        Base::lastOutput = T(y);
+        return Base::lastOutput;
+    }
 
-        CUnitWIIRLattice& l;
-        const double* __restrict k;
-        const double* __restrict rd;
-        double* __restrict wr;
-        const double lambda, m;
-        double y = 0.0, pPrev = 0.0, q = 0.0, w = 0.0, next = 0.0, acc = 0.0, z = 0.0;
+    // One lattice's coefficients and states for advance().
+    struct States {
+        explicit States(CUnitWIIRLattice& l)
+            : k_(l.c_), rd_(l.stateToggle_ ? l.s1_ : l.s2_), wr_(l.stateToggle_ ? l.s2_ : l.s1_) {}
+        double k(int i) const { return k_[i]; }
+        double rd(int i) const { return rd_[i]; }
+        double wr(int i) const { return wr_[i]; }
+        void write(int i, double v) { wr_[i] = v; }
+        static double constant(double c) { return c; }
+
+        const double* __restrict k_;
+        const double* __restrict rd_;
+        double* __restrict wr_;
+    };
+
+    // Two lattices' coefficients and states for advance().
+    struct PairStates {
+        PairStates(CUnitWIIRLattice& a, CUnitWIIRLattice& b) : first(a), second(b) {}
+        Pair k(int i) const { return Pair(first.k(i), second.k(i)); }
+        Pair rd(int i) const { return Pair(first.rd(i), second.rd(i)); }
+        Pair wr(int i) const { return Pair(first.wr(i), second.wr(i)); }
+        void write(int i, Pair v) {
+            first.write(i, v.lo());
+            second.write(i, v.hi());
+        }
+        static Pair constant(double c) { return Pair(c, c); }
+
+        States first, second;
     };
 
     double feedback_ = 0.0;
