@@ -42,18 +42,11 @@ struct HostTimeInfo {
     bool timeSigValid = false;
 };
 
-// What the engine takes from it for one call.
-struct TempoInfo {
-    double tempo = 120.0;  // beats per minute
+// What the engine takes from it for one call: the fields it took (the others
+// at their defaults, 120 bpm and 4/4 at the song's start) and the beat length.
+struct TempoInfo : HostTimeInfo {
+    TempoInfo() { tempo = 120.0; }
     int samplesPerBeat = 22050;
-    double ppqPosition = 0.0;
-    double barStartPosition = 0.0;
-    int timeSigNumerator = 4;
-    int timeSigDenominator = 4;
-    bool tempoValid = false;
-    bool ppqValid = false;
-    bool barsValid = false;
-    bool timeSigValid = false;
 };
 
 // Reads the host's record (null: none) at the engine's sample rate. A missing,
