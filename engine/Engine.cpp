@@ -389,7 +389,9 @@ void CKovalithEngine::processGroup(const float* inL, const float* inR, float* ou
 
 // A group whose feedback returns were all written before it: the delay lines'
 // outputs for the whole group are read first, so every wet input is known
-// before the wet chains run.
+// before the wet chains run. The results are those of the sample order; only a
+// wet chain that leaves the finite range is recovered after the group's FIR
+// outputs were formed, not before.
 void CKovalithEngine::processRun(const float* inL, const float* inR, float* outL, float* outR, int count) {
     CKovalithUnits& u = units_;
     float sL[kControlPeriod] = {}, sR[kControlPeriod] = {}, dL[kControlPeriod], dR[kControlPeriod];
