@@ -123,16 +123,7 @@ public:
 
     T process(T x) override {
         store_[w_] = x + tinyOffset_;
-        const T xm1 = store_[i3_], x0 = store_[i2_], x1 = store_[i1_], x2 = store_[i0_];
-        // Hermite from x0 towards x1, in the usual shared-term form.
-        const T c = (x1 - xm1) * T(0.5);
-        const T v = x0 - x1;
-        const T w2 = c + v;
-        const T a = w2 + v + (x2 - x0) * T(0.5);
-        const T bneg = w2 + a;
-        const T t = fraction_;
-        const T y = ((a * t - bneg) * t + c) * t + x0;
-
+        const T y = interpolate(store_[i3_], store_[i2_], store_[i1_], store_[i0_]);
         if (++w_ >= capacity_) w_ = 0;
         i3_ = i2_;
         i2_ = i1_;
@@ -149,7 +140,31 @@ public:
         store_.fill(T(0));
     }
 
+    // What process() will return `ahead` calls from now (0: the next call), for an
+    // owner that reads a run of outputs before it writes the run's inputs. Exact
+    // while ahead < getDelaySamples(): the taps then hold samples already written.
+    T peek(int ahead) const {
+        return interpolate(store_[advanced(i3_, ahead)], store_[advanced(i2_, ahead)], store_[advanced(i1_, ahead)],
+                           store_[advanced(i0_, ahead)]);
+    }
+
 private:
+    // Hermite from x0 towards x1 at the fraction, in the usual shared-term form.
+    T interpolate(T xm1, T x0, T x1, T x2) const {
+        const T c = (x1 - xm1) * T(0.5);
+        const T v = x0 - x1;
+        const T w2 = c + v;
+        const T a = w2 + v + (x2 - x0) * T(0.5);
+        const T bneg = w2 + a;
+        const T t = fraction_;
+        return ((a * t - bneg) * t + c) * t + x0;
+    }
+
+    int advanced(int index, int ahead) const {
+        const int i = index + ahead;
+        return i >= capacity_ ? i - capacity_ : i;
+    }
+
     // Moves the read window to the new integer delay; a move of 4..7 samples
     // crossfades the new window's slots with what the old window held.
     void retap(int moved) {
@@ -233,11 +248,13 @@ private:
         const T k = static_cast<T>(capacity_);
         if (d < T(0)) d += k;
         if (d < T(0)) d += k;
-        const T lower = std::floor(d);
-        const T upper = std::ceil(d);
-        const T h = upper - d;
-        int f = static_cast<int>(lower);
-        int c = static_cast<int>(upper);
+        // d is now in [0, 2 K), far below 2^23: truncation is the floor, and the
+        // ceiling is the floor plus one unless d is whole. Both are exact.
+        int f = static_cast<int>(d);
+        const T lower = static_cast<T>(f);
+        const bool whole = lower == d;
+        const T h = whole ? T(0) : (lower + T(1)) - d;
+        int c = whole ? f : f + 1;
         if (f >= capacity_) f -= capacity_;
         if (c >= capacity_) c -= capacity_;
         return h * store_[f] + (T(1) - h) * store_[c];

@@ -56,6 +56,8 @@ public:
     // Lengths outside 1..Capacity-1 select the longest block.
     void setLength(int n) { length_ = (n >= 1 && n <= kMaxLength) ? n : kMaxLength; }
     int getLength() const { return length_; }
+    // The write position: the block completes after length - position more samples.
+    int getPosition() const { return position_; }
 
 private:
     int length_ = kMaxLength;

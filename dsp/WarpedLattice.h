@@ -11,7 +11,50 @@
 
 #include "dsp/UnitProcessorBase.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace kovalith {
+
+namespace lattice_detail {
+
+// Two doubles computed lane by lane (one SSE2 operation where the target has
+// it): the two channels' lattices of a kind side by side. Each lane's arithmetic
+// is exactly the scalar arithmetic of its own lattice.
+#if defined(__SSE2__)
+struct Pair {
+    __m128d v;
+    Pair() = default;
+    Pair(__m128d x) : v(x) {}
+    Pair(double lo, double hi) : v(_mm_set_pd(hi, lo)) {}
+    double lo() const { return _mm_cvtsd_f64(v); }
+    double hi() const { return _mm_cvtsd_f64(_mm_unpackhi_pd(v, v)); }
+    friend Pair operator+(Pair a, Pair b) { return _mm_add_pd(a.v, b.v); }
+    friend Pair operator-(Pair a, Pair b) { return _mm_sub_pd(a.v, b.v); }
+    friend Pair operator*(Pair a, Pair b) { return _mm_mul_pd(a.v, b.v); }
+    friend Pair operator-(Pair a) { return _mm_xor_pd(a.v, _mm_set1_pd(-0.0)); }
+    // Each lane rounded to single precision and widened again. (Written as two
+    // conversions because GCC 12 drops the rounding of double(float(x)) when it
+    // builds a vector from such lanes.)
+    Pair roundedToFloat() const { return _mm_cvtps_pd(_mm_cvtpd_ps(v)); }
+};
+#else
+struct Pair {
+    double l, h;
+    Pair() = default;
+    Pair(double lo, double hi) : l(lo), h(hi) {}
+    double lo() const { return l; }
+    double hi() const { return h; }
+    friend Pair operator+(Pair a, Pair b) { return {a.l + b.l, a.h + b.h}; }
+    friend Pair operator-(Pair a, Pair b) { return {a.l - b.l, a.h - b.h}; }
+    friend Pair operator*(Pair a, Pair b) { return {a.l * b.l, a.h * b.h}; }
+    friend Pair operator-(Pair a) { return {-a.l, -a.h}; }
+    Pair roundedToFloat() const { return {double(float(l)), double(float(h))}; }
+};
+#endif
+
+}  // namespace lattice_detail
 
 template <typename T, int Stages = 100>
 class CUnitWarpedLatticeBase : public CUnitProcessorBase<T> {
@@ -74,14 +117,7 @@ public:
     // non-finite target leaves its value where it is; the warp is kept inside
     // (-1, 1) and the gain inside [-1, 1], where the coefficients stay below 1.
     void update(double targetWarp, double targetGain) {
-        if (std::isfinite(targetWarp)) {
-            const double w = std::fmax(-kMaxWarp, std::fmin(kMaxWarp, targetWarp));
-            lambda_ = w + (lambda_ - w) * kGlide;
-        }
-        if (std::isfinite(targetGain)) {
-            const double g = std::fmax(-1.0, std::fmin(1.0, targetGain));
-            gain_ = g + (gain_ - g) * kGlide;
-        }
+        approach(targetWarp, targetGain);
         update();
     }
 
@@ -105,6 +141,18 @@ public:
 protected:
     // 0.95 as the single-precision value the glide has always used.
     static constexpr double kGlide = double(0.95f);
+
+    // The first part of update(targetWarp, targetGain): warp and gain move.
+    void approach(double targetWarp, double targetGain) {
+        if (std::isfinite(targetWarp)) {
+            const double w = std::fmax(-kMaxWarp, std::fmin(kMaxWarp, targetWarp));
+            lambda_ = w + (lambda_ - w) * kGlide;
+        }
+        if (std::isfinite(targetGain)) {
+            const double g = std::fmax(-1.0, std::fmin(1.0, targetGain));
+            gain_ = g + (gain_ - g) * kGlide;
+        }
+    }
 
     void glide() {
         const double keep = smoothing_, take = (1.0 - smoothing_) * gain_;
@@ -172,7 +220,82 @@ public:
         p1.finish();
     }
 
+    // The longest run processRunPair takes.
+    static constexpr int kMaxRun = 8;
+
+    // Both channels over a run of `count` samples (1..kMaxRun) during which the
+    // coefficients and the warp stay put, stage by stage instead of sample by
+    // sample. Within a stage only the allpass section recurs from one sample to
+    // the next, so the stages' recursions overlap instead of forming one chain
+    // through every stage of every sample. Each lattice ends as `count` calls of
+    // process() would leave it, with the same results in y0 and y1; only a
+    // non-finite result is handled per run: it comes out as 0 and the lattice's
+    // states are cleared at the end of the run.
+    static void processRunPair(CUnitWFIRLattice& first, const T* x0, T* y0, CUnitWFIRLattice& second, const T* x1,
+                               T* y1, int count) {
+        if (&first == &second || first.order_ != second.order_ || count < 1 || count > kMaxRun) {
+            for (int n = 0; n < count; ++n) {
+                y0[n] = first.process(x0[n]);
+                y1[n] = second.process(x1[n]);
+            }
+            return;
+        }
+        if (count == kMaxRun)
+            runPair<kMaxRun>(first, x0, y0, second, x1, y1, count);
+        else
+            runPair<0>(first, x0, y0, second, x1, y1, count);
+    }
+
 private:
+    using Pair = lattice_detail::Pair;
+
+    // The run of processRunPair; Length is the run's length when known at compile
+    // time (0: `count`).
+    template <int Length>
+    static void runPair(CUnitWFIRLattice& first, const T* x0, T* y0, CUnitWFIRLattice& second, const T* x1, T* y1,
+                        int count) {
+        const int length = Length ? Length : count;
+        Pair a[kMaxRun], q[kMaxRun];
+        for (int n = 0; n < length; ++n) {
+            a[n] = Pair(double(x0[n]) + double(first.antiDenormal), double(x1[n]) + double(second.antiDenormal));
+            q[n] = a[n];
+            first.antiDenormal = -first.antiDenormal;
+            second.antiDenormal = -second.antiDenormal;
+        }
+        const Pair lambda = Pair(first.lambda_, second.lambda_).roundedToFloat();
+        for (int i = 0; i < first.order_; ++i) {
+            Pair s1(first.s1_[i], second.s1_[i]);
+            Pair s2(first.s2_[i], second.s2_[i]);
+            const Pair k(first.c_[i], second.c_[i]);
+            for (int n = 0; n < length; ++n) {
+                const Pair u = s2 + lambda * (s1 - a[n]);
+                s2 = a[n];
+                s1 = u;
+                a[n] = u + k * q[n];
+                q[n] = q[n] + k * u;
+            }
+            first.s1_[i] = s1.lo();
+            second.s1_[i] = s1.hi();
+            first.s2_[i] = s2.lo();
+            second.s2_[i] = s2.hi();
+        }
+        bool finite0 = true, finite1 = true;
+        for (int n = 0; n < length; ++n) {
+            y0[n] = finiteOutput(q[n].lo(), finite0);
+            y1[n] = finiteOutput(q[n].hi(), finite1);
+        }
+        if (!finite0) first.clearStates();
+        if (!finite1) second.clearStates();
+        first.lastOutput = y0[length - 1];
+        second.lastOutput = y1[length - 1];
+    }
+
+    static T finiteOutput(double q, bool& finite) {
+        if (std::isfinite(q)) return T(q);
+        finite = false;
+        return T(0);
+    }
+
     // One sample through the lattice, all in double with the warp rounded to single
     // precision: a travels through the allpass sections (S2 holds a section's last
     // input, S1 its last output), q is the forward path.
@@ -238,39 +361,27 @@ public:
     // coefficients change, is formed in the same pass.
     void update() override {
         Base::glide();
-        const double* __restrict k = Base::c_;
-        const double* __restrict rd = Base::stateToggle_ ? Base::s1_ : Base::s2_;
-        const int order = Base::order_;
-        const double lambda = Base::lambda_;
-        const double m = 1.0 - lambda * lambda;
-        Base::m_ = m;
-        double e = -lambda, f = 1.0, sum = 0.0;
-        double feedback = 0.0;
-        if (order > 0) {
-            sum += e * k[0];
-            const double eNext = -lambda * (e - k[0] * f);
-            f = f - e * k[0];
-            e = eNext;
+        Lane lane(*this);
+        lane.recompute(Base::order_);
+        lane.store(*this);
+    }
 
-            double w = m * rd[0];
-            feedback = k[0] * w;
-            double acc = -k[0] * w, z = 0.0;
-            for (int i = 1; i < order; ++i) {
-                sum += e * k[i];
-                const double eNextI = -lambda * (e - k[i] * f);
-                f = f - e * k[i];
-                e = eNextI;
-
-                w = lambda * (k[i - 1] * z - w) + m * rd[i];
-                feedback += k[i] * w;
-                z = acc;
-                acc -= k[i] * w;
-            }
+    // update(targetWarp, targetGain) of both channels' lattices in one pass, as
+    // SSE2 pairs; each ends as its own update would leave it.
+    static void updatePair(CUnitWIIRLattice& first, double warp0, double gain0, CUnitWIIRLattice& second,
+                           double warp1, double gain1) {
+        first.approach(warp0, gain0);
+        second.approach(warp1, gain1);
+        if (&first == &second || first.order_ != second.order_) {
+            first.update();
+            second.update();
+            return;
         }
-        const double g = 1.0 / (1.0 - sum);
-        if (std::isfinite(g)) Base::gNorm_ = g;  // a loop gain of exactly 1 keeps the old gain
-        feedback_ = feedback;
-        feedbackReady_ = std::isfinite(feedback);
+        first.glide();
+        second.glide();
+        PairLanes lanes(first, second);
+        lanes.recompute(first.order_);
+        lanes.store(first, second);
     }
 
     // With the coefficients cleared, the loop gain is 1 again.
@@ -299,29 +410,117 @@ public:
     }
 
     T process(T x) override {
-        Pass pass(*this, x);
-        for (int i = 1; i < Base::order_; ++i) pass.stage(i);
-        return pass.finish();
+        const int order = Base::order_;
+        prepareFeedback();
+        const double y = Base::gNorm_ * (double(x) + feedback_);
+        States lane(*this);
+        return finish(y, advance<double>(lane, y, Base::lambda_, Base::m_, order));
     }
 
-    // Two lattices (the two channels) in one interleaved pass; each ends as its own
-    // process() would leave it, with its result in lastOutput.
+    // Two lattices (the two channels) in one pass as SSE2 pairs; each ends as its
+    // own process() would leave it, with its result in lastOutput.
     static void processPair(CUnitWIIRLattice& first, T x0, CUnitWIIRLattice& second, T x1) {
         if (&first == &second || first.order_ != second.order_) {
             first.process(x0);
             second.process(x1);
             return;
         }
-        Pass p0(first, x0), p1(second, x1);
-        for (int i = 1; i < first.order_; ++i) {
-            p0.stage(i);
-            p1.stage(i);
-        }
-        p0.finish();
-        p1.finish();
+        first.prepareFeedback();
+        second.prepareFeedback();
+        const Pair y = Pair(first.gNorm_, second.gNorm_) * (Pair(double(x0), double(x1)) + Pair(first.feedback_, second.feedback_));
+        PairStates lanes(first, second);
+        const Pair next = advance<Pair>(lanes, y, Pair(first.lambda_, second.lambda_), Pair(first.m_, second.m_),
+                                        first.order_);
+        first.finish(y.lo(), next.lo());
+        second.finish(y.hi(), next.hi());
     }
 
 private:
+    using Pair = lattice_detail::Pair;
+
+    // The arithmetic of update() after the glide, on one lattice (V = double) or
+    // on two side by side (V = Pair); read() gives stage i of coefficients or
+    // states as a V.
+    template <typename V, typename Source>
+    struct Recompute {
+        V lambda, m, sum, feedback;
+
+        void run(const Source& src, int order) {
+            const V one = src.constant(1.0);
+            m = one - lambda * lambda;
+            V e = -lambda, f = one;
+            sum = src.constant(0.0);
+            feedback = src.constant(0.0);
+            if (order <= 0) return;
+            V k = src.k(0);
+            sum = sum + e * k;
+            V eNext = -lambda * (e - k * f);
+            f = f - e * k;
+            e = eNext;
+
+            V w = m * src.rd(0);
+            feedback = k * w;
+            V acc = -k * w, z = src.constant(0.0);
+            for (int i = 1; i < order; ++i) {
+                const V kPrev = k;
+                k = src.k(i);
+                sum = sum + e * k;
+                eNext = -lambda * (e - k * f);
+                f = f - e * k;
+                e = eNext;
+
+                w = lambda * (kPrev * z - w) + m * src.rd(i);
+                feedback = feedback + k * w;
+                z = acc;
+                acc = acc - k * w;
+            }
+        }
+    };
+
+    // One lattice's view for Recompute.
+    struct Lane {
+        explicit Lane(const CUnitWIIRLattice& l) : k_(l.c_), rd_(l.stateToggle_ ? l.s1_ : l.s2_) { r.lambda = l.lambda_; }
+        double k(int i) const { return k_[i]; }
+        double rd(int i) const { return rd_[i]; }
+        static double constant(double c) { return c; }
+        void recompute(int order) { r.run(*this, order); }
+        void store(CUnitWIIRLattice& l) const { l.takeRecomputed(r.m, r.sum, r.feedback); }
+
+        const double* k_;
+        const double* rd_;
+        Recompute<double, Lane> r;
+    };
+
+    // Two lattices' view for Recompute.
+    struct PairLanes {
+        PairLanes(const CUnitWIIRLattice& a, const CUnitWIIRLattice& b)
+            : k0(a.c_), k1(b.c_), rd0(a.stateToggle_ ? a.s1_ : a.s2_), rd1(b.stateToggle_ ? b.s1_ : b.s2_) {
+            r.lambda = Pair(a.lambda_, b.lambda_);
+        }
+        Pair k(int i) const { return Pair(k0[i], k1[i]); }
+        Pair rd(int i) const { return Pair(rd0[i], rd1[i]); }
+        static Pair constant(double c) { return Pair(c, c); }
+        void recompute(int order) { r.run(*this, order); }
+        void store(CUnitWIIRLattice& a, CUnitWIIRLattice& b) const {
+            a.takeRecomputed(r.m.lo(), r.sum.lo(), r.feedback.lo());
+            b.takeRecomputed(r.m.hi(), r.sum.hi(), r.feedback.hi());
+        }
+
+        const double* k0;
+        const double* k1;
+        const double* rd0;
+        const double* rd1;
+        Recompute<Pair, PairLanes> r;
+    };
+
+    void takeRecomputed(double m, double sum, double feedback) {
+        Base::m_ = m;
+        const double g = 1.0 / (1.0 - sum);
+        if (std::isfinite(g)) Base::gNorm_ = g;  // a loop gain of exactly 1 keeps the old gain
+        feedback_ = feedback;
+        feedbackReady_ = std::isfinite(feedback);
+    }
+
     // The feedback through the previous sample's states, rd.
     static double feedbackSum(const double* rd, const double* k, double lambda, double m, int order) {
         if (order <= 0) return 0.0;
@@ -337,69 +536,95 @@ private:
         return s;
     }
 
-    // One sample: the output y = gNorm (x + s) from the feedback sum s over the
-    // previous states (rd), then the new states (wr; element 0 is never written)
-    // with P0 = y + lambda rd[0], q = y and per stage
+    // The feedback sum over the previous sample's states, unless update() or the
+    // previous sample left it ready.
+    void prepareFeedback() {
+        if (feedbackReady_) return;
+        const double* rd = Base::stateToggle_ ? Base::s1_ : Base::s2_;
+        feedback_ = feedbackSum(rd, Base::c_, Base::lambda_, Base::m_, Base::order_);
+    }
+
+    // After the output y = gNorm (x + s) of one sample, the new states (wr;
+    // element 0 is never written) from the previous ones (rd), with
+    // P0 = y + lambda rd[0], q = y and per stage
     //   Qi = rd[i-1] - lambda P(i-1);  wr[i] = Qi + lambda rd[i] - k[i-1] q;
     //   q = q - Qi k[i-1]  (P(i-1) the value wr[i-1] just written),
-    // and with them the next sample's feedback sum: w0 = m wr[0]; s = k0 w0;
-    // acc = -k0 w0; z = 0; per stage wi = lambda (k[i-1] z - w(i-1)) + m wr[i];
-    // s += k[i] wi; z = acc; acc -= k[i] wi.
-    struct Pass {
-        Pass(CUnitWIIRLattice& lattice, T x)
-            : l(lattice),
-              k(lattice.c_),
-              rd(lattice.stateToggle_ ? lattice.s1_ : lattice.s2_),
-              wr(lattice.stateToggle_ ? lattice.s2_ : lattice.s1_),
-              lambda(lattice.lambda_),
-              m(lattice.m_) {
-            const int order = l.order_;
-            if (!l.feedbackReady_) l.feedback_ = feedbackSum(rd, k, lambda, m, order);
-            y = l.gNorm_ * (double(x) + l.feedback_);
-            if (order > 0) {
-                pPrev = y + lambda * rd[0];
-                q = y;
-                w = m * wr[0];
-                next = k[0] * w;
-                acc = -k[0] * w;
-            }
-        }
-
-        void stage(int i) {
-            const double qi = rd[i - 1] - lambda * pPrev;
-            const double wi = qi + lambda * rd[i] - k[i - 1] * q;
-            wr[i] = wi;
-            q -= qi * k[i - 1];
+    // and with them the next sample's feedback sum, which it returns:
+    // w0 = m wr[0]; s = k0 w0; acc = -k0 w0; z = 0; per stage
+    // wi = lambda (k[i-1] z - w(i-1)) + m wr[i]; s += k[i] wi; z = acc; acc -= k[i] wi.
+    // V is double for one lattice, Pair for two side by side.
+    template <typename V, typename Src>
+    static V advance(Src& src, V y, V lambda, V m, int order) {
+        if (order <= 0) return src.constant(0.0);
+        V rdPrev = src.rd(0);
+        V pPrev = y + lambda * rdPrev, q = y;
+        V k = src.k(0);
+        V w = m * src.wr(0);
+        V next = k * w, acc = -k * w, z = src.constant(0.0);
+        for (int i = 1; i < order; ++i) {
+            const V kPrev = k;
+            k = src.k(i);
+            const V rdi = src.rd(i);
+            const V qi = rdPrev - lambda * pPrev;
+            const V wi = qi + lambda * rdi - kPrev * q;
+            src.write(i, wi);
+            q = q - qi * kPrev;
             pPrev = wi;
 
-            w = lambda * (k[i - 1] * z - w) + m * wi;
-            next += k[i] * w;
+            w = lambda * (kPrev * z - w) + m * wi;
+            next = next + k * w;
             z = acc;
-            acc -= k[i] * w;
+            acc = acc - k * w;
+            rdPrev = rdi;
         }
+        return next;
+    }
 
-        T finish() {
-            l.feedback_ = next;
-            l.feedbackReady_ = true;
-            // A non-finite input (or an overflow) would stay in the states for
-            // good; start again from silence instead.
-            if (!std::isfinite(y) || !std::isfinite(next)) {
-                l.clearStates();
-                l.feedbackReady_ = false;
-                if (!std::isfinite(y)) y = 0.0;
-            }
-            l.antiDenormal = -l.antiDenormal;
-            l.stateToggle_ = !l.stateToggle_;
-            l.lastOutput = T(y);
-            return l.lastOutput;
+    // Ends one sample with output y and the next feedback sum.
+    T finish(double y, double next) {
+        feedback_ = next;
+        feedbackReady_ = true;
+        // A non-finite input (or an overflow) would stay in the states for good;
+        // start again from silence instead.
+        if (!std::isfinite(y) || !std::isfinite(next)) {
+            Base::clearStates();
+            feedbackReady_ = false;
+            if (!std::isfinite(y)) y = 0.0;
         }
+        Base::antiDenormal = -Base::antiDenormal;
+        Base::stateToggle_ = !Base::stateToggle_;
+        Base::lastOutput = T(y);
+        return Base::lastOutput;
+    }
 
-        CUnitWIIRLattice& l;
-        const double* __restrict k;
-        const double* __restrict rd;
-        double* __restrict wr;
-        const double lambda, m;
-        double y = 0.0, pPrev = 0.0, q = 0.0, w = 0.0, next = 0.0, acc = 0.0, z = 0.0;
+    // One lattice's coefficients and states for advance().
+    struct States {
+        explicit States(CUnitWIIRLattice& l)
+            : k_(l.c_), rd_(l.stateToggle_ ? l.s1_ : l.s2_), wr_(l.stateToggle_ ? l.s2_ : l.s1_) {}
+        double k(int i) const { return k_[i]; }
+        double rd(int i) const { return rd_[i]; }
+        double wr(int i) const { return wr_[i]; }
+        void write(int i, double v) { wr_[i] = v; }
+        static double constant(double c) { return c; }
+
+        const double* __restrict k_;
+        const double* __restrict rd_;
+        double* __restrict wr_;
+    };
+
+    // Two lattices' coefficients and states for advance().
+    struct PairStates {
+        PairStates(CUnitWIIRLattice& a, CUnitWIIRLattice& b) : first(a), second(b) {}
+        Pair k(int i) const { return Pair(first.k(i), second.k(i)); }
+        Pair rd(int i) const { return Pair(first.rd(i), second.rd(i)); }
+        Pair wr(int i) const { return Pair(first.wr(i), second.wr(i)); }
+        void write(int i, Pair v) {
+            first.write(i, v.lo());
+            second.write(i, v.hi());
+        }
+        static Pair constant(double c) { return Pair(c, c); }
+
+        States first, second;
     };
 
     double feedback_ = 0.0;

@@ -18,17 +18,16 @@ float cutoffTarget(float base, float mod) { return clampTo((base + mod) * 22000.
 
 }  // namespace
 
-TempoInfo readTempoInfo(const vst2::VstTimeInfo* info, float sampleRate) {
+TempoInfo readTempoInfo(const HostTimeInfo* info, float sampleRate) {
     TempoInfo t;
     if (info) {
-        const int32_t flags = info->flags;
-        t.tempoValid = (flags & vst2::kVstTempoValid) != 0;
-        t.ppqValid = (flags & vst2::kVstPpqPosValid) != 0;
-        t.barsValid = (flags & vst2::kVstBarsValid) != 0;
-        t.timeSigValid = (flags & vst2::kVstTimeSigValid) != 0;
+        t.tempoValid = info->tempoValid;
+        t.ppqValid = info->ppqValid;
+        t.barsValid = info->barsValid;
+        t.timeSigValid = info->timeSigValid;
         if (t.tempoValid) t.tempo = info->tempo;
-        if (t.ppqValid && std::isfinite(info->ppqPos)) t.ppqPosition = info->ppqPos;
-        if (t.barsValid && std::isfinite(info->barStartPos)) t.barStartPosition = info->barStartPos;
+        if (t.ppqValid && std::isfinite(info->ppqPosition)) t.ppqPosition = info->ppqPosition;
+        if (t.barsValid && std::isfinite(info->barStartPosition)) t.barStartPosition = info->barStartPosition;
         if (t.timeSigValid) {
             t.timeSigNumerator = info->timeSigNumerator;
             t.timeSigDenominator = info->timeSigDenominator;
@@ -56,19 +55,20 @@ LfoRate computeLfoRate(float frequencyHz, float multiplier, float controlPeriod,
         out.rate = controlPeriod * frequency;
         return out;
     }
-    const double beat = samplesPerBeat;
-    const double freePeriod = sampleRate / frequency;
-    const double units = std::ceil(multiplier * freePeriod / beat);
-    const double period = units / multiplier * beat;
-    const double position = static_cast<double>(static_cast<float>(std::isfinite(ppqPosition) ? ppqPosition : 0.0));
-    double fraction = std::fmod(position * beat, period) / period;
+    // From the position rounded to single precision on, everything is float
+    // arithmetic, as its operands are.
+    const float beat = static_cast<float>(samplesPerBeat);
+    const float freePeriod = sampleRate / frequency;
+    const float units = std::ceil(multiplier * freePeriod / beat);
+    const float period = units / multiplier * beat;
+    const float position = static_cast<float>(std::isfinite(ppqPosition) ? ppqPosition : 0.0);
+    float fraction = std::fmod(position * beat, period) / period;
     // fmod keeps the sign of a position before the song start: wrap into [0, 1).
-    if (fraction < 0.0) fraction += 1.0;
-    if (!(fraction >= 0.0 && fraction < 1.0)) fraction = 0.0;
+    if (fraction < 0.0f) fraction += 1.0f;
+    if (!(fraction >= 0.0f && fraction < 1.0f)) fraction = 0.0f;
     out.synced = true;
-    out.phase = static_cast<uint32_t>(fraction * kLfoPhaseCycle) & (kLfoPhaseCycle - 1);
-    out.rate = static_cast<float>(std::min(controlPeriod * sampleRate / period,
-                                           static_cast<double>(controlPeriod * kMaxLfoFrequency)));
+    out.phase = static_cast<uint32_t>(fraction * static_cast<float>(kLfoPhaseCycle)) & (kLfoPhaseCycle - 1);
+    out.rate = std::min(controlPeriod * sampleRate / period, controlPeriod * kMaxLfoFrequency);
     return out;
 }
 

@@ -8,8 +8,7 @@
 #include <cstdint>
 
 #include "dsp/Biquad.h"
-#include "plugin/ParameterIds.h"
-#include "plugin/vst2.h"
+#include "engine/ParameterIds.h"
 
 namespace kovalith {
 
@@ -29,10 +28,10 @@ inline int truncTo(float v, int lo, int hi) {
 // A sync menu value as its factor; indices outside the table mean "off".
 inline float syncFactor(float menuValue) { return kSyncFactors[safeMenuIndex(menuValue, kNumSyncDivisions)]; }
 
-// What the host told us about tempo and position in this call.
-struct TempoInfo {
-    double tempo = 120.0;  // beats per minute
-    int samplesPerBeat = 22050;
+// The host's tempo and position for one block, as a host adapter read them;
+// each field counts only when its flag is set.
+struct HostTimeInfo {
+    double tempo = 0.0;  // beats per minute
     double ppqPosition = 0.0;
     double barStartPosition = 0.0;
     int timeSigNumerator = 4;
@@ -43,14 +42,17 @@ struct TempoInfo {
     bool timeSigValid = false;
 };
 
-// The mask the engine asks the host for: position, tempo, bars, signature, transport change.
-constexpr int32_t kTimeInfoRequest = vst2::kVstPpqPosValid | vst2::kVstTempoValid | vst2::kVstBarsValid |
-                                     vst2::kVstTimeSigValid | vst2::kVstTransportChanged;
+// What the engine takes from it for one call: the fields it took (the others
+// at their defaults, 120 bpm and 4/4 at the song's start) and the beat length.
+struct TempoInfo : HostTimeInfo {
+    TempoInfo() { tempo = 120.0; }
+    int samplesPerBeat = 22050;
+};
 
 // Reads the host's record (null: none) at the engine's sample rate. A missing,
 // non-positive or non-finite tempo is 120 bpm; the beat is at least one sample
 // long, so the tempo grid never divides by zero.
-TempoInfo readTempoInfo(const vst2::VstTimeInfo* info, float sampleRate);
+TempoInfo readTempoInfo(const HostTimeInfo* info, float sampleRate);
 
 // A free delay in samples rounded up to whole grid units of samplesPerBeat / f
 // samples (at least one unit); unchanged when base or f is not positive.

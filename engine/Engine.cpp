@@ -27,9 +27,6 @@ inline float limitFeedback(float fb) {
 
 // The varispeed loop may not outgrow the delay store.
 constexpr float kMaxLoopLength = 176399.0f;
-// A decimation factor at or below 1 means no decimation: the unit's step-1 mode
-// (a new sample on every second call) is not passed through.
-constexpr float kDecimationOff = 1.0f;
 // Delay times beyond the store are limited by the lines; this only keeps the
 // arithmetic away from infinities before that.
 constexpr float kMaxDelaySeconds = 1.0e6f;
@@ -162,8 +159,9 @@ void CKovalithEngine::performReset() {
 }
 
 void CKovalithEngine::updateTimeInfo(ITimeInfoSource* timeSource) {
-    const vst2::VstTimeInfo* info = timeSource ? timeSource->getTimeInfo(kTimeInfoRequest) : nullptr;
-    setup_.tempo = readTempoInfo(info, sampleRate_);
+    HostTimeInfo info;
+    const bool answered = timeSource && timeSource->readHostTime(info);
+    setup_.tempo = readTempoInfo(answered ? &info : nullptr, sampleRate_);
     samplesPerBeat_.store(setup_.tempo.samplesPerBeat, std::memory_order_relaxed);
 }
 
@@ -213,8 +211,13 @@ void CKovalithEngine::beginBlock(ITimeInfoSource* timeSource) {
     setup_.mix = clampTo(values_[kMix], 0.0f, 1.0f);
     const float out = clampTo(values_[kOut], 0.0f, 1.0f);
     setup_.outGain = out * out * out * out;
+    // The delay lines' outputs of a whole group can be read ahead when both lines
+    // are at least as long as the group (less its last sample).
+    delaysOutlastGroup_ = std::min(units_.delay[0].getDelaySamples(), units_.delay[1].getDelaySamples()) >=
+                          kControlPeriod - 1;
 }
 
+// A control step: the modulation targets and every unit that takes them.
 void CKovalithEngine::controlStep() {
     CKovalithUnits& u = units_;
     const float l1 = u.lfo1.tick();
@@ -226,13 +229,10 @@ void CKovalithEngine::controlStep() {
 
     u.decimator[0].setFactor(t.dL * 64.0f);
     u.decimator[1].setFactor(t.dR * 64.0f);
-    decimateL_ = t.dL * 64.0f > kDecimationOff;
-    decimateR_ = t.dR * 64.0f > kDecimationOff;
 
     u.fir[0].update(t.aW, t.aR);
     u.fir[1].update(t.aW, t.aR);
-    u.iir[0].update(t.sWL, t.sRL);
-    u.iir[1].update(t.sWR, t.sRR);
+    CUnitWIIRLattice<float>::updatePair(u.iir[0], t.sWL, t.sRL, u.iir[1], t.sWR, t.sRR);
 
     const float cutoffs[2] = {t.cL, t.cR};
     for (int ch = 0; ch < 2; ++ch) {
@@ -256,11 +256,11 @@ void CKovalithEngine::analysisBlockComplete() {
     u.iir[1].setCoefficientsRotated(reflections_.data(), order, sRotate);
 }
 
-// The delay line's return through the smoothed feedback filter, scaled and
-// limited to +-1.
-float CKovalithEngine::feedbackReturn(int ch, float compressorGain, float gainFactor) {
+// The delay line's return (its output for this sample) through the smoothed
+// feedback filter, scaled and limited to +-1.
+float CKovalithEngine::feedbackReturn(int ch, float delayOutput, float compressorGain, float gainFactor) {
     CUnitBiquad<float>& filter = units_.biquad[ch];
-    float y = filter.processSmoothed(units_.delay[ch].lastOutput);
+    float y = filter.processSmoothed(delayOutput);
     if (!std::isfinite(y)) {
         // A marginal filter that overflowed: start it again from silence.
         filter.reset();
@@ -269,16 +269,57 @@ float CKovalithEngine::feedbackReturn(int ch, float compressorGain, float gainFa
     return limitFeedback(compressorGain * gainFactor * feedback_ * y);
 }
 
-// Both channels' wet paths: varispeed, FIR lattice, decimator, IIR lattice. The
-// two lattices of a kind run as a pair; each channel's arithmetic is its own.
+// One sample up to the wet chains: compressor, envelope and analysis on the
+// feedback side, the feedback filters on the delay lines' outputs, the input sum
+// and saturation. Leaves the wet chains' inputs in sL and sR.
+void CKovalithEngine::feedbackSide(float xL, float xR, float delayL, float delayR, float& sL, float& sR) {
+    CKovalithUnits& u = units_;
+    const float analysisIn = (xL + xR) * 0.5f;
+    const float fbRawL = u.biquad[0].lastOutput * feedback_;
+    const float fbRawR = u.biquad[1].lastOutput * feedback_;
+    if (compressorOn_) u.compressor.computeGainSmoothed((fbRawL * fbRawL + fbRawR * fbRawR) * 0.5f);
+    u.envelope.process((xL * xL + xR * xR) * 0.5f);
+    if (u.analysis.process(analysisIn + fbRawL + fbRawR) != 0.0f) analysisBlockComplete();
+
+    const float c = compressorOn_ ? std::sqrt(u.compressor.lastOutput) : 1.0f;
+    sL = xL + feedbackReturn(0, delayL, c, targets_.gL);
+    sR = xR + feedbackReturn(1, delayR, c, targets_.gR);
+    if (saturation_ > 0.0f) {
+        const float k = 1.0f + 0.8f * saturation_;
+        sL = k * sL - saturation_ * (sL * sL * sL);
+        sR = k * sR - saturation_ * (sR * sR * sR);
+    }
+}
+
+// Both channels' wet paths for one sample: varispeed, FIR lattice, decimator,
+// IIR lattice. The two lattices of a kind run as a pair; each channel's
+// arithmetic is its own.
 void CKovalithEngine::wetChains(float sL, float sR, float& wL, float& wR) {
     CKovalithUnits& u = units_;
     const float vL = u.varispeed[0].process(sL);
     const float vR = u.varispeed[1].process(sR);
     CUnitWFIRLattice<float>::processPair(u.fir[0], vL, u.fir[1], vR);
-    float dL = u.fir[0].lastOutput, dR = u.fir[1].lastOutput;
-    if (decimateL_) dL = u.decimator[0].process(dL);
-    if (decimateR_) dR = u.decimator[1].process(dR);
+    const float dL = u.decimator[0].process(u.fir[0].lastOutput);
+    const float dR = u.decimator[1].process(u.fir[1].lastOutput);
+    synthesis(dL, dR, wL, wR);
+}
+
+// The wet chains up to the IIR lattices for a run of samples whose wet inputs
+// are all known: each unit takes the whole run, and the FIR lattices go through
+// it stage by stage. Leaves the decimators' outputs in dL and dR.
+void CKovalithEngine::analysisRun(const float* sL, const float* sR, float* dL, float* dR, int count) {
+    CKovalithUnits& u = units_;
+    float vL[kControlPeriod], vR[kControlPeriod];
+    for (int n = 0; n < count; ++n) vL[n] = u.varispeed[0].process(sL[n]);
+    for (int n = 0; n < count; ++n) vR[n] = u.varispeed[1].process(sR[n]);
+    CUnitWFIRLattice<float>::processRunPair(u.fir[0], vL, dL, u.fir[1], vR, dR, count);
+    for (int n = 0; n < count; ++n) dL[n] = u.decimator[0].process(dL[n]);
+    for (int n = 0; n < count; ++n) dR[n] = u.decimator[1].process(dR[n]);
+}
+
+// The IIR lattice pair on the decimators' outputs.
+void CKovalithEngine::synthesis(float dL, float dR, float& wL, float& wR) {
+    CKovalithUnits& u = units_;
     CUnitWIIRLattice<float>::processPair(u.iir[0], dL, u.iir[1], dR);
     wL = u.iir[0].lastOutput;
     wR = u.iir[1].lastOutput;
@@ -313,46 +354,57 @@ float CKovalithEngine::delayInput(int ch, float w) {
     return 0.0f;
 }
 
-void CKovalithEngine::processGroup(const float* inL, const float* inR, float* outL, float* outR, int count) {
+// One sample after the wet chains: the mix into the outputs, and the DC-blocked
+// wet signals into the delay lines (crossed for ping-pong).
+void CKovalithEngine::finishSample(float dryL, float dryR, float wL, float wR, float& outL, float& outR) {
     CKovalithUnits& u = units_;
-    const float mix = setup_.mix, outGain = setup_.outGain;
-    const float feedback = feedback_, saturation = saturation_;
-    const float gL = targets_.gL, gR = targets_.gR;
+    outL = setup_.outGain * (dryL + setup_.mix * (wL - dryL));
+    outR = setup_.outGain * (dryR + setup_.mix * (wR - dryR));
+    const float dcL = delayInput(0, wL);
+    if (pingPong_) {
+        u.delay[1].process(dcL);
+        u.delay[0].process(delayInput(1, wR));
+    } else {
+        u.delay[0].process(dcL);
+        u.delay[1].process(delayInput(1, wR));
+    }
+}
+
+void CKovalithEngine::processGroup(const float* inL, const float* inR, float* outL, float* outR, int count) {
+    // A group that completes an analysis block goes sample by sample: the new
+    // block may change the lattices' order from that sample on.
+    const CUnitAnalysisBuffer<float>& analysis = units_.analysis;
+    if (delaysOutlastGroup_ && analysis.getPosition() + count < analysis.getLength()) {
+        processRun(inL, inR, outL, outR, count);
+        return;
+    }
+    CKovalithUnits& u = units_;
     for (int n = 0; n < count; ++n) {
-        const float dryL = inL[n], dryR = inR[n];
-        const float xL = wetInput(dryL), xR = wetInput(dryR);
-
-        const float analysisIn = (xL + xR) * 0.5f;
-        const float fbRawL = u.biquad[0].lastOutput * feedback;
-        const float fbRawR = u.biquad[1].lastOutput * feedback;
-        if (compressorOn_) u.compressor.computeGainSmoothed((fbRawL * fbRawL + fbRawR * fbRawR) * 0.5f);
-        u.envelope.process((xL * xL + xR * xR) * 0.5f);
-        if (u.analysis.process(analysisIn + fbRawL + fbRawR) != 0.0f) analysisBlockComplete();
-
-        const float c = compressorOn_ ? std::sqrt(u.compressor.lastOutput) : 1.0f;
-        const float fbL = feedbackReturn(0, c, gL);
-        const float fbR = feedbackReturn(1, c, gR);
-
-        float sL = xL + fbL, sR = xR + fbR;
-        if (saturation > 0.0f) {
-            const float k = 1.0f + 0.8f * saturation;
-            sL = k * sL - saturation * sL * sL * sL;
-            sR = k * sR - saturation * sR * sR * sR;
-        }
-        float wL, wR;
+        float sL, sR, wL, wR;
+        feedbackSide(wetInput(inL[n]), wetInput(inR[n]), u.delay[0].lastOutput, u.delay[1].lastOutput, sL, sR);
         wetChains(sL, sR, wL, wR);
+        finishSample(inL[n], inR[n], wL, wR, outL[n], outR[n]);
+    }
+}
 
-        outL[n] = outGain * (dryL + mix * (wL - dryL));
-        outR[n] = outGain * (dryR + mix * (wR - dryR));
-
-        const float dcL = delayInput(0, wL);
-        if (pingPong_) {
-            u.delay[1].process(dcL);
-            u.delay[0].process(delayInput(1, wR));
-        } else {
-            u.delay[0].process(dcL);
-            u.delay[1].process(delayInput(1, wR));
-        }
+// A group whose feedback returns were all written before it: the delay lines'
+// outputs for the whole group are read first, so every wet input is known
+// before the wet chains run. The results are those of the sample order; only a
+// wet chain that leaves the finite range is recovered after the group's FIR
+// outputs were formed, not before.
+void CKovalithEngine::processRun(const float* inL, const float* inR, float* outL, float* outR, int count) {
+    CKovalithUnits& u = units_;
+    float sL[kControlPeriod] = {}, sR[kControlPeriod] = {}, dL[kControlPeriod], dR[kControlPeriod];
+    for (int n = 0; n < count; ++n) {
+        const float delayL = n == 0 ? u.delay[0].lastOutput : u.delay[0].peek(n - 1);
+        const float delayR = n == 0 ? u.delay[1].lastOutput : u.delay[1].peek(n - 1);
+        feedbackSide(wetInput(inL[n]), wetInput(inR[n]), delayL, delayR, sL[n], sR[n]);
+    }
+    analysisRun(sL, sR, dL, dR, count);
+    for (int n = 0; n < count; ++n) {
+        float wL, wR;
+        synthesis(dL[n], dR[n], wL, wR);
+        finishSample(inL[n], inR[n], wL, wR, outL[n], outR[n]);
     }
 }
 

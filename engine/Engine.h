@@ -19,17 +19,18 @@
 #include "dsp/WarpedLPC.h"
 #include "dsp/WarpedLattice.h"
 #include "engine/ControlMath.h"
-#include "plugin/ParameterIds.h"
-#include "plugin/vst2.h"
+#include "engine/ParameterIds.h"
 
 namespace kovalith {
 
-// Where the engine gets the host's time information: one request per block.
+// Where the engine gets the host's time information: one request per block,
+// answered by whatever adapter connects the engine to its host.
 class ITimeInfoSource {
 public:
     virtual ~ITimeInfoSource() = default;
-    // Returns null when the host gives no time information.
-    virtual const vst2::VstTimeInfo* getTimeInfo(int32_t filter) = 0;
+    // Fills `info` and answers true, or answers false when the host gives no
+    // time information.
+    virtual bool readHostTime(HostTimeInfo& info) = 0;
 };
 
 // The samples between two control steps: modulation and unit targets are
@@ -122,10 +123,15 @@ private:
     void controlStep();
     void analysisBlockComplete();
     void processGroup(const float* inL, const float* inR, float* outL, float* outR, int count);
-    float feedbackReturn(int ch, float compressorGain, float gainFactor);
+    void processRun(const float* inL, const float* inR, float* outL, float* outR, int count);
+    void feedbackSide(float xL, float xR, float delayL, float delayR, float& sL, float& sR);
+    float feedbackReturn(int ch, float delayOutput, float compressorGain, float gainFactor);
     void wetChains(float sL, float sR, float& wL, float& wR);
+    void analysisRun(const float* sL, const float* sR, float* dL, float* dR, int count);
+    void synthesis(float dL, float dR, float& wL, float& wR);
     void recoverChannel(int ch);
     float delayInput(int ch, float w);
+    void finishSample(float dryL, float dryR, float wL, float wR, float& outL, float& outR);
 
     void applyFeedbackFilter();
     void applyCompressorLevel(float value);
@@ -146,7 +152,7 @@ private:
     float saturation_ = 0.0f;
     bool pingPong_ = false;
     bool compressorOn_ = false;
-    bool decimateL_ = false, decimateR_ = false;
+    bool delaysOutlastGroup_ = false;
 
     float sampleRate_ = 44100.0f;  // the audio thread's copy for the current block
     std::atomic<float> pendingSampleRate_{44100.0f};

@@ -12,7 +12,7 @@
 #include <new>
 #include <type_traits>
 
-#include "plugin/ParameterIds.h"
+#include "engine/ParameterIds.h"
 
 namespace kovalith {
 

@@ -87,7 +87,26 @@ void Kovalith::processEngine(float** inputs, float** outputs, int32_t sampleFram
     engine.process(inputs, outputs, sampleFrames, this);
 }
 
-vst2::VstTimeInfo* Kovalith::getTimeInfo(int32_t filter) { return AudioEffectX::getTimeInfo(filter); }
+HostTimeInfo hostTimeFrom(const vst2::VstTimeInfo& info) {
+    HostTimeInfo t;
+    t.tempo = info.tempo;
+    t.ppqPosition = info.ppqPos;
+    t.barStartPosition = info.barStartPos;
+    t.timeSigNumerator = info.timeSigNumerator;
+    t.timeSigDenominator = info.timeSigDenominator;
+    t.tempoValid = (info.flags & vst2::kVstTempoValid) != 0;
+    t.ppqValid = (info.flags & vst2::kVstPpqPosValid) != 0;
+    t.barsValid = (info.flags & vst2::kVstBarsValid) != 0;
+    t.timeSigValid = (info.flags & vst2::kVstTimeSigValid) != 0;
+    return t;
+}
+
+bool Kovalith::readHostTime(HostTimeInfo& info) {
+    const vst2::VstTimeInfo* host = getTimeInfo(kTimeInfoRequest);
+    if (!host) return false;
+    info = hostTimeFrom(*host);
+    return true;
+}
 
 void Kovalith::applyToEngine(int index, float value, float engValue) {
     engine.applyParameter(index, value, engValue);

@@ -29,6 +29,14 @@ constexpr const char* kVendorName = "kovalith.audio";
 constexpr int32_t kVendorVersion = 90;
 constexpr std::size_t kChangeQueueCapacity = 1024;
 
+// The engine's one time request per block: position, tempo, bars, signature and
+// transport change (0x2E01).
+constexpr int32_t kTimeInfoRequest = vst2::kVstPpqPosValid | vst2::kVstTempoValid | vst2::kVstBarsValid |
+                                     vst2::kVstTimeSigValid | vst2::kVstTransportChanged;
+
+// The engine's time record from the host's: the fields with their validity flags.
+HostTimeInfo hostTimeFrom(const vst2::VstTimeInfo& info);
+
 class Kovalith : public AudioEffectX, public ITimeInfoSource {
 public:
     explicit Kovalith(vst2::audioMasterCallback audioMaster);
@@ -67,8 +75,8 @@ public:
     virtual float getSyncedValue(int index);
     virtual void buildFactoryPresets();
 
-    // The engine's one time request per block.
-    vst2::VstTimeInfo* getTimeInfo(int32_t filter) override;
+    // The engine's one time request per block, asked of the host with kTimeInfoRequest.
+    bool readHostTime(HostTimeInfo& info) override;
 
     // Replays the queued changes into the engine. The audio thread calls it
     // at the start of each block; tests call it instead of processing.

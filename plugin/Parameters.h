@@ -6,7 +6,7 @@
 
 #include <array>
 
-#include "plugin/ParameterIds.h"
+#include "engine/ParameterIds.h"
 
 namespace kovalith {
 

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "plugin/ParameterIds.h"
+#include "engine/ParameterIds.h"
 
 namespace kovalith {
 

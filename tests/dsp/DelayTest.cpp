@@ -142,6 +142,21 @@ TEST(FracDelay, FractionalDelayMatchesAHermiteReference) {
     }
 }
 
+// peek(j) is what the j-th next process() returns, for j below the integer delay.
+TEST(FracDelay, PeekShowsTheComingOutputs) {
+    auto d = makeUnit<CUnitFracDelay<float>>(1000.0f);
+    d->setDelayTime(0.01075f);  // a = 9.75: D = 10
+    const int D = d->getDelaySamples();
+    ASSERT_EQ(D, 10);
+    std::mt19937 rng(12);
+    std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
+    for (int n = 0; n < 400; n += D) {
+        float ahead[16];
+        for (int j = 0; j < D; ++j) ahead[j] = d->peek(j);
+        for (int j = 0; j < D; ++j) ASSERT_EQ(d->process(dist(rng)), ahead[j]) << n + j;
+    }
+}
+
 TEST(FracDelay, ZeroTimeGivesTheShortestDelay) {
     auto d = makeUnit<CUnitFracDelay<float>>(1000.0f);
     d->setDelayTime(0.5f);

@@ -3,6 +3,7 @@
 // the edges (reset, non-finite input, silence, extreme settings).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <random>
@@ -481,9 +482,19 @@ TEST(IirLattice, StableForCoefficientsInsideTheUnitInterval) {
 
 // --- Channel pairs ----------------------------------------------------------
 
-// processPair interleaves two lattices; each must end exactly as its own
-// process() would leave it, through glides, a change of order on one side
-// (where the orders differ) and a non-finite input on one side.
+// The paired update: the IIR lattices have one of their own.
+void updateBoth(Fir& a, double warp0, double gain0, Fir& b, double warp1, double gain1) {
+    a.update(warp0, gain0);
+    b.update(warp1, gain1);
+}
+void updateBoth(Iir& a, double warp0, double gain0, Iir& b, double warp1, double gain1) {
+    Iir::updatePair(a, warp0, gain0, b, warp1, gain1);
+}
+
+// processPair (and the IIR's updatePair) work on two lattices side by side;
+// each must end exactly as its own process() and update() would leave it,
+// through glides, a change of order on one side (where the orders differ) and a
+// non-finite input on one side.
 template <typename Lattice>
 void checkPairAgainstSingles() {
     auto paired = std::make_unique<Lattice[]>(2);
@@ -503,9 +514,8 @@ void checkPairAgainstSingles() {
     const auto x0 = noise(6000, 20), x1 = noise(6000, 21);
     for (int n = 0; n < 6000; ++n) {
         if (n % 8 == 0) {
-            paired[0].update(0.8, 0.97);
+            updateBoth(paired[0], 0.8, 0.97, paired[1], 0.6, 0.9);
             single[0].update(0.8, 0.97);
-            paired[1].update(0.6, 0.9);
             single[1].update(0.6, 0.9);
         }
         if (n == 2000) {  // one side gets a shorter list
@@ -532,6 +542,41 @@ void checkPairAgainstSingles() {
 
 TEST(LatticePairs, FirPairGivesWhatEachLatticeGivesAlone) { checkPairAgainstSingles<Fir>(); }
 TEST(LatticePairs, IirPairGivesWhatEachLatticeGivesAlone) { checkPairAgainstSingles<Iir>(); }
+
+// A run of up to 8 samples, stage by stage, ends each FIR lattice exactly as
+// sample-by-sample processing does: runs of every length, different warps on
+// the two sides (the warp is rounded to single precision per lane), and a
+// non-finite input at the end of a run, which clears that side's states.
+TEST(LatticePairs, FirRunGivesWhatSampleBySampleGives) {
+    auto run = std::make_unique<Fir[]>(2);
+    auto single = std::make_unique<Fir[]>(2);
+    const auto k = reflectionsOf(sawChord(4096), 0, 30, 0.7f);
+    for (Fir* l : {&run[0], &run[1], &single[0], &single[1]}) {
+        l->setSampleRate(11025.0f);
+        l->setSmoothingTime(0.001f);
+        l->setCoefficientsRotated(k.data(), 30, 0.0f);
+    }
+    const auto x0 = noise(4000, 30), x1 = noise(4000, 31);
+    bool poisoned = false;
+    for (int n = 0, length = 1; n + 8 <= 4000; n += length, length = length % 8 + 1) {
+        const double warp0 = 0.3 + 0.6 * std::sin(0.01 * n), warp1 = 0.5 - 0.4 * std::cos(0.013 * n);
+        run[0].update(warp0, 0.95);
+        run[1].update(warp1, 0.9);
+        single[0].update(warp0, 0.95);
+        single[1].update(warp1, 0.9);
+        float in1[8], y0[8], y1[8];
+        std::copy(&x1[n], &x1[n] + length, in1);
+        if (n >= 3000 && !poisoned) {
+            in1[length - 1] = INFINITY;
+            poisoned = true;
+        }
+        Fir::processRunPair(run[0], &x0[n], y0, run[1], in1, y1, length);
+        for (int i = 0; i < length; ++i) {
+            ASSERT_EQ(y0[i], single[0].process(x0[n + i])) << n + i;
+            ASSERT_EQ(y1[i], single[1].process(in1[i])) << n + i;
+        }
+    }
+}
 
 // --- Both lattices at the edges -------------------------------------------
 

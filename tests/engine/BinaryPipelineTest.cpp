@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <numeric>
 #include <optional>
 #include <random>
 #include <string>
@@ -190,61 +191,76 @@ TEST(BinaryPipeline, ResumeClearsEveryDelayAndFilter) {
 
 // ---- the delay ------------------------------------------------------------------------------
 
-// An impulse through a clean chain with the delay at 0.3 s. The line realises
-// its time plus one sample, and the return enters the input one sample after
-// the line's output: the echo's centre lies two samples beyond the time set.
-double echoOffset(std::optional<Transport> transport, float sync, bool pingPong, Stereo* result = nullptr) {
+// An impulse through a clean chain with the delay at `seconds`. The line
+// realises its time plus one sample, and the return enters the input one sample
+// after the line's output: the echo lies two samples beyond the time set.
+//
+// The decimator at step 1 takes every second sample (from the second after a
+// reset on) and holds it for one more with 0.98: an impulse on a sample it takes
+// leaves the wet path as the pair 1, 0.98, and an echo an even number of samples
+// later is taken the same way, so it repeats that pair exactly. The offset is
+// measured between the centres of the echo and of the direct pulse.
+constexpr size_t kImpulseAt = 1001;  // a sample the decimator takes
+
+struct Echo {
+    double offset = 0.0;  // samples from the direct pulse's centre to the echo's
+    Stereo out;
+};
+
+Echo echoOf(std::optional<Transport> transport, float seconds, float sync, bool pingPong) {
     Plugin plugin;
     plugin.instance->setTransport(transport);
     plugin.cleanChain();
-    plugin.set(kDelay, 0.3f);
+    plugin.set(kDelay, seconds);
     plugin.set(kDelaySync, sync);
     plugin.set(kDelayStereoMult, 0.0f);
     plugin.set(kFeedback, 0.5f);
     plugin.set(kPingPong, pingPong ? 1.0f : 0.0f);
-    constexpr size_t at = 1000;
-    const Stereo out = plugin.render(impulse(40000, at, true, false), 512);
-    if (result) *result = out;
-    const std::vector<float>& echoSide = pingPong ? out.right : out.left;
-    size_t top = at + 100;
-    for (size_t n = at + 100; n < out.size(); ++n)
+    Echo echo;
+    echo.out = plugin.render(impulse(48000, kImpulseAt, true, false), 512);
+    const std::vector<float>& echoSide = pingPong ? echo.out.right : echo.out.left;
+    size_t top = kImpulseAt + 100;
+    for (size_t n = kImpulseAt + 100; n < echo.out.size(); ++n)
         if (std::fabs(echoSide[n]) > std::fabs(echoSide[top])) top = n;
-    return centroid(echoSide, top - 3, top + 4) - static_cast<double>(at);
+    const double direct = centroid(echo.out.left, kImpulseAt - 3, kImpulseAt + 4);
+    echo.offset = centroid(echoSide, top - 3, top + 4) - direct;
+    return echo;
 }
 
 TEST(BinaryPipeline, TempoSyncedEchoLandsOnTheGrid) {
-    // 120 bpm, "1/4": 0.3 s (13230 samples) rounds up to 3 units of 5512.5 = 16537.5 samples.
-    const double offset = echoOffset(Transport{120.0, 0.0, true, 0.0}, 4.0f, false);
-    EXPECT_NEAR(offset, 16537.5 + 2.0, 0.02);
-    // Free, the same time is 13230 samples (as the float product 0.3f * 44100 - 1 rounds).
+    // 120 bpm, "1/4": 0.4 s (17640 samples) rounds up to 4 units of 5512.5 = 22050 samples.
+    EXPECT_NEAR(echoOf(Transport{120.0, 0.0, true, 0.0}, 0.4f, 4.0f, false).offset, 22050.0 + 2.0, 0.02);
+    // Free, 0.3 s is 13229 samples (as the float product 0.3f * 44100 - 1 rounds) plus one.
     const double a = static_cast<float>(static_cast<double>(0.3f) * 44100.0 - 1.0);
-    EXPECT_NEAR(echoOffset(Transport{120.0, 0.0, true, 0.0}, 0.0f, false), a + 3.0, 0.02);
+    EXPECT_NEAR(echoOf(Transport{120.0, 0.0, true, 0.0}, 0.3f, 0.0f, false).offset, a + 3.0, 0.02);
     // Without time information the grid is that of 120 bpm.
-    EXPECT_NEAR(echoOffset(std::nullopt, 4.0f, false), 16537.5 + 2.0, 0.02);
-    // At 90 bpm "1/4" is 7350 samples: two units.
-    EXPECT_NEAR(echoOffset(Transport{90.0, 0.0, true, 0.0}, 4.0f, false), 14700.0 + 2.0, 0.02);
+    EXPECT_NEAR(echoOf(std::nullopt, 0.4f, 4.0f, false).offset, 22050.0 + 2.0, 0.02);
+    // At 90 bpm "1/4" is 7350 samples: 0.3 s takes two units.
+    EXPECT_NEAR(echoOf(Transport{90.0, 0.0, true, 0.0}, 0.3f, 4.0f, false).offset, 14700.0 + 2.0, 0.02);
 }
 
 TEST(BinaryPipeline, EchoAmplitudeIsTheFeedbackGain) {
-    Stereo out;
-    echoOffset(Transport{120.0, 0.0, true, 0.0}, 4.0f, false, &out);
-    double sum = 0.0;
-    for (size_t n = 1000 + 16530; n < 1000 + 16550; ++n) sum += out.left[n];
-    EXPECT_NEAR(sum, 0.5, 0.01);
+    const Echo echo = echoOf(Transport{120.0, 0.0, true, 0.0}, 0.4f, 4.0f, false);
+    const auto sum = [&](size_t from) {
+        return std::accumulate(echo.out.left.begin() + static_cast<long>(from),
+                               echo.out.left.begin() + static_cast<long>(from + 20), 0.0);
+    };
+    // The direct pulse is 1 + 0.98; its echo carries the feedback gain.
+    EXPECT_NEAR(sum(kImpulseAt - 5), 1.98, 0.02);
+    EXPECT_NEAR(sum(kImpulseAt + 22052 - 5) / sum(kImpulseAt - 5), 0.5, 0.01);
 }
 
 TEST(BinaryPipeline, PingPongSwapsTheEchoChannel) {
-    Stereo normal, crossed;
-    const double normalOffset = echoOffset(std::nullopt, 4.0f, false, &normal);
-    const double crossedOffset = echoOffset(std::nullopt, 4.0f, true, &crossed);
-    EXPECT_NEAR(normalOffset, crossedOffset, 0.02);
-    const size_t from = 1000 + 16000, to = 1000 + 17000;
-    EXPECT_GT(peak(normal.left, from, to), 0.2);
-    EXPECT_LT(peak(normal.right, from, to), 1e-3);
-    EXPECT_LT(peak(crossed.left, from, to), 1e-3);
-    EXPECT_GT(peak(crossed.right, from, to), 0.2);
+    const Echo normal = echoOf(std::nullopt, 0.4f, 4.0f, false);
+    const Echo crossed = echoOf(std::nullopt, 0.4f, 4.0f, true);
+    EXPECT_NEAR(normal.offset, crossed.offset, 0.02);
+    const size_t from = kImpulseAt + 21500, to = kImpulseAt + 22500;
+    EXPECT_GT(peak(normal.out.left, from, to), 0.2);
+    EXPECT_LT(peak(normal.out.right, from, to), 1e-3);
+    EXPECT_LT(peak(crossed.out.left, from, to), 1e-3);
+    EXPECT_GT(peak(crossed.out.right, from, to), 0.2);
     // The second echo comes back to the side it started from.
-    EXPECT_GT(peak(crossed.left, from + 16537, to + 16537), 0.05);
+    EXPECT_GT(peak(crossed.out.left, from + 22052, to + 22052), 0.05);
 }
 
 // ---- block sizes ------------------------------------------------------------------------------

@@ -17,31 +17,26 @@
 
 namespace kovalith::test {
 
-// Time information as a host hands it out, or none at all.
+// Time information as a host adapter hands it over, or none at all.
 class FakeTime : public ITimeInfoSource {
 public:
-    const vst2::VstTimeInfo* getTimeInfo(int32_t filter) override {
+    bool readHostTime(HostTimeInfo& out) override {
         ++calls;
-        lastFilter = filter;
-        return info ? &*info : nullptr;
+        if (info) out = *info;
+        return info.has_value();
     }
 
     // A playing transport at `tempo` from `ppq`, with every field the engine asks for.
     void playing(double tempo, double ppq = 0.0) {
-        vst2::VstTimeInfo t{};
+        HostTimeInfo t;
         t.tempo = tempo;
-        t.ppqPos = ppq;
-        t.sampleRate = 44100.0;
-        t.timeSigNumerator = 4;
-        t.timeSigDenominator = 4;
-        t.flags = vst2::kVstTransportPlaying | vst2::kVstPpqPosValid | vst2::kVstTempoValid |
-                  vst2::kVstBarsValid | vst2::kVstTimeSigValid;
+        t.ppqPosition = ppq;
+        t.tempoValid = t.ppqValid = t.barsValid = t.timeSigValid = true;
         info = t;
     }
 
-    std::optional<vst2::VstTimeInfo> info;
+    std::optional<HostTimeInfo> info;
     int calls = 0;
-    int32_t lastFilter = 0;
 };
 
 // Two channels of audio.
@@ -89,8 +84,9 @@ public:
     }
     void loadFactory(int preset) { load(factoryPreset(preset)); }
 
-    // Settings under which the wet path passes its input almost unchanged: no
-    // analysis strength, no window, no decimation, a flat feedback filter.
+    // Settings under which the wet path passes its input almost unchanged apart
+    // from the decimator's finest step (every second sample, held once with 0.98):
+    // no analysis strength, no window, a flat feedback filter.
     void cleanChain() {
         set(kARes, 0.0f);
         set(kSRes, 0.0f);

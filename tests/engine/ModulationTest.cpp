@@ -45,22 +45,31 @@ TEST(LfoRate, SyncedPeriodIsRoundedUpToGridUnitsAndLockedToThePosition) {
     EXPECT_FLOAT_EQ(r.rate, static_cast<float>(8.0 * 44100.0 / 16537.5));
 }
 
-TEST(LfoRate, PositionIsRoundedToSinglePrecisionFirst) {
-    const double ppq = 1000.0 + 1.0 / 3.0;
-    const LfoRate r = computeLfoRate(1.0f, 1.0f, 8.0f, kRate, 22050, ppq);
-    const double rounded = static_cast<float>(ppq);
-    const double fraction = std::fmod(rounded * 22050.0, 44100.0) / 44100.0;
-    EXPECT_EQ(r.phase, static_cast<uint32_t>(fraction * (1u << 29)));
+// The position is rounded to single precision, and the grid arithmetic after it
+// stays in single precision: far into a song the product position * beat loses
+// whole samples in float, which moves the phase against a double computation.
+TEST(LfoRate, PositionAndGridArithmeticAreSinglePrecision) {
+    const auto floatPhase = [](double ppq) {
+        float fraction = std::fmod(static_cast<float>(ppq) * 22050.0f, 44100.0f) / 44100.0f;
+        if (fraction < 0.0f) fraction += 1.0f;
+        return static_cast<uint32_t>(fraction * static_cast<float>(1u << 29));
+    };
+    for (const double ppq : {1000.0 + 1.0 / 3.0, 123456.789, -0.25, -3.3, -1.0e6}) {
+        const LfoRate r = computeLfoRate(1.0f, 1.0f, 8.0f, kRate, 22050, ppq);
+        EXPECT_EQ(r.phase, floatPhase(ppq)) << ppq;
+    }
+    const double fraction = std::fmod(static_cast<double>(static_cast<float>(123456.789)) * 22050.0, 44100.0) / 44100.0;
+    EXPECT_NE(computeLfoRate(1.0f, 1.0f, 8.0f, kRate, 22050, 123456.789).phase,
+              static_cast<uint32_t>(fraction * (1u << 29)))
+        << "a double computation gives another phase here";
+    // 3 Hz at "1/8 T" (12 units per beat): every step in float.
+    const float period = std::ceil(12.0f * (44100.0f / 3.0f) / 22050.0f) / 12.0f * 22050.0f;
+    EXPECT_EQ(computeLfoRate(3.0f, 12.0f, 8.0f, kRate, 22050, 0.0).rate, 8.0f * 44100.0f / period);
 }
 
 TEST(LfoRate, NegativePositionsWrapIntoTheCycle) {
-    for (const double ppq : {-0.25, -1.0, -3.3, -1.0e6}) {
-        const LfoRate r = computeLfoRate(1.0f, 1.0f, 8.0f, kRate, 22050, ppq);
-        EXPECT_LT(r.phase, 1u << 29) << ppq;
-        double fraction = std::fmod(static_cast<double>(static_cast<float>(ppq)) * 22050.0, 44100.0) / 44100.0;
-        if (fraction < 0.0) fraction += 1.0;
-        EXPECT_NEAR(static_cast<double>(r.phase) / (1u << 29), fraction, 1e-6) << ppq;
-    }
+    for (const double ppq : {-0.25, -1.0, -3.3, -1.0e6})
+        EXPECT_LT(computeLfoRate(1.0f, 1.0f, 8.0f, kRate, 22050, ppq).phase, 1u << 29) << ppq;
     // Half a beat before the start is three quarters into a two-beat cycle.
     EXPECT_EQ(computeLfoRate(1.0f, 1.0f, 8.0f, kRate, 22050, -0.5).phase, 3u << 27);
 }

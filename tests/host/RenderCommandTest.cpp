@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <sstream>
 
@@ -311,37 +312,46 @@ TEST(RenderCommand, PresetFilesLoadAsWithTheCommonOption) {
 TEST(RenderCommand, TempoDrivesTheSyncedDelay) {
     const std::string in = tmp("impulse.wav");
     std::vector<float> pulse(2 * 40000, 0.0f);
-    pulse[2 * 1000] = 1.0f;
+    // The decimator at its finest step takes every second sample (the second,
+    // fourth, ... after a reset) and holds it once with 0.98: the impulse sits on
+    // a sample it takes, and echoes an even number of samples later are taken
+    // alike, so their centre lies exactly that far from the direct pulse's.
+    constexpr long at = 1001;
+    pulse[2 * at] = 1.0f;
     ASSERT_TRUE(writeAudio(in, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 44100, 2, pulse));
     const std::string clean =
         " --set 'A Res=0' --set 'S Res=0' --set 'Block Size=0' --set '# Stages=0' --set Decimation=0"
         " --set Saturation=0 --set 'Filter Type=0.7' --set Resonance=0.5 --set Mix=1 --set Out=1"
-        " --set Delay=0.3 --set 'Delay Sync=4' --set Feedback=0.5 --set 'Delay Stereo Multiplier=0'"
+        " --set 'Delay Sync=4' --set Feedback=0.5 --set 'Delay Stereo Multiplier=0'"
         " --set 'Compressor Types=0' --set 23=0";  // 23: ping-pong off
     std::string matrix;
     for (int i = 36; i <= 56; ++i) matrix += " --set " + std::to_string(i) + "=0.5";
-    const auto echoAt = [&](const std::string& tempo) {
-        const std::string out = tmp("echo" + tempo + ".wav");
-        const RunResult r = kovalith("render '" + in + "' '" + out + "'" + clean + matrix + tempo);
+    const auto echoAt = [&](const std::string& settings) {
+        const std::string out = tmp("echo" + std::to_string(std::hash<std::string>{}(settings)) + ".wav");
+        const RunResult r = kovalith("render '" + in + "' '" + out + "'" + clean + matrix + settings);
         EXPECT_EQ(r.exitCode, 0) << r.err;
         const std::optional<Audio> a = readAudio(out);
         if (!a) return -1.0;
-        long top = 2000;
-        for (long n = 2000; n < a->frames; ++n)
+        const auto centre = [&](long from) {
+            double weighted = 0.0, total = 0.0;
+            for (long n = from - 3; n <= from + 3; ++n) {
+                weighted += static_cast<double>(n) * a->at(n, 0);
+                total += a->at(n, 0);
+            }
+            return weighted / total;
+        };
+        long top = at + 1000;
+        for (long n = top; n < a->frames; ++n)
             if (std::fabs(a->at(n, 0)) > std::fabs(a->at(top, 0))) top = n;
-        double weighted = 0.0, total = 0.0;
-        for (long n = top - 3; n <= top + 3; ++n) {
-            weighted += static_cast<double>(n) * a->at(n, 0);
-            total += a->at(n, 0);
-        }
-        return weighted / total - 1000.0;
+        return centre(top) - centre(at);
     };
-    // Without time information: 120 bpm, 3 units of 5512.5 samples. The line adds
-    // one sample to its time and the return enters one sample later.
-    EXPECT_NEAR(echoAt(""), 16537.5 + 2.0, 0.05);
-    EXPECT_NEAR(echoAt(" --tempo 90"), 14700.0 + 2.0, 0.05);
-    // At 160 bpm a beat is trunc(16537.5) = 16537 samples: 4 units of 4134.25.
-    EXPECT_NEAR(echoAt(" --tempo 160"), 16537.0 + 2.0, 0.05);
+    // Without time information: 120 bpm; 0.4 s rounds up to 4 units of 5512.5
+    // samples. The line adds one sample to its time and the return enters one
+    // sample later.
+    EXPECT_NEAR(echoAt(" --set Delay=0.4"), 22050.0 + 2.0, 0.05);
+    EXPECT_NEAR(echoAt(" --set Delay=0.3 --tempo 90"), 14700.0 + 2.0, 0.05);
+    // At 170 bpm a beat is trunc(15564.7) = 15564 samples: 4 units of 3891.
+    EXPECT_NEAR(echoAt(" --set Delay=0.3 --tempo 170"), 15564.0 + 2.0, 0.05);
 }
 
 // ---- render: failures -----------------------------------------------------------------------

@@ -297,6 +297,30 @@ TEST(EngineHandOver, ProcessingDrainsTheQueueFirst) {
     EXPECT_EQ(effect->calls.size(), 1u);
 }
 
+// The host's record reaches the engine field by field, each valid only with its flag.
+TEST(EngineHandOver, HostTimeCarriesEachFieldWithItsFlag) {
+    vst2::VstTimeInfo info{};
+    info.tempo = 97.0;
+    info.ppqPos = 12.25;
+    info.barStartPos = 12.0;
+    info.timeSigNumerator = 7;
+    info.timeSigDenominator = 8;
+    const int32_t flags[] = {vst2::kVstTempoValid, vst2::kVstPpqPosValid, vst2::kVstBarsValid, vst2::kVstTimeSigValid};
+    for (int32_t flag : flags) {
+        info.flags = flag | vst2::kVstTransportPlaying;
+        const HostTimeInfo t = hostTimeFrom(info);
+        EXPECT_EQ(t.tempoValid, flag == vst2::kVstTempoValid);
+        EXPECT_EQ(t.ppqValid, flag == vst2::kVstPpqPosValid);
+        EXPECT_EQ(t.barsValid, flag == vst2::kVstBarsValid);
+        EXPECT_EQ(t.timeSigValid, flag == vst2::kVstTimeSigValid);
+        EXPECT_EQ(t.tempo, 97.0);
+        EXPECT_EQ(t.ppqPosition, 12.25);
+        EXPECT_EQ(t.barStartPosition, 12.0);
+        EXPECT_EQ(t.timeSigNumerator, 7);
+        EXPECT_EQ(t.timeSigDenominator, 8);
+    }
+}
+
 // ---- MIDI learn state ------------------------------------------------------------
 
 TEST(MidiLearnState, CommandsArmAndForget) {

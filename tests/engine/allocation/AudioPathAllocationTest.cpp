@@ -96,14 +96,16 @@ using namespace kovalith;
 
 std::atomic<int> gRequests{0};
 std::atomic<int> gOtherRequests{0};
+std::atomic<int> gOtherTimeMasks{0};
 std::atomic<bool> gAnswerTime{true};
 vst2::VstTimeInfo gTime{};
 
-intptr_t countingHost(vst2::AEffect*, int32_t opcode, int32_t, intptr_t, void*, float) {
+intptr_t countingHost(vst2::AEffect*, int32_t opcode, int32_t, intptr_t value, void*, float) {
     if (opcode == vst2::audioMasterVersion) return 2400;
     if (gCounting.load()) {
         ++gRequests;
         if (opcode != vst2::audioMasterGetTime) ++gOtherRequests;
+        else if (value != 0x2E01) ++gOtherTimeMasks;  // position, tempo, bars, signature, transport change
     }
     if (opcode == vst2::audioMasterGetTime && gAnswerTime.load()) return reinterpret_cast<intptr_t>(&gTime);
     return 0;
@@ -168,6 +170,7 @@ TEST(AudioPath, ProcessingAllocatesNothingAndOnlyAsksForTheTime) {
     EXPECT_EQ(gAllocations.load(), 0);
     EXPECT_EQ(gOtherRequests.load(), 0);
     EXPECT_EQ(gRequests.load(), blocks) << "one time request per block";
+    EXPECT_EQ(gOtherTimeMasks.load(), 0);
     for (int n = 0; n < kBlock; ++n) ASSERT_TRUE(std::isfinite(outL[n]) && std::isfinite(outR[n]));
 }
 
