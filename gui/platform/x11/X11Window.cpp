@@ -1,4 +1,4 @@
-#include "gui/platform/X11Window.h"
+#include "gui/platform/x11/X11Window.h"
 
 #include "gui/CDrawContext.h"
 #include "gui/CFrame.h"
@@ -7,7 +7,6 @@
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-#include <cairo.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -107,6 +106,14 @@ constexpr CCoord kDragSelectDistance = 4;  // pixels a press must travel before 
 const CFontDesc kTooltipFont{"Arial", 11.0, kNormalFace};
 
 }  // namespace
+
+std::unique_ptr<CPlatformWindow> CPlatformWindow::open(CFrame& frame, void* parent, CCoord width, CCoord height) {
+    return X11Window::open(frame, parent, width, height);
+}
+
+// X11 needs no set-up per thread.
+bool platformInitialize() { return true; }
+void platformUninitialize() {}
 
 std::unique_ptr<X11Window> X11Window::open(CFrame& frame, void* parent, CCoord width, CCoord height) {
     const Window parentWindow = static_cast<Window>(reinterpret_cast<uintptr_t>(parent));
@@ -262,10 +269,9 @@ void X11Window::putImage(COffscreenContext& image, const CRect& rect, unsigned l
     CRect area = rect;
     area.bound(CRect(0, 0, image.getWidth(), image.getHeight()));
     if (area.isEmpty() || !target.gc) return;
-    cairo_surface_t* surface = image.getSurface();
-    cairo_surface_flush(surface);
-    auto* data = reinterpret_cast<char*>(cairo_image_surface_get_data(surface));
-    const int stride = cairo_image_surface_get_stride(surface);
+    int stride = 0;
+    // XCreateImage wants writable data; XPutImage only reads it.
+    auto* data = const_cast<char*>(reinterpret_cast<const char*>(image.getPixels(stride)));
     auto* visual = static_cast<Visual*>(target.visual);
     if (!data || !visual) return;
 
@@ -288,7 +294,7 @@ void X11Window::putImage(COffscreenContext& image, const CRect& rect, unsigned l
         if (!x) return;
         XPutImage(display_, window, static_cast<GC>(target.gc), x, area.left, area.top, area.left, area.top,
                   static_cast<unsigned>(area.width()), static_cast<unsigned>(area.height()));
-        x->data = nullptr;  // the pixels belong to the cairo surface
+        x->data = nullptr;  // the pixels belong to the image
         XDestroyImage(x);
         return;
     }
