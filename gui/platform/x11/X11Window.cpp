@@ -4,6 +4,7 @@
 #include "gui/CFrame.h"
 #include "gui/CMenuPopupModel.h"
 #include "gui/COptionMenu.h"
+#include "gui/CTooltipSupport.h"
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -103,7 +104,6 @@ constexpr long kFrameEvents = ExposureMask | ButtonPressMask | ButtonReleaseMask
                               LeaveWindowMask | StructureNotifyMask;
 constexpr long kOverlayEvents = ExposureMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask;
 constexpr CCoord kDragSelectDistance = 4;  // pixels a press must travel before its release chooses
-const CFontDesc kTooltipFont{"Arial", 11.0, kNormalFace};
 
 }  // namespace
 
@@ -445,10 +445,8 @@ void X11Window::showTooltip(const CPoint& where, const char* text) {
     ErrorTrap trap(display_);
     hideTooltip();
     if (!text || !*text || menu_) return;
-    COffscreenContext measure(1, 1);
-    measure.setFont(kTooltipFont);
-    const CCoord width = static_cast<CCoord>(measure.getStringWidth(text)) + 10;
-    const CCoord height = static_cast<CCoord>(kTooltipFont.size) + 8;
+    const CPoint size = CTooltipSupport::getTipSize(text);
+    const CCoord width = size.x, height = size.y;
     const CPoint origin = screenOrigin();
     CRect bounds(CPoint(origin.x + where.x + 4, origin.y + where.y + 20), width, height);
     const int screen = DefaultScreen(display_);
@@ -471,12 +469,7 @@ void X11Window::drawTooltip() {
     if (!tooltip_.window) return;
     const CRect all(0, 0, tooltip_.bounds.width(), tooltip_.bounds.height());
     COffscreenContext image(all.width(), all.height());
-    image.setFillColor(CColor{255, 255, 225, 255});
-    image.setFrameColor(kBlackCColor);
-    image.drawRect(all, kDrawFilledAndStroked);
-    image.setFont(kTooltipFont);
-    image.setFontColor(kBlackCColor);
-    image.drawString(tooltipText_.c_str(), all, kCenterText, true);
+    CTooltipSupport::drawTip(image, tooltipText_.c_str());
     putImage(image, all, tooltip_.window, overlayTarget_);
     XFlush(display_);
 }
