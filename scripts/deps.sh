@@ -1,24 +1,51 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build (and, with "test", the tests) need,
-# but only those that are missing. Safe to run again.
+# Installs the Debian packages the build (and, with "test", the tests; with
+# "windows", the Windows cross builds and their tests under Wine) need, but
+# only those that are missing. Safe to run again.
 set -euo pipefail
 
 build_pkgs=(cmake g++ make pkg-config libcairo2-dev libx11-dev libxtst-dev libpng-dev zlib1g-dev
             libsndfile1-dev libgtest-dev libbenchmark-dev fonts-liberation fontconfig)
 # The tests also need a real X server, and third-party Linux VST2 plug-ins to load.
 test_pkgs=(xvfb xauth x11-utils dpf-plugins-vst)
+# Cross compilers with the posix thread model (std::thread, std::mutex), zlib
+# for them, dpkg-dev to unpack libpng's source package, GoogleTest's sources,
+# and Wine with a private X server to run the DLLs.
+windows_pkgs=(cmake make g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix libz-mingw-w64-dev dpkg-dev
+              googletest wine wine64 xvfb xauth)
 
-want=("${build_pkgs[@]}")
-[ "${1:-}" = "test" ] && want+=("${test_pkgs[@]}")
+case "${1:-}" in
+  test) want=("${build_pkgs[@]}" "${test_pkgs[@]}") ;;
+  windows) want=("${windows_pkgs[@]}") ;;
+  *) want=("${build_pkgs[@]}") ;;
+esac
 
-missing=()
-for p in "${want[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-[ ${#missing[@]} -eq 0 ] && exit 0
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 
-echo "Installing missing packages: ${missing[*]}" >&2
 sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
-$sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+# A list that fails to download (a mirror in sync) must not stop the others.
+apt_update() { $sudo apt-get update -qq || echo "apt-get update reported errors; going on with the lists it has" >&2; }
+apt_install() { DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "$@"; }
+
+missing=()
+for p in "${want[@]}"; do installed "$p" || missing+=("$p"); done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing missing packages: ${missing[*]}" >&2
+  apt_update
+  apt_install "${missing[@]}"
+fi
+
+# 32-bit Wine runs the 32-bit DLL's tests. It needs the i386 architecture and
+# lists that match the amd64 ones; when the archive cannot give it, the 32-bit
+# run-time tests skip with the reason, and nothing here fails.
+if [ "${1:-}" = "windows" ] && ! installed wine32:i386; then
+  echo "Installing wine32:i386 for the 32-bit tests" >&2
+  dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
+  apt_update
+  if ! log="$(apt_install wine32:i386 2>&1)"; then
+    echo "wine32:i386 could not be installed; the 32-bit DLL's run-time tests will skip:" >&2
+    echo "$log" | tail -n 5 >&2
+  fi
+fi
+exit 0
