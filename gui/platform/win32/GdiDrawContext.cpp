@@ -218,19 +218,47 @@ void CDrawContext::drawArc(const CRect& rect, double startAngle, double endAngle
     SetArcDirection(dc, AD_COUNTERCLOCKWISE);
 }
 
+namespace {
+
+HFONT createFont(const CFontDesc& desc, int averageWidth = 0) {
+    return CreateFontA(-static_cast<int>(std::lround(desc.size)), averageWidth, 0, 0,
+                       (desc.style & kBoldFace) ? FW_BOLD : FW_NORMAL, (desc.style & kItalicFace) ? TRUE : FALSE, FALSE,
+                       FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY,
+                       DEFAULT_PITCH | FF_DONTCARE, desc.name.c_str());
+}
+
 // Selects the context's font, creating it when the description changed.
-static void selectFont(CDrawContext::Native& native, const CFontDesc& desc) {
+void selectFont(CDrawContext::Native& native, const CFontDesc& desc) {
     if (!native.font || !(native.fontDesc == desc)) {
         SelectObject(native.dc, GetStockObject(SYSTEM_FONT));
         if (native.font) DeleteObject(native.font);
-        native.font = CreateFontA(-static_cast<int>(std::lround(desc.size)), 0, 0, 0,
-                                  (desc.style & kBoldFace) ? FW_BOLD : FW_NORMAL, (desc.style & kItalicFace) ? TRUE : FALSE,
-                                  FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                                  ANTIALIASED_QUALITY, DEFAULT_PITCH | FF_DONTCARE, desc.name.c_str());
+        native.font = createFont(desc);
         native.fontDesc = desc;
     }
     SelectObject(native.dc, native.font);
 }
+
+// One line in the selected font, centred vertically in `rect` on a whole-pixel baseline.
+void drawTextLine(HDC dc, const char* text, const CRect& rect, CHoriTxtAlign align, bool clip, const CColor& colour) {
+    const int length = static_cast<int>(std::strlen(text));
+    SIZE size{};
+    GetTextExtentPoint32A(dc, text, length, &size);
+    TEXTMETRICA metrics{};
+    GetTextMetricsA(dc, &metrics);
+    double x = rect.left;
+    if (align == kCenterText)
+        x = rect.left + (rect.width() - size.cx) / 2.0;
+    else if (align == kRightText)
+        x = rect.right - size.cx;
+    const double baseline =
+        std::round(rect.top + (rect.height() - (metrics.tmAscent + metrics.tmDescent)) / 2.0 + metrics.tmAscent);
+    SetTextColor(dc, colourRef(colour));
+    const RECT box{rect.left, rect.top, rect.right, rect.bottom};
+    ExtTextOutA(dc, static_cast<int>(std::lround(x)), static_cast<int>(baseline), clip ? ETO_CLIPPED : 0, &box, text,
+                static_cast<UINT>(length), nullptr);
+}
+
+}  // namespace
 
 double CDrawContext::getStringWidth(const char* text) {
     if (!text || !*text) return 0.0;
@@ -242,35 +270,22 @@ double CDrawContext::getStringWidth(const char* text) {
 
 void CDrawContext::drawString(const char* text, const CRect& rect, CHoriTxtAlign align, bool clip) {
     if (!text || !*text) return;
-    HDC dc = native_->dc;
-    const double width = getStringWidth(text);  // selects the font
-    TEXTMETRICA metrics{};
-    GetTextMetricsA(dc, &metrics);
-    double x = rect.left;
-    if (align == kCenterText)
-        x = rect.left + (rect.width() - width) / 2.0;
-    else if (align == kRightText)
-        x = rect.right - width;
-    const double baseline =
-        std::round(rect.top + (rect.height() - (metrics.tmAscent + metrics.tmDescent)) / 2.0 + metrics.tmAscent);
-    SetTextColor(dc, colourRef(fontColor_));
-    const RECT box{rect.left, rect.top, rect.right, rect.bottom};
-    ExtTextOutA(dc, static_cast<int>(std::lround(x)), static_cast<int>(baseline), clip ? ETO_CLIPPED : 0, &box, text,
-                static_cast<UINT>(std::strlen(text)), nullptr);
+    selectFont(*native_, font_);
+    drawTextLine(native_->dc, text, rect, align, clip, fontColor_);
 }
 
 void CDrawContext::drawNarrowedString(const char* text, const CRect& rect, double xScale) {
     if (!text || !*text) return;
     HDC dc = native_->dc;
-    selectFont(*native_, font_);  // created before SaveDC, which would hold on to an older one
-    const int saved = SaveDC(dc);
-    IntersectClipRect(dc, rect.left, rect.top, rect.right, rect.bottom);
-    SetGraphicsMode(dc, GM_ADVANCED);
-    const double centre = rect.left + rect.width() / 2.0;
-    const XFORM narrow{static_cast<FLOAT>(xScale), 0.f, 0.f, 1.f, static_cast<FLOAT>(centre * (1.0 - xScale)), 0.f};
-    SetWorldTransform(dc, &narrow);
-    drawString(text, rect, kCenterText, false);
-    RestoreDC(dc, saved);
+    selectFont(*native_, font_);
+    // The same font with narrower glyphs: its average character width scaled down.
+    TEXTMETRICA metrics{};
+    GetTextMetricsA(dc, &metrics);
+    HFONT narrow = createFont(font_, std::max(1, static_cast<int>(std::lround(metrics.tmAveCharWidth * xScale))));
+    HGDIOBJ previous = SelectObject(dc, narrow);
+    drawTextLine(dc, text, rect, kCenterText, true, fontColor_);
+    SelectObject(dc, previous);
+    DeleteObject(narrow);
 }
 
 void CDrawContext::drawBitmap(CBitmap* bitmap, const CRect& dest, const CPoint& source) {

@@ -1,0 +1,351 @@
+// The editor of the Windows DLL, run under Wine: opened into a window of the test, drawn,
+// captured and compared with the Linux snapshot of the same settings, driven by window
+// messages, opened and closed many times, and given bad parent windows.
+//
+// Environment (set by the test runner):
+//   KOVALITH_DLL             the DLL under test (a Unix path is read through Wine's Z: drive)
+//   KOVALITH_LINUX_SNAPSHOT  `kovalith snapshot` of a fresh instance, made by the Linux build
+//   KOVALITH_WINE_CAPTURE    optional: where to write the capture as PNG
+#include "gui/PngDecoder.h"
+#include "plugin/vst2.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+// After windows.h, which it needs.
+#include <psapi.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace {
+
+
+
+std::string windowsPath(const char* path) {
+    std::string out = path ? path : "";
+    if (!out.empty() && out[0] == '/') out = "Z:" + out;
+    std::replace(out.begin(), out.end(), '/', '\\');
+    return out;
+}
+
+std::string environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+// ---- the host ------------------------------------------------------------------------
+
+struct Automation {
+    int index;
+    float value;
+};
+std::vector<Automation> gAutomations;
+
+intptr_t hostCallback(vst2::AEffect*, int32_t opcode, int32_t index, intptr_t, void*, float opt) {
+    if (opcode == vst2::audioMasterVersion) return 2400;
+    if (opcode == vst2::audioMasterAutomate) gAutomations.push_back(Automation{index, opt});
+    return 0;
+}
+
+HMODULE pluginModule() {
+    static HMODULE module = LoadLibraryA(windowsPath(std::getenv("KOVALITH_DLL")).c_str());
+    return module;
+}
+
+// One instance of the plug-in, as a host holds it.
+class Plugin {
+public:
+    Plugin() {
+        auto entry = reinterpret_cast<vst2::VSTPluginMainProc>(
+            reinterpret_cast<void*>(GetProcAddress(pluginModule(), "VSTPluginMain")));
+        effect_ = entry ? entry(hostCallback) : nullptr;
+        if (effect_) dispatch(vst2::effOpen);
+    }
+    ~Plugin() {
+        if (effect_) dispatch(vst2::effClose);
+    }
+    Plugin(const Plugin&) = delete;
+    Plugin& operator=(const Plugin&) = delete;
+
+    bool ok() const { return effect_ != nullptr; }
+    intptr_t dispatch(int32_t opcode, int32_t index = 0, intptr_t value = 0, void* ptr = nullptr) {
+        return effect_->dispatcher(effect_, opcode, index, value, ptr, 0.f);
+    }
+    float getParameter(int index) { return effect_->getParameter(effect_, index); }
+    void setParameter(int index, float value) { effect_->setParameter(effect_, index, value); }
+    SIZE editorSize() {
+        vst2::ERect* rect = nullptr;
+        dispatch(vst2::effEditGetRect, 0, 0, &rect);
+        return rect ? SIZE{rect->right - rect->left, rect->bottom - rect->top} : SIZE{0, 0};
+    }
+
+private:
+    vst2::AEffect* effect_ = nullptr;
+};
+
+// A top-level window of the test for the editor to open into; its client area is the window.
+class HostWindow {
+public:
+    explicit HostWindow(SIZE size) {
+        static const bool registered = [] {
+            WNDCLASSA windowClass{};
+            windowClass.lpfnWndProc = DefWindowProcA;
+            windowClass.hInstance = GetModuleHandleA(nullptr);
+            windowClass.lpszClassName = "KovalithTestHost";
+            return RegisterClassA(&windowClass) != 0;
+        }();
+        if (registered)
+            handle_ = CreateWindowExA(0, "KovalithTestHost", "Kovalith", WS_POPUP | WS_VISIBLE, 0, 0, size.cx, size.cy,
+                                      nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+    }
+    ~HostWindow() {
+        if (handle_) DestroyWindow(handle_);
+    }
+    HostWindow(const HostWindow&) = delete;
+    HostWindow& operator=(const HostWindow&) = delete;
+    HWND handle() const { return handle_; }
+    HWND editor() const { return GetWindow(handle_, GW_CHILD); }
+
+private:
+    HWND handle_ = nullptr;
+};
+
+// Runs the thread's messages, with the host's editor idle every 20 ms, for `ms`, or until
+// `done` answers true.
+template <typename Done>
+bool pumpUntil(Plugin* plugin, DWORD ms, Done done) {
+    const DWORD start = GetTickCount();
+    DWORD lastIdle = 0;
+    while (GetTickCount() - start < ms) {
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+        if (plugin && GetTickCount() - lastIdle >= 20) {
+            plugin->dispatch(vst2::effEditIdle);
+            lastIdle = GetTickCount();
+        }
+        if (done()) return true;
+        Sleep(5);
+    }
+    return done();
+}
+
+void pump(Plugin* plugin, DWORD ms) {
+    pumpUntil(plugin, ms, [] { return false; });
+}
+
+std::string classNameOf(HWND window) {
+    char name[128] = {};
+    GetClassNameA(window, name, sizeof name);
+    return name;
+}
+
+bool classRegistered(const std::string& name) {
+    WNDCLASSEXA info{};
+    info.cbSize = sizeof info;
+    return GetClassInfoExA(pluginModule(), name.c_str(), &info) != 0;
+}
+
+int gdiObjects() { return static_cast<int>(GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS)); }
+int userObjects() { return static_cast<int>(GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS)); }
+
+size_t privateBytes() {
+    PROCESS_MEMORY_COUNTERS_EX counters{};
+    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+                         sizeof counters);
+    return counters.PrivateUsage;
+}
+
+// ---- pictures ------------------------------------------------------------------------
+
+struct Picture {
+    int width = 0, height = 0;
+    std::vector<uint32_t> pixels;  // 0xAARRGGBB
+    uint32_t at(int x, int y) const { return pixels[size_t(y) * size_t(width) + size_t(x)]; }
+};
+
+// The window's pixels as the screen shows them, read through the parent's DC (PrintWindow
+// gives a blank picture under Wine).
+Picture capture(HWND parent, SIZE size) {
+    Picture picture{size.cx, size.cy, std::vector<uint32_t>(size_t(size.cx) * size_t(size.cy))};
+    BITMAPINFO info{};
+    info.bmiHeader = BITMAPINFOHEADER{sizeof(BITMAPINFOHEADER), size.cx, -size.cy, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    HDC screen = GetDC(parent);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ previous = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, size.cx, size.cy, screen, 0, 0, SRCCOPY);
+    GdiFlush();
+    const auto* source = static_cast<const uint32_t*>(bits);
+    for (size_t i = 0; i < picture.pixels.size(); ++i) picture.pixels[i] = source[i] | 0xff000000u;
+    SelectObject(memory, previous);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(parent, screen);
+    return picture;
+}
+
+bool readPng(const std::string& path, Picture& picture) {
+    std::ifstream file(windowsPath(path.c_str()), std::ios::binary);
+    const std::vector<unsigned char> data((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    VSTGUI::DecodedImage image;
+    if (!VSTGUI::decodePng(data.data(), data.size(), image)) return false;
+    picture = Picture{image.width, image.height, std::move(image.pixels)};
+    return true;
+}
+
+int channelDifference(uint32_t a, uint32_t b) {
+    int most = 0;
+    for (int shift : {0, 8, 16}) most = std::max(most, std::abs(int((a >> shift) & 0xff) - int((b >> shift) & 0xff)));
+    return most;
+}
+
+// ---- the editor's layout, as far as the comparison needs it ----------------------------
+
+struct Box {
+    int left, top, right, bottom;
+    bool contains(int x, int y) const { return x >= left && x < right && y >= top && y < bottom; }
+};
+
+// The top-left corners of the 41 knobs' groups (the caption's top, the knob 14 pixels below).
+const std::vector<POINT>& knobAnchors() {
+    static const std::vector<POINT> anchors = [] {
+        std::vector<POINT> a = {{30, 30},  {85, 30},  {30, 100},  {170, 30},  {225, 30},  {170, 100}, {225, 100},
+                                {170, 170}, {225, 170}, {310, 30}, {365, 30}, {310, 100}, {450, 30},  {505, 30},
+                                {590, 30},  {590, 100}, {145, 260}, {145, 330}, {90, 400}, {145, 400}};
+        for (int y : {260, 330, 400})
+            for (int x : {240, 295, 350, 405, 460, 515, 570}) a.push_back(POINT{x, y});
+        return a;
+    }();
+    return anchors;
+}
+
+constexpr Box kFilterDisplay{445, 100, 550, 175};
+
+// Everything that shows text drawn by the plug-in: captions, read-outs, the option menus
+// and the filter display's two lines, each with a pixel's margin for glyphs that overhang.
+std::vector<Box> textBoxes() {
+    std::vector<Box> boxes;
+    for (const POINT& a : knobAnchors()) {
+        boxes.push_back(Box{a.x - 7, a.y - 1, a.x + 45, a.y + 13});
+        boxes.push_back(Box{a.x - 7, a.y + 45, a.x + 45, a.y + 59});
+    }
+    for (Box menu : {Box{500, 184, 550, 196}, Box{500, 199, 550, 211}, Box{85, 275, 135, 287}, Box{85, 306, 135, 318},
+                     Box{85, 345, 135, 357}, Box{85, 376, 135, 388}, Box{340, 6, 410, 18}})
+        boxes.push_back(Box{menu.left - 1, menu.top - 1, menu.right + 1, menu.bottom + 1});
+    boxes.push_back(Box{kFilterDisplay.left, kFilterDisplay.top, kFilterDisplay.right, kFilterDisplay.top + 20});
+    boxes.push_back(Box{kFilterDisplay.left, kFilterDisplay.bottom - 12, kFilterDisplay.right, kFilterDisplay.bottom});
+    return boxes;
+}
+
+enum Region { kBackground, kKnobs, kCurve, kText, kNumRegions };
+const char* const kRegionNames[kNumRegions] = {"background", "knobs", "filter curve", "text"};
+
+Region regionOf(int x, int y, const std::vector<Box>& text) {
+    for (const Box& b : text)
+        if (b.contains(x, y)) return kText;
+    if (kFilterDisplay.contains(x, y)) return kCurve;
+    for (const POINT& a : knobAnchors())
+        if (Box{a.x, a.y + 14, a.x + 30, a.y + 44}.contains(x, y)) return kKnobs;
+    return kBackground;
+}
+
+struct RegionDifference {
+    long pixels = 0;
+    long beyond = 0;  // pixels differing by more than the tolerance
+    int largest = 0;
+    double sum = 0;
+};
+
+// ---- tests ---------------------------------------------------------------------------
+
+class EditorUnderWine : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_NE(pluginModule(), nullptr) << "cannot load " << environment("KOVALITH_DLL");
+        gAutomations.clear();
+    }
+};
+
+// GDI draws the same bitmaps, fills and frames as cairo to the pixel (background and
+// knobs: measured 0 difference). The filter curve is where they part: cairo smooths the
+// five polylines, GDI draws them without antialiasing, so pixels along the curve differ by
+// up to a blend step between the line, shadow and panel colours. The curve is therefore
+// compared after a 3 x 3 box blur of both pictures, which turns a one-pixel shift or a
+// smoothed edge into small differences while a missing, moved or differently shaped curve
+// still differs by far more than the tolerance.
+constexpr int kTolerance = 6;
+constexpr int kCurveTolerance = 40;
+
+Picture blurred(const Picture& p, const Box& area) {
+    Picture out = p;
+    for (int y = area.top + 1; y < area.bottom - 1; ++y)
+        for (int x = area.left + 1; x < area.right - 1; ++x) {
+            uint32_t result = 0xff000000u;
+            for (int shift : {0, 8, 16}) {
+                int sum = 0;
+                for (int dy = -1; dy <= 1; ++dy)
+                    for (int dx = -1; dx <= 1; ++dx) sum += int((p.at(x + dx, y + dy) >> shift) & 0xff);
+                result |= uint32_t((sum + 4) / 9) << shift;
+            }
+            out.pixels[size_t(y) * size_t(p.width) + size_t(x)] = result;
+        }
+    return out;
+}
+
+TEST_F(EditorUnderWine, LooksLikeTheLinuxSnapshotOutsideTheText) {
+    const std::string snapshotPath = environment("KOVALITH_LINUX_SNAPSHOT");
+    ASSERT_FALSE(snapshotPath.empty()) << "KOVALITH_LINUX_SNAPSHOT is not set";
+    Picture linux;
+    ASSERT_TRUE(readPng(snapshotPath, linux)) << "cannot read " << snapshotPath;
+
+    Plugin plugin;
+    ASSERT_TRUE(plugin.ok());
+    const SIZE size = plugin.editorSize();
+    ASSERT_EQ(size.cx, linux.width);
+    ASSERT_EQ(size.cy, linux.height);
+    HostWindow host(size);
+    ASSERT_EQ(plugin.dispatch(vst2::effEditOpen, 0, 0, host.handle()), 1);
+    pump(&plugin, 300);
+    const Picture wine = capture(host.handle(), size);
+    plugin.dispatch(vst2::effEditClose);
+
+    const std::string capturePath = environment("KOVALITH_WINE_CAPTURE");
+    if (!capturePath.empty())
+        VSTGUI::encodePngFile(wine.pixels.data(), wine.width, wine.height, wine.width * 4,
+                              windowsPath(capturePath.c_str()).c_str());
+
+    const Picture linuxCurve = blurred(linux, kFilterDisplay), wineCurve = blurred(wine, kFilterDisplay);
+    const std::vector<Box> text = textBoxes();
+    RegionDifference differences[kNumRegions];
+    for (int y = 0; y < size.cy; ++y)
+        for (int x = 0; x < size.cx; ++x) {
+            const Region region = regionOf(x, y, text);
+            const bool curve = region == kCurve;
+            const int d = curve ? channelDifference(linuxCurve.at(x, y), wineCurve.at(x, y))
+                                : channelDifference(linux.at(x, y), wine.at(x, y));
+            RegionDifference& r = differences[region];
+            ++r.pixels;
+            r.sum += d;
+            r.largest = std::max(r.largest, d);
+            if (d > (curve ? kCurveTolerance : kTolerance)) ++r.beyond;
+        }
+    for (int region = 0; region < kNumRegions; ++region) {
+        const RegionDifference& r = differences[region];
+        std::printf("%-12s %6ld pixels, largest difference %3d, mean %.2f, %ld beyond the tolerance\n",
+                    kRegionNames[region], r.pixels, r.largest, r.pixels ? r.sum / r.pixels : 0.0, r.beyond);
+    }
+    EXPECT_EQ(differences[kBackground].beyond, 0);
+    EXPECT_EQ(differences[kKnobs].beyond, 0);
+    EXPECT_EQ(differences[kCurve].beyond, 0);
+}
+
+}  // namespace
