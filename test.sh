@@ -14,6 +14,10 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DKOVALITH_WERROR=ON \
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure --no-tests=error -j"$jobs"
 
+# The Windows DLLs (32- and 64-bit), cross-built and tested under Wine against
+# the Linux build above.
+scripts/test-windows.sh
+
 if [ "${1:-}" != "--quick" ]; then
   cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DKOVALITH_SANITIZE=ON -DKOVALITH_WERROR=ON \
         -DKOVALITH_BUILD_TESTS=ON -DKOVALITH_BUILD_BENCH=OFF >/dev/null
