@@ -2,10 +2,10 @@
 // captured and compared with the Linux snapshot of the same settings, driven by window
 // messages, opened and closed many times, and given bad parent windows.
 //
-// Environment (set by the test runner):
-//   KOVALITH_DLL             the DLL under test (a Unix path is read through Wine's Z: drive)
+// Paths (compile definitions, Windows paths):
+//   KOVALITH_PLUGIN_PATH     the DLL under test
 //   KOVALITH_LINUX_SNAPSHOT  `kovalith snapshot` of a fresh instance, made by the Linux build
-//   KOVALITH_WINE_CAPTURE    optional: where to write the capture as PNG
+//   KOVALITH_WINE_CAPTURE    where the capture is written as PNG, to look at
 #include "gui/PngDecoder.h"
 #include "plugin/vst2.h"
 
@@ -24,17 +24,6 @@ namespace {
 
 
 
-std::string windowsPath(const char* path) {
-    std::string out = path ? path : "";
-    if (!out.empty() && out[0] == '/') out = "Z:" + out;
-    std::replace(out.begin(), out.end(), '/', '\\');
-    return out;
-}
-
-std::string environment(const char* name) {
-    const char* value = std::getenv(name);
-    return value ? value : "";
-}
 
 // ---- the host ------------------------------------------------------------------------
 
@@ -51,7 +40,7 @@ intptr_t hostCallback(vst2::AEffect*, int32_t opcode, int32_t index, intptr_t, v
 }
 
 HMODULE pluginModule() {
-    static HMODULE module = LoadLibraryA(windowsPath(std::getenv("KOVALITH_DLL")).c_str());
+    static HMODULE module = LoadLibraryA(KOVALITH_PLUGIN_PATH);
     return module;
 }
 
@@ -218,7 +207,7 @@ Picture capture(HWND parent, SIZE size) {
 }
 
 bool readPng(const std::string& path, Picture& picture) {
-    std::ifstream file(windowsPath(path.c_str()), std::ios::binary);
+    std::ifstream file(path, std::ios::binary);
     const std::vector<unsigned char> data((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     VSTGUI::DecodedImage image;
     if (!VSTGUI::decodePng(data.data(), data.size(), image)) return false;
@@ -294,7 +283,7 @@ struct RegionDifference {
 class EditorUnderWine : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_NE(pluginModule(), nullptr) << "cannot load " << environment("KOVALITH_DLL");
+        ASSERT_NE(pluginModule(), nullptr) << "cannot load " << KOVALITH_PLUGIN_PATH;
         gAutomations.clear();
     }
 };
@@ -326,8 +315,7 @@ Picture blurred(const Picture& p, const Box& area) {
 }
 
 TEST_F(EditorUnderWine, LooksLikeTheLinuxSnapshotOutsideTheText) {
-    const std::string snapshotPath = environment("KOVALITH_LINUX_SNAPSHOT");
-    ASSERT_FALSE(snapshotPath.empty()) << "KOVALITH_LINUX_SNAPSHOT is not set";
+    const std::string snapshotPath = KOVALITH_LINUX_SNAPSHOT;
     Picture linux;
     ASSERT_TRUE(readPng(snapshotPath, linux)) << "cannot read " << snapshotPath;
 
@@ -342,10 +330,8 @@ TEST_F(EditorUnderWine, LooksLikeTheLinuxSnapshotOutsideTheText) {
     const Picture wine = capture(host.handle(), size);
     plugin.dispatch(vst2::effEditClose);
 
-    const std::string capturePath = environment("KOVALITH_WINE_CAPTURE");
-    if (!capturePath.empty())
-        VSTGUI::encodePngFile(wine.pixels.data(), wine.width, wine.height, wine.width * 4,
-                              windowsPath(capturePath.c_str()).c_str());
+    EXPECT_TRUE(VSTGUI::encodePngFile(wine.pixels.data(), wine.width, wine.height, wine.width * 4,
+                                      KOVALITH_WINE_CAPTURE));
 
     const Picture linuxCurve = blurred(linux, kFilterDisplay), wineCurve = blurred(wine, kFilterDisplay);
     const std::vector<Box> text = textBoxes();
