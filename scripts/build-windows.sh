@@ -8,7 +8,8 @@
 #
 # --tests also builds the Windows test program (run by ctest under Wine; see
 # scripts/test-windows.sh), --werror treats warnings as errors.
-# Exits 77 when the libpng source cannot be fetched (no network on a first build).
+# Exits 77 when its packages cannot be installed or the libpng source cannot
+# be fetched (no network on a first build, a mirror's fault).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -51,7 +51,7 @@ for version in $versions; do
   if apt-get "${apt_options[@]}" -qq --download-only source "libpng1.6=$version" >&2 2>/dev/null; then
     rm -rf "$unpacked.tmp"
     # apt checked the files against the signed lists; the .dsc signature key is not installed.
-    dpkg-source --no-check -x "libpng1.6_${version#*:}.dsc" "$unpacked.tmp" >/dev/null
+    dpkg-source --no-check --no-copy -x "libpng1.6_${version#*:}.dsc" "$unpacked.tmp" >/dev/null
     mv "$unpacked.tmp" "$unpacked"
     echo "$version" >"$unpacked/.debian-version"
     echo "libpng1.6 $version unpacked in $unpacked" >&2

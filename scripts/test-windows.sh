@@ -3,8 +3,8 @@
 # Wine, the 64-bit and the 32-bit build inside one private X server (Xvfb).
 # The parity tests compare with the Linux build in build/ (./test.sh makes it).
 #
-# Without network on a first build the libpng source cannot be fetched: then
-# this prints why and skips (exit 0). Without 32-bit Wine the 32-bit tests
+# When the packages cannot be installed or, without network on a first build,
+# the libpng source cannot be fetched, this prints why and skips (exit 0). Without 32-bit Wine the 32-bit tests
 # skip with the reason; the 32-bit DLL is still built and its exports checked.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -12,7 +12,7 @@ cd "$(dirname "$0")/.."
 status=0
 scripts/build-windows.sh --tests --werror || status=$?
 if [ "$status" -eq 77 ]; then
-  echo "SKIPPED: the Windows build and its tests (the libpng source could not be fetched, see above)"
+  echo "SKIPPED: the Windows build and its tests (packages or the libpng source unavailable, see above)"
   exit 0
 fi
 [ "$status" -eq 0 ] || exit "$status"
