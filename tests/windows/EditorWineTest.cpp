@@ -33,11 +33,16 @@ struct Automation {
     float value;
 };
 std::vector<Automation> gAutomations;
+int gOpenGestures = 0;  // audioMasterBeginEdit less audioMasterEndEdit
 
 intptr_t hostCallback(vst2::AEffect*, int32_t opcode, int32_t index, intptr_t, void*, float opt) {
-    if (opcode == vst2::audioMasterVersion) return 2400;
-    if (opcode == vst2::audioMasterAutomate) gAutomations.push_back(Automation{index, opt});
-    return 0;
+    switch (opcode) {
+        case vst2::audioMasterVersion: return 2400;
+        case vst2::audioMasterAutomate: gAutomations.push_back(Automation{index, opt}); return 0;
+        case vst2::audioMasterBeginEdit: ++gOpenGestures; return 1;
+        case vst2::audioMasterEndEdit: --gOpenGestures; return 1;
+        default: return 0;
+    }
 }
 
 HMODULE pluginModule() {
@@ -287,6 +292,7 @@ protected:
     void SetUp() override {
         ASSERT_NE(pluginModule(), nullptr) << "cannot load " << KOVALITH_PLUGIN_PATH;
         gAutomations.clear();
+        gOpenGestures = 0;
     }
 };
 
@@ -464,6 +470,18 @@ TEST_F(EditorUnderWine, ADragMovesAKnobAndTheHostSeesAutomation) {
     ASSERT_FALSE(gAutomations.empty());
     EXPECT_EQ(gAutomations.back().index, kMix);
     EXPECT_NE(e.plugin.getParameter(kMix), after);
+    EXPECT_EQ(gOpenGestures, 0);
+
+    // Another window taking the mouse mid-drag ends the drag and its gesture.
+    e.send(WM_LBUTTONDOWN, MK_LBUTTON, kMixKnob.x, kMixKnob.y);
+    e.send(WM_MOUSEMOVE, MK_LBUTTON, kMixKnob.x, kMixKnob.y + 5);
+    EXPECT_EQ(gOpenGestures, 1);
+    SetCapture(e.host.handle());
+    ReleaseCapture();
+    EXPECT_EQ(gOpenGestures, 0);
+    const float dropped = e.plugin.getParameter(kMix);
+    e.send(WM_MOUSEMOVE, MK_LBUTTON, kMixKnob.x, kMixKnob.y + 30);
+    EXPECT_EQ(e.plugin.getParameter(kMix), dropped);
 }
 
 TEST_F(EditorUnderWine, AMenuOpensAsAPopUpMenuAndAChoiceIsAutomated) {

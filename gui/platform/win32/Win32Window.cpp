@@ -177,6 +177,14 @@ LRESULT Win32Window::handleMessage(HWND window, UINT message, WPARAM wParam, LPA
         case WM_MBUTTONUP: onButtonUp(kMButton, wParam, lParam); return 0;
         case WM_RBUTTONUP: onButtonUp(kRButton, wParam, lParam); return 0;
         case WM_MOUSEMOVE: onMouseMove(wParam, lParam); return 0;
+        case WM_CAPTURECHANGED:
+            // Another window took the mouse during a drag (a host's dialog, a system menu):
+            // the drag ends here rather than waiting for a release that never comes.
+            if (reinterpret_cast<HWND>(lParam) != window_ && frame_.getMouseDownView()) {
+                CPoint where = lastMouse_;
+                frame_.onMouseUp(where, CButtonState(dragButton_));
+            }
+            return 0;
         case WM_MOUSELEAVE:
             trackingLeave_ = false;
             if (GetCapture() != window_) frame_.onMouseExited();
@@ -196,14 +204,16 @@ LRESULT Win32Window::handleMessage(HWND window, UINT message, WPARAM wParam, LPA
 void Win32Window::onButtonDown(int button, WPARAM wParam, LPARAM lParam) {
     // Moves and the release reach this window wherever the mouse goes during a drag.
     SetCapture(window_);
-    CPoint where = pointOf(lParam);
+    CPoint where = lastMouse_ = pointOf(lParam);
+    dragButton_ = button;
     frame_.onMouseDown(where, CButtonState(button | modifierBits(wParam)));
 }
 
 void Win32Window::onButtonUp(int button, WPARAM wParam, LPARAM lParam) {
-    if (!buttonBits(wParam) && GetCapture() == window_) ReleaseCapture();
-    CPoint where = pointOf(lParam);
+    CPoint where = lastMouse_ = pointOf(lParam);
     frame_.onMouseUp(where, CButtonState(button | modifierBits(wParam)));
+    // After the frame has the release, so that losing the capture ends nothing more.
+    if (!buttonBits(wParam) && GetCapture() == window_) ReleaseCapture();
 }
 
 void Win32Window::onMouseMove(WPARAM wParam, LPARAM lParam) {
@@ -211,7 +221,7 @@ void Win32Window::onMouseMove(WPARAM wParam, LPARAM lParam) {
         TRACKMOUSEEVENT track{sizeof(TRACKMOUSEEVENT), TME_LEAVE, window_, 0};
         trackingLeave_ = TrackMouseEvent(&track) != FALSE;
     }
-    CPoint where = pointOf(lParam);
+    CPoint where = lastMouse_ = pointOf(lParam);
     frame_.onMouseMoved(where, CButtonState(buttonBits(wParam) | modifierBits(wParam)));
 }
 

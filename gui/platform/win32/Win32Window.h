@@ -64,6 +64,8 @@ private:
     CDropTarget* dropTarget_ = nullptr;
     bool dropTargetRegistered_ = false;
     bool trackingLeave_ = false;
+    CPoint lastMouse_;    // where the last mouse message was, in window coordinates
+    int dragButton_ = 0;  // the button of the last press
 
     COptionMenu* menuOwner_ = nullptr;  // holds a reference while its list is pending or open
     CRect menuAnchor_;
