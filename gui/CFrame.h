@@ -22,8 +22,8 @@ void platformUninitialize();
 // Frame coordinates are the window's pixel coordinates: the frame's rectangle always starts
 // at (0, 0), and the rectangles of the views added to it are in frame coordinates.
 // With a parent window (an X11 Window id or an HWND as `void*`) the constructor opens a
-// child window through the platform layer; `isOpen` tells whether that worked. Without one the frame
-// still holds and draws views, e.g. into a COffscreenContext.
+// child window through the platform layer; `isOpen` tells whether that worked. Without one
+// the frame still holds and draws views, e.g. into a COffscreenContext.
 // GUI thread only, except the dirty marks of its views.
 class CFrame : public CViewContainer {
 public:
