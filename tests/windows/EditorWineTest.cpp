@@ -573,14 +573,29 @@ TEST_F(EditorUnderWine, BadParentWindowsOpenNothingAndLeaveNoWindowClass) {
     EXPECT_EQ(gdiObjects(), gdiBefore);
 }
 
-TEST_F(EditorUnderWine, TheWindowIsADropTargetThatAcceptsNothing) {
-    OpenEditor e;
-    ASSERT_TRUE(e.opened);
-    ASSERT_TRUE(SUCCEEDED(OleInitialize(nullptr)));
-    auto* probe = new VSTGUI::CDropTarget;
-    EXPECT_EQ(RegisterDragDrop(e.editor, probe), DRAGDROP_E_ALREADYREGISTERED);
-    probe->Release();
-    OleUninitialize();
+// OLE is initialised by the editor's open and uninitialised with the editor (effClose):
+// OleInitialize answers S_FALSE while someone else holds it on this thread, S_OK otherwise.
+HRESULT probeOle() {
+    const HRESULT result = OleInitialize(nullptr);
+    if (SUCCEEDED(result)) OleUninitialize();
+    return result;
+}
+
+TEST_F(EditorUnderWine, TheWindowIsADropTargetThatAcceptsNothingWhileOleLastsAsLongAsTheEditor) {
+    ASSERT_EQ(probeOle(), S_OK);
+    {
+        OpenEditor e;
+        ASSERT_TRUE(e.opened);
+        EXPECT_EQ(probeOle(), S_FALSE);
+        ASSERT_TRUE(SUCCEEDED(OleInitialize(nullptr)));
+        auto* probe = new VSTGUI::CDropTarget;
+        EXPECT_EQ(RegisterDragDrop(e.editor, probe), DRAGDROP_E_ALREADYREGISTERED);
+        probe->Release();
+        OleUninitialize();
+        e.plugin.dispatch(vst2::effEditClose);
+        EXPECT_EQ(probeOle(), S_FALSE) << "a closed window keeps the editor's OLE";
+    }
+    EXPECT_EQ(probeOle(), S_OK) << "effClose ended it";
 }
 
 TEST_F(EditorUnderWine, TwoInstancesHaveTheirOwnClassesAndTimers) {
