@@ -14,17 +14,19 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DKOVALITH_WERROR=ON \
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure --no-tests=error -j"$jobs"
 
+# The Windows DLLs (32- and 64-bit), cross-built and tested under Wine against
+# the Linux build above.
+scripts/test-windows.sh
+
 if [ "${1:-}" != "--quick" ]; then
   cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DKOVALITH_SANITIZE=ON -DKOVALITH_WERROR=ON \
         -DKOVALITH_BUILD_TESTS=ON -DKOVALITH_BUILD_BENCH=OFF >/dev/null
   cmake --build build-asan -j"$jobs"
   ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir build-asan --output-on-failure --no-tests=error -j"$jobs"
-fi
 
-# ThreadSanitizer, the fuzzers, and Ardour hosting the packaged plug-in; each
-# script also runs alone. They skip with a message when their tools are missing.
-if [ "${1:-}" != "--quick" ]; then
+  # ThreadSanitizer, the fuzzers, and Ardour hosting the packaged plug-in; each
+  # script also runs alone. They skip with a message when their tools are missing.
   scripts/ci-tsan.sh
   scripts/ci-fuzz.sh
   tests/realhost/run.sh build

@@ -7,6 +7,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#ifdef _WIN32
+#include <malloc.h>
+#endif
 
 namespace kovalith {
 
@@ -16,6 +19,23 @@ public:
     const char* what() const noexcept override { return "memory allocation failure"; }
 };
 
+// The Windows C runtime has no aligned_alloc; its aligned blocks need their own free.
+inline void* allocateAligned16(std::size_t bytes) {
+#ifdef _WIN32
+    return _aligned_malloc(bytes, 16);
+#else
+    return std::aligned_alloc(16, bytes);
+#endif
+}
+
+inline void freeAligned16(void* block) {
+#ifdef _WIN32
+    _aligned_free(block);
+#else
+    std::free(block);
+#endif
+}
+
 // A zeroed, 16-byte-aligned array allocated once at construction and freed by the
 // destructor. Move-only, so a unit holding one can't be copied by accident.
 template <typename T>
@@ -23,11 +43,11 @@ class CAlignedBuffer {
 public:
     explicit CAlignedBuffer(std::size_t count) : count_(count) {
         std::size_t bytes = (count * sizeof(T) + 15) & ~std::size_t(15);
-        data_ = static_cast<T*>(std::aligned_alloc(16, bytes ? bytes : 16));
+        data_ = static_cast<T*>(allocateAligned16(bytes ? bytes : 16));
         if (!data_) throw CMemoryAllocationFailure();
         std::memset(static_cast<void*>(data_), 0, bytes);
     }
-    ~CAlignedBuffer() { std::free(data_); }
+    ~CAlignedBuffer() { freeAligned16(data_); }
     CAlignedBuffer(const CAlignedBuffer&) = delete;
     CAlignedBuffer& operator=(const CAlignedBuffer&) = delete;
 

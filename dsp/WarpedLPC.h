@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 
+#include "dsp/ExtendedPrecision.h"
 #include "dsp/UnitProcessorBase.h"
 
 namespace kovalith {
@@ -103,6 +104,8 @@ public:
         if (frameLength != length_) setWindowLength(frameLength);
         order_ = order < 0 ? 0 : (order > OrderCapacity ? OrderCapacity : order);
         lambda_ = std::isnan(lambda) ? T(0) : (lambda > kMaxWarp ? kMaxWarp : lambda);
+        // The plain autocorrelation and the recursion rely on 64-bit long double.
+        [[maybe_unused]] const CExtendedPrecisionScope extended{};
 
         if (!applyWindow(frame) || !autocorrelate()) {
             silence(reflections);

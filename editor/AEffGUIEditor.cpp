@@ -9,6 +9,11 @@ AEffGUIEditor::AEffGUIEditor(AudioEffect* effect) : AEffEditor(effect) {}
 AEffGUIEditor::~AEffGUIEditor() {
     delete frame;
     frame = nullptr;
+    if (platformInUse) VSTGUI::platformUninitialize();
+}
+
+void AEffGUIEditor::beginPlatformUse() {
+    if (!platformInUse) platformInUse = VSTGUI::platformInitialize();
 }
 
 bool AEffGUIEditor::getRect(vst2::ERect** out) {

@@ -12,7 +12,7 @@ namespace kovalith {
 class AEffGUIEditor : public AEffEditor, public VSTGUI::VSTGUIEditorInterface {
 public:
     explicit AEffGUIEditor(AudioEffect* effect);
-    // Destroys a frame that is still open.
+    // Destroys a frame that is still open and ends the toolkit's use of the platform.
     ~AEffGUIEditor() override;
 
     // Points *rect at `rect`; answers true.
@@ -38,6 +38,10 @@ public:
     VSTGUI::CFrame* getFrame() const { return frame; }
 
 protected:
+    // Starts the toolkit's use of the platform (OLE on Windows) on the first call; the
+    // destructor ends it. Subclasses call it in open before building a frame.
+    void beginPlatformUse();
+
     VSTGUI::CFrame* frame = nullptr;
     vst2::ERect rect{0, 0, 0, 0};
     bool inIdle = false;
@@ -46,6 +50,7 @@ private:
     bool isParameterTag(int tag) const;
 
     int knobMode = VSTGUI::kLinearMode;
+    bool platformInUse = false;
 };
 
 }  // namespace kovalith

@@ -1,7 +1,5 @@
 #include "editor/KovalithEditor.h"
 
-#include <cairo.h>
-
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -161,18 +159,8 @@ public:
             return;
         }
         drawText(context, "");  // background and frame
-        const CRect box = getViewSize();
-        const double centre = box.left + box.width() / 2.0;
-        cairo_t* cr = context->getCairo();
-        cairo_save(cr);
-        cairo_rectangle(cr, box.left, box.top, box.width(), box.height());
-        cairo_clip(cr);
-        cairo_translate(cr, centre, 0.0);
-        cairo_scale(cr, available / needed, 1.0);
-        cairo_translate(cr, -centre, 0.0);
         context->setFontColor(getFontColor());
-        context->drawString(text, box, kCenterText, false);
-        cairo_restore(cr);
+        context->drawNarrowedString(text, getViewSize(), available / needed);
     }
 
 private:
@@ -212,6 +200,7 @@ KovalithEditor::~KovalithEditor() {
 
 bool KovalithEditor::open(void* parentWindow) {
     if (frame || !parentWindow) return false;
+    beginPlatformUse();
     if (!buildFrame(parentWindow)) return false;
     AEffGUIEditor::open(parentWindow);
     return true;
@@ -530,10 +519,8 @@ bool KovalithEditor::renderSnapshot(uint32_t* pixels, int strideBytes) {
     if (!pixels || strideBytes < width * 4) return false;
     COffscreenContext context(width, height);
     if (!renderSnapshot(context)) return false;
-    cairo_surface_t* surface = context.getSurface();
-    cairo_surface_flush(surface);
-    const unsigned char* source = cairo_image_surface_get_data(surface);
-    const int sourceStride = cairo_image_surface_get_stride(surface);
+    int sourceStride = 0;
+    const auto* source = reinterpret_cast<const unsigned char*>(context.getPixels(sourceStride));
     if (!source) return false;
     auto* target = reinterpret_cast<unsigned char*>(pixels);
     for (int y = 0; y < height; ++y)

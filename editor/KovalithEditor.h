@@ -60,7 +60,7 @@ public:
     explicit KovalithEditor(Kovalith* effect);
     ~KovalithEditor() override;
 
-    // Opens the window as a child of `parentWindow` (an X11 Window id). Answers
+    // Opens the window as a child of `parentWindow` (an X11 Window id or an HWND). Answers
     // false, leaving nothing behind, for a null or invalid parent, without an X
     // server, or while the window is already open.
     bool open(void* parentWindow) override;

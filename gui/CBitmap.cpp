@@ -3,8 +3,6 @@
 #include "gui/CDrawContext.h"
 #include "gui/PngDecoder.h"
 
-#include <cairo.h>
-
 #include <cstring>
 
 namespace VSTGUI {
@@ -46,7 +44,7 @@ CBitmap::CBitmap(const char* resourceName) {
 CBitmap::CBitmap(const unsigned char* pngData, size_t size) { decode(pngData, size); }
 
 CBitmap::~CBitmap() {
-    if (surface_) cairo_surface_destroy(surface_);
+    if (native_) destroyNative(native_);
 }
 
 void CBitmap::loadResource(int id, const char* name) {
@@ -59,19 +57,8 @@ void CBitmap::loadResource(int id, const char* name) {
 void CBitmap::decode(const unsigned char* data, size_t size) {
     DecodedImage image;
     if (!decodePng(data, size, image)) return;
-    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, image.width, image.height);
-    if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
-        cairo_surface_destroy(surface);
-        return;
-    }
-    cairo_surface_flush(surface);
-    unsigned char* target = cairo_image_surface_get_data(surface);
-    const int stride = cairo_image_surface_get_stride(surface);
-    for (int y = 0; y < image.height; ++y)
-        std::memcpy(target + size_t(y) * stride, &image.pixels[size_t(y) * image.width],
-                    size_t(image.width) * sizeof(uint32_t));
-    cairo_surface_mark_dirty(surface);
-    surface_ = surface;
+    native_ = createNative(image.pixels.data(), image.width, image.height);
+    if (!native_) return;
     width_ = image.width;
     height_ = image.height;
 }

@@ -5,8 +5,7 @@
 #include "gui/CReferenceCounter.h"
 
 #include <cstddef>
-
-typedef struct _cairo_surface cairo_surface_t;
+#include <cstdint>
 
 namespace VSTGUI {
 
@@ -23,11 +22,15 @@ struct CResourceEntry {
 // Looks a resource up by id (name null) or by name; answers false if there is none.
 using CResourceProvider = bool (*)(int id, const char* name, const unsigned char** data, size_t* size);
 
-// A reference-counted image held as premultiplied ARGB32 (cairo's format).
+// A reference-counted image, held in the platform's own form (a cairo image surface, a
+// GDI DIB section) made from premultiplied 0xAARRGGBB pixels.
 // A resource that is missing or cannot be decoded gives a bitmap that is not loaded:
 // it is 0 x 0 and draws nothing. Created with `new`, released with `forget`.
 class CBitmap : public CReferenceCounter {
 public:
+    // The platform's image (platform code).
+    struct Native;
+
     explicit CBitmap(int resourceId);
     explicit CBitmap(const char* resourceName);
     CBitmap(const unsigned char* pngData, size_t size);
@@ -37,14 +40,14 @@ public:
     static void setResourceProvider(CResourceProvider provider);
     static void setResourceTable(const CResourceEntry* table, size_t count);
 
-    bool isLoaded() const { return surface_ != nullptr; }
+    bool isLoaded() const { return native_ != nullptr; }
     CCoord getWidth() const { return width_; }
     CCoord getHeight() const { return height_; }
 
     // Draws the part of the bitmap starting at `offset` into `rect`, blended by its alpha.
     void draw(CDrawContext* context, const CRect& rect, const CPoint& offset = CPoint());
 
-    cairo_surface_t* getSurface() const { return surface_; }
+    Native* getNative() const { return native_; }
 
 protected:
     ~CBitmap() override;
@@ -52,8 +55,11 @@ protected:
 private:
     void loadResource(int id, const char* name);
     void decode(const unsigned char* data, size_t size);
+    // Defined by the platform: null when the image cannot be made.
+    static Native* createNative(const uint32_t* pixels, CCoord width, CCoord height);
+    static void destroyNative(Native* native);
 
-    cairo_surface_t* surface_ = nullptr;
+    Native* native_ = nullptr;
     CCoord width_ = 0;
     CCoord height_ = 0;
 };

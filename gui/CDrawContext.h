@@ -1,12 +1,12 @@
-// Drawing on cairo surfaces: the context every view draws into, and its off-screen form.
+// The context every view draws into, and its off-screen form. The drawing itself is done
+// by the platform's graphics library (cairo on Linux, GDI on Windows), chosen at build
+// time by the source file that defines CDrawContext::Native and the drawing operations.
 #pragma once
 
 #include "gui/CGeometry.h"
 
+#include <cstdint>
 #include <vector>
-
-typedef struct _cairo cairo_t;
-typedef struct _cairo_surface cairo_surface_t;
 
 namespace VSTGUI {
 
@@ -14,16 +14,18 @@ class CBitmap;
 
 enum CDrawStyle { kDrawStroked = 0, kDrawFilled, kDrawFilledAndStroked };
 
-// Wraps a cairo context on a surface. Coordinates are whole pixels; a line of width 1
-// between two pixel positions covers exactly those pixels (it is drawn through pixel
-// centres). The offset translates every operation; the clip rectangle is kept in
-// surface coordinates. All colours are drawn opaque (see CColor).
+// Coordinates are whole pixels; a line of width 1 between two pixel positions covers
+// exactly those pixels. The offset translates every operation; the clip rectangle is
+// kept in surface coordinates. All colours are drawn opaque (see CColor).
 // GUI thread only.
 class CDrawContext {
 public:
-    // Draws onto `surface`, which the context keeps a cairo reference to. Image surfaces
-    // report their own size; for others the caller passes it.
-    explicit CDrawContext(cairo_surface_t* surface, CCoord width = -1, CCoord height = -1);
+    // The platform's drawing state (a cairo context, a GDI device context).
+    struct Native;
+
+    // Draws through `native`, which the context owns from now on, onto a surface of
+    // width x height pixels.
+    CDrawContext(Native* native, CCoord width, CCoord height);
     CDrawContext(const CDrawContext&) = delete;
     CDrawContext& operator=(const CDrawContext&) = delete;
     virtual ~CDrawContext();
@@ -59,6 +61,9 @@ public:
     const CFontDesc& getFont() const { return font_; }
     // Text in the font colour, centred vertically in `rect`.
     void drawString(const char* text, const CRect& rect, CHoriTxtAlign align = kCenterText, bool clip = true);
+    // Text centred in `rect` and clipped to it, its glyphs narrowed horizontally by
+    // `xScale` (0 < xScale <= 1) about the rectangle's centre, so that it fits.
+    void drawNarrowedString(const char* text, const CRect& rect, double xScale);
     double getStringWidth(const char* text);
 
     // Bitmap pixels from `source` (inside the bitmap) into `dest`, blended by their alpha.
@@ -73,8 +78,7 @@ public:
     void saveGlobalState();
     void restoreGlobalState();
 
-    cairo_t* getCairo() const { return cr_; }
-    cairo_surface_t* getSurface() const { return surface_; }
+    Native& getNative() const { return *native_; }
     CCoord getSurfaceWidth() const { return surfaceWidth_; }
     CCoord getSurfaceHeight() const { return surfaceHeight_; }
 
@@ -86,13 +90,10 @@ private:
         int lineWidth;
         CFontDesc font;
     };
+    // Hands offset and clip to the native context (platform code).
     void applyTransform();
-    void setSource(const CColor& color);
-    void strokeAndFill(CDrawStyle style);
-    void selectFont();
 
-    cairo_surface_t* surface_ = nullptr;
-    cairo_t* cr_ = nullptr;
+    Native* native_;
     CCoord surfaceWidth_ = 0;
     CCoord surfaceHeight_ = 0;
     CPoint offset_;
@@ -106,8 +107,8 @@ private:
     std::vector<State> saved_;
 };
 
-// A drawing context on its own ARGB32 image, of a fixed size; needs no display.
-// Starts fully transparent.
+// A drawing context on its own image of 32-bit pixels, of a fixed size; needs no
+// display. Starts fully transparent (cairo) or black (GDI, whose images are opaque).
 class COffscreenContext : public CDrawContext {
 public:
     COffscreenContext(CCoord width, CCoord height);
@@ -124,6 +125,9 @@ public:
 
     // Straight (not premultiplied) colour of one pixel; transparent black outside the image.
     CColor getPixel(CCoord x, CCoord y);
+    // The image's pixels after all drawing so far: rows of native-endian 0xAARRGGBB words
+    // with premultiplied colour, `strideBytes` apart. Valid until the next drawing.
+    const uint32_t* getPixels(int& strideBytes);
     // Writes the image as a PNG file; false if it could not be written.
     bool writePNG(const char* path);
 };

@@ -3,7 +3,7 @@
 #include "gui/CDrawContext.h"
 #include "gui/COptionMenu.h"
 #include "gui/CVSTGUITimer.h"
-#include "gui/platform/X11Window.h"
+#include "gui/platform/CPlatformWindow.h"
 
 namespace VSTGUI {
 
@@ -46,9 +46,8 @@ private:
 CFrame::CFrame(const CRect& size, void* parentWindow, VSTGUIEditorInterface* editor)
     : CViewContainer(CRect(0, 0, size.width(), size.height())),
       parentWindow_(parentWindow),
-      editor_(editor),
-      dropTarget_(this) {
-    if (parentWindow) window_ = X11Window::open(*this, parentWindow, size_.width(), size_.height());
+      editor_(editor) {
+    if (parentWindow) window_ = CPlatformWindow::open(*this, parentWindow, size_.width(), size_.height());
 }
 
 CFrame::~CFrame() {

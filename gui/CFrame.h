@@ -10,24 +10,20 @@
 namespace VSTGUI {
 
 class COptionMenu;
+class CPlatformWindow;
 class VSTGUIEditorInterface;
-class X11Window;
 
-// Registration object for drag and drop; drag and drop is not supported, so it does nothing.
-class CDropTarget {
-public:
-    explicit CDropTarget(CFrame* frame) : frame_(frame) {}
-    CFrame* getFrame() const { return frame_; }
-
-private:
-    CFrame* frame_;
-};
+// Starts the toolkit's use of the platform on the calling thread (OLE on Windows, for the
+// windows' drag-and-drop registration); call it before opening frames with windows. Each
+// true answer is balanced by one platformUninitialize on the same thread.
+bool platformInitialize();
+void platformUninitialize();
 
 // Frame coordinates are the window's pixel coordinates: the frame's rectangle always starts
 // at (0, 0), and the rectangles of the views added to it are in frame coordinates.
-// With a parent window (an X11 Window id as `void*`) the constructor opens a child window
-// on its own display connection; `isOpen` tells whether that worked. Without one the frame
-// still holds and draws views, e.g. into a COffscreenContext.
+// With a parent window (an X11 Window id or an HWND as `void*`) the constructor opens a
+// child window through the platform layer; `isOpen` tells whether that worked. Without one
+// the frame still holds and draws views, e.g. into a COffscreenContext.
 // GUI thread only, except the dirty marks of its views.
 class CFrame : public CViewContainer {
 public:
@@ -38,7 +34,6 @@ public:
     void* getParentWindow() const { return parentWindow_; }
     VSTGUIEditorInterface* getEditor() const { return editor_; }
     CFrame* getFrame() const override { return const_cast<CFrame*>(this); }
-    CDropTarget* getDropTarget() { return &dropTarget_; }
 
     // The frame keeps a reference to the observer (null removes it).
     void setMouseObserver(CMouseObserver* observer);
@@ -82,12 +77,11 @@ private:
 
     void* parentWindow_;
     VSTGUIEditorInterface* editor_;
-    CDropTarget dropTarget_;
     CMouseObserver* observer_ = nullptr;
     CView* mouseDownView_ = nullptr;  // holds a reference while captured
     CView* hovered_ = nullptr;
     bool inIdle_ = false;
-    std::unique_ptr<X11Window> window_;
+    std::unique_ptr<CPlatformWindow> window_;
 };
 
 }  // namespace VSTGUI

@@ -1,9 +1,32 @@
 #include "gui/CTooltipSupport.h"
 
+#include "gui/CDrawContext.h"
 #include "gui/CFrame.h"
 #include "gui/CVSTGUITimer.h"
 
 namespace VSTGUI {
+
+namespace {
+const CFontDesc kTipFont{"Arial", 11.0, kNormalFace};
+constexpr CColor kTipBackground{255, 255, 225, 255};
+}  // namespace
+
+CPoint CTooltipSupport::getTipSize(const char* text) {
+    COffscreenContext measure(1, 1);
+    measure.setFont(kTipFont);
+    return CPoint(static_cast<CCoord>(measure.getStringWidth(text)) + 10, static_cast<CCoord>(kTipFont.size) + 8);
+}
+
+void CTooltipSupport::drawTip(CDrawContext& context, const char* text) {
+    const CPoint size = getTipSize(text);
+    const CRect all(0, 0, size.x, size.y);
+    context.setFillColor(kTipBackground);
+    context.setFrameColor(kBlackCColor);
+    context.drawRect(all, kDrawFilledAndStroked);
+    context.setFont(kTipFont);
+    context.setFontColor(kBlackCColor);
+    context.drawString(text, all, kCenterText, true);
+}
 
 void CTooltipSupport::onMouseEntered(CView* view, CFrame* frame) {
     hide(frame);

@@ -28,6 +28,11 @@ public:
     const char* getVisibleText() const { return state_ == kVisible ? text_.c_str() : nullptr; }
     uint32_t getDelay() const { return delay_; }
 
+    // The look of a tooltip, shared by the platform windows: its size for `text`, and
+    // the tip drawn at (0, 0) of `context` in that size.
+    static CPoint getTipSize(const char* text);
+    static void drawTip(CDrawContext& context, const char* text);
+
 private:
     enum State { kIdle, kPending, kVisible };
     void hide(CFrame* frame);

@@ -3,6 +3,7 @@
 #include <png.h>
 
 #include <csetjmp>
+#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -100,6 +101,50 @@ bool decodePng(const unsigned char* data, size_t size, DecodedImage& out) {
     }
     for (size_t i = 0; i < out.pixels.size(); ++i) out.pixels[i] = premultiplied(&rgba[i * 4]);
     return true;
+}
+
+namespace {
+
+// As decodeInto: only the caller's buffers and plain locals live across the jumps.
+bool encodeInto(png_structp png, png_infop info, std::FILE* file, int width, int height,
+                std::vector<png_bytep>& rows) {
+    if (setjmp(png_jmpbuf(png))) return false;
+    png_init_io(png, file);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8,
+                 PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    png_write_image(png, rows.data());
+    png_write_end(png, info);
+    return true;
+}
+
+}  // namespace
+
+bool encodePngFile(const uint32_t* pixels, int width, int height, int strideBytes, const char* path) {
+    if (!pixels || !path || width <= 0 || height <= 0 || strideBytes < width * 4) return false;
+    std::vector<unsigned char> rgba(size_t(width) * size_t(height) * 4);
+    std::vector<png_bytep> rows(static_cast<size_t>(height));
+    for (int y = 0; y < height; ++y) {
+        const auto* row = reinterpret_cast<const uint32_t*>(reinterpret_cast<const unsigned char*>(pixels) +
+                                                            size_t(y) * size_t(strideBytes));
+        unsigned char* out = rgba.data() + size_t(y) * size_t(width) * 4;
+        rows[size_t(y)] = out;
+        for (int x = 0; x < width; ++x, out += 4) {
+            const uint32_t p = row[x], a = p >> 24;
+            auto straight = [a](uint32_t c) { return static_cast<unsigned char>(a ? (c * 255 + a / 2) / a : 0); };
+            out[0] = straight((p >> 16) & 0xff);
+            out[1] = straight((p >> 8) & 0xff);
+            out[2] = straight(p & 0xff);
+            out[3] = static_cast<unsigned char>(a);
+        }
+    }
+    std::FILE* file = std::fopen(path, "wb");
+    if (!file) return false;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, onError, onWarning);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    const bool ok = info && encodeInto(png, info, file, width, height, rows);
+    png_destroy_write_struct(&png, &info);
+    return std::fclose(file) == 0 && ok;
 }
 
 }  // namespace VSTGUI

@@ -1,4 +1,4 @@
-// PNG decoding from memory into premultiplied 32-bit pixels.
+// PNG decoding from memory into premultiplied 32-bit pixels, and writing such pixels to a file.
 #pragma once
 
 #include <cstddef>
@@ -17,5 +17,9 @@ struct DecodedImage {
 // Decodes any PNG colour type, bit depth and interlacing. Answers false, with `out`
 // emptied, for data that is not a complete valid PNG or an image too large to hold.
 bool decodePng(const unsigned char* data, size_t size, DecodedImage& out);
+
+// Writes width x height pixels (rows `strideBytes` apart, laid out as DecodedImage's) as an
+// 8-bit RGBA PNG file. False when the file cannot be written.
+bool encodePngFile(const uint32_t* pixels, int width, int height, int strideBytes, const char* path);
 
 }  // namespace VSTGUI

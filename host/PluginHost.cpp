@@ -1,7 +1,11 @@
 #include "host/PluginHost.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <dlfcn.h>
 #include <link.h>
+#endif
 
 #include <algorithm>
 #include <cmath>
@@ -117,6 +121,35 @@ struct HostCallbackAccess {
 
 namespace {
 
+#ifdef _WIN32
+// The Windows test program drives the DLL through this same host (tests/windows).
+void* openLibrary(const std::string& path, std::string* why) {
+    HMODULE module = LoadLibraryA(path.c_str());
+    if (!module) *why = "LoadLibrary failed with error " + std::to_string(GetLastError());
+    return reinterpret_cast<void*>(module);
+}
+
+void closeLibrary(void* library) { FreeLibrary(static_cast<HMODULE>(library)); }
+
+// GetProcAddress looks in that module only, so a `main` found there is the plug-in's.
+vst2::VSTPluginMainProc findEntryPoint(void* library) {
+    const HMODULE module = static_cast<HMODULE>(library);
+    FARPROC sym = GetProcAddress(module, "VSTPluginMain");
+    if (!sym) sym = GetProcAddress(module, "main");
+    return reinterpret_cast<vst2::VSTPluginMainProc>(reinterpret_cast<void (*)()>(sym));
+}
+#else
+void* openLibrary(const std::string& path, std::string* why) {
+    void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!library) {
+        const char* error = dlerror();
+        *why = error ? error : path;
+    }
+    return library;
+}
+
+void closeLibrary(void* library) { dlclose(library); }
+
 vst2::VSTPluginMainProc findEntryPoint(void* library) {
     if (void* sym = dlsym(library, "VSTPluginMain")) return reinterpret_cast<vst2::VSTPluginMainProc>(sym);
     void* sym = dlsym(library, "main");
@@ -129,6 +162,7 @@ vst2::VSTPluginMainProc findEntryPoint(void* library) {
     if (std::strcmp(map->l_name, info.dli_fname) != 0) return nullptr;
     return reinterpret_cast<vst2::VSTPluginMainProc>(sym);
 }
+#endif
 
 std::unique_ptr<PluginInstance> fail(std::string* error, const std::string& message) {
     if (error) *error = message;
@@ -140,11 +174,9 @@ std::unique_ptr<PluginInstance> fail(std::string* error, const std::string& mess
 std::unique_ptr<PluginInstance> PluginInstance::load(const std::string& path, std::string* error) {
     std::unique_ptr<PluginInstance> instance(new PluginInstance);
     instance->path_ = path;
-    instance->library_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!instance->library_) {
-        const char* why = dlerror();
-        return fail(error, std::string("cannot open the plug-in: ") + (why ? why : path.c_str()));
-    }
+    std::string why;
+    instance->library_ = openLibrary(path, &why);
+    if (!instance->library_) return fail(error, "cannot open the plug-in: " + why);
     vst2::VSTPluginMainProc entry = findEntryPoint(instance->library_);
     if (!entry) return fail(error, path + " has no VSTPluginMain or main entry point");
 
@@ -184,7 +216,7 @@ PluginInstance::~PluginInstance() {
         effect_ = nullptr;
     }
     unregisterInstance(this);
-    if (library_) dlclose(library_);
+    if (library_) closeLibrary(library_);
 }
 
 intptr_t PluginInstance::dispatch(int32_t opcode, int32_t index, intptr_t value, void* ptr, float opt) {

@@ -2,7 +2,11 @@
 
 #include <cstdint>
 
+#ifdef KOVALITH_NO_EDITOR
+#include "plugin/AEffEditor.h"
+#else
 #include "editor/KovalithEditor.h"
+#endif
 
 namespace kovalith {
 
@@ -11,16 +15,24 @@ KovalithEdit::KovalithEdit(vst2::audioMasterCallback audioMaster) : Kovalith(aud
     setUniqueID(kUniqueId);
     // The editor registers itself through setEditor, which sets
     // effFlagsHasEditor; the effect deletes it on destruction.
+#ifdef KOVALITH_NO_EDITOR
+    // Built without the window (no platform layer yet): the editor slot is
+    // kept, so the flags stay those of the full effect, but opens nothing.
+    setEditor(new AEffEditor(this));
+#else
     kovalithEditor = new KovalithEditor(this);
     setEditor(kovalithEditor);
+#endif
 }
 
 intptr_t KovalithEdit::dispatcher(int32_t opcode, int32_t index, intptr_t value, void* ptr, float opt) {
+#ifndef KOVALITH_NO_EDITOR
     if (opcode == vst2::effVendorSpecific && index == kSnapshotRequest) {
         if (getEditor() != kovalithEditor || !kovalithEditor) return 0;
         if (value <= 0 || value > INT32_MAX) return 0;
         return kovalithEditor->renderSnapshot(static_cast<uint32_t*>(ptr), static_cast<int>(value)) ? 1 : 0;
     }
+#endif
     return Kovalith::dispatcher(opcode, index, value, ptr, opt);
 }
 

@@ -1,9 +1,9 @@
 // The VST 2.4 binary interface, declared from its published layout.
 //
-// Only what a Linux effect and a small host need: the AEffect record, the
+// Only what an effect and a small host need: the AEffect record, the
 // dispatcher and host-callback opcodes, events, time information and the
 // editor rectangle. Field order, types and sizes are those every VST 2.4 host
-// and plug-in on x86-64 agree on; the static_asserts at the end pin them.
+// and plug-in on x86-64 and 32-bit Windows agree on; the static_asserts at the end pin them.
 #pragma once
 
 #include <cstddef>
@@ -239,22 +239,23 @@ struct ERect {
 
 using VSTPluginMainProc = AEffect* (*)(audioMasterCallback host);
 
-// The published layout on LP64.
-static_assert(sizeof(void*) == 8, "this declaration is for 64-bit platforms");
-static_assert(offsetof(AEffect, dispatcher) == 8, "AEffect layout");
-static_assert(offsetof(AEffect, numPrograms) == 40, "AEffect layout");
-static_assert(offsetof(AEffect, flags) == 56, "AEffect layout");
-static_assert(offsetof(AEffect, resvd1) == 64, "AEffect layout");
-static_assert(offsetof(AEffect, initialDelay) == 80, "AEffect layout");
-static_assert(offsetof(AEffect, ioRatio) == 92, "AEffect layout");
-static_assert(offsetof(AEffect, object) == 96, "AEffect layout");
-static_assert(offsetof(AEffect, uniqueID) == 112, "AEffect layout");
-static_assert(offsetof(AEffect, processReplacing) == 120, "AEffect layout");
-static_assert(offsetof(AEffect, future) == 136, "AEffect layout");
-static_assert(sizeof(AEffect) == 192, "AEffect layout");
+// The published layouts: 64-bit (LP64 and 64-bit Windows agree) and 32-bit Windows.
+static_assert(sizeof(void*) == 8 || sizeof(void*) == 4, "this declaration is for 32- and 64-bit platforms");
+constexpr std::size_t kPtr = sizeof(void*);
+static_assert(offsetof(AEffect, dispatcher) == kPtr, "AEffect layout");
+static_assert(offsetof(AEffect, numPrograms) == 5 * kPtr, "AEffect layout");
+static_assert(offsetof(AEffect, flags) == 5 * kPtr + 16, "AEffect layout");
+static_assert(offsetof(AEffect, resvd1) == 5 * kPtr + 20 + (kPtr == 8 ? 4 : 0), "AEffect layout");
+static_assert(offsetof(AEffect, initialDelay) == (kPtr == 8 ? 80 : 48), "AEffect layout");
+static_assert(offsetof(AEffect, ioRatio) == (kPtr == 8 ? 92 : 60), "AEffect layout");
+static_assert(offsetof(AEffect, object) == (kPtr == 8 ? 96 : 64), "AEffect layout");
+static_assert(offsetof(AEffect, uniqueID) == (kPtr == 8 ? 112 : 72), "AEffect layout");
+static_assert(offsetof(AEffect, processReplacing) == (kPtr == 8 ? 120 : 80), "AEffect layout");
+static_assert(offsetof(AEffect, future) == (kPtr == 8 ? 136 : 88), "AEffect layout");
+static_assert(sizeof(AEffect) == (kPtr == 8 ? 192 : 144), "AEffect layout");
 static_assert(sizeof(VstEvent) == 32, "VstEvent layout");
 static_assert(sizeof(VstMidiEvent) == 32, "VstMidiEvent layout");
-static_assert(offsetof(VstEvents, events) == 16, "VstEvents layout");
+static_assert(offsetof(VstEvents, events) == 2 * kPtr, "VstEvents layout");
 static_assert(sizeof(VstTimeInfo) == 88, "VstTimeInfo layout");
 static_assert(sizeof(ERect) == 8, "ERect layout");
 

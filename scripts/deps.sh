@@ -1,43 +1,80 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build (and, with "test", the tests) need,
-# but only those that are missing. Safe to run again.
+# Installs the Debian packages the build (and, with "test", the tests; with
+# "windows", the Windows cross builds and their tests under Wine) need, but
+# only those that are missing. Safe to run again. In "windows" mode it exits
+# 77 when those packages cannot be installed, so that the caller can skip.
 set -euo pipefail
 
 build_pkgs=(cmake g++ make pkg-config libcairo2-dev libx11-dev libxres-dev libxtst-dev libpng-dev zlib1g-dev
             libsndfile1-dev libgtest-dev libbenchmark-dev fonts-liberation fontconfig)
 # The tests also need a real X server, and third-party Linux VST2 plug-ins to load.
 test_pkgs=(xvfb xauth x11-utils dpf-plugins-vst)
+# Cross compilers with the posix thread model (std::thread, std::mutex), zlib
+# for them, dpkg-dev to unpack libpng's source package, GoogleTest's sources,
+# and Wine with a private X server to run the DLLs.
+windows_pkgs=(cmake make g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix libz-mingw-w64-dev dpkg-dev
+              googletest wine wine64 xvfb xauth)
 
 # The extra CI jobs' tools: clang's fuzzer and sanitizer runtimes, a real host
 # (Ardour) and dpkg-shlibdeps for the Debian package. A job whose tool is
-# missing skips with a message, so these may fail to install (see the end).
+# missing skips with a message, so these may fail to install.
 extra_test_pkgs=(clang libclang-rt-14-dev dpkg-dev ardour)
 
-want=("${build_pkgs[@]}")
-[ "${1:-}" = "test" ] && want+=("${test_pkgs[@]}")
 extra=()
-[ "${1:-}" = "test" ] && extra=("${extra_test_pkgs[@]}")
+case "${1:-}" in
+  test) want=("${build_pkgs[@]}" "${test_pkgs[@]}"); extra=("${extra_test_pkgs[@]}") ;;
+  windows) want=("${windows_pkgs[@]}") ;;
+  *) want=("${build_pkgs[@]}") ;;
+esac
 
-# Prints those of the given packages that are not installed, one a line.
-not_installed() {
-  local p
-  for p in "$@"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || echo "$p"
-  done
-}
-mapfile -t missing < <(not_installed "${want[@]}")
-mapfile -t missing_extra < <(not_installed "${extra[@]}")
-[ ${#missing[@]} -eq 0 ] && [ ${#missing_extra[@]} -eq 0 ] && exit 0
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 
-echo "Installing missing packages: ${missing[*]} ${missing_extra[*]}" >&2
 sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
-# A failing list (another architecture, a mirror in sync) must not stop the install.
-$sudo apt-get update -qq || echo "apt-get update reported errors; installing from the lists it has" >&2
+# A list that fails to download (a mirror in sync) must not stop the others.
+updated=""
+apt_update() {
+  [ -n "$updated" ] && return 0
+  updated=yes
+  $sudo apt-get update -qq || echo "apt-get update reported errors; going on with the lists it has" >&2
+}
+apt_install() { DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "$@"; }
+
+missing=()
+for p in "${want[@]}"; do installed "$p" || missing+=("$p"); done
 if [ ${#missing[@]} -gt 0 ]; then
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  echo "Installing missing packages: ${missing[*]}" >&2
+  apt_update
+  if ! apt_install "${missing[@]}"; then
+    # The Windows part is optional for CI: a mirror's fault skips it (77) with the reason.
+    [ "${1:-}" = "windows" ] && { echo "the Windows build's packages could not be installed" >&2; exit 77; }
+    exit 1
+  fi
 fi
-for p in "${missing_extra[@]}"; do
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "$p" ||
-    echo "Could not install $p; the CI jobs that need it will be skipped" >&2
+
+for p in "${extra[@]}"; do
+  installed "$p" && continue
+  apt_update
+  apt_install "$p" || echo "Could not install $p; the CI jobs that need it will be skipped" >&2
 done
+
+# 32-bit Wine runs the 32-bit DLL's tests. It needs the i386 architecture and
+# lists that match the amd64 ones; when the archive cannot give it, the 32-bit
+# run-time tests skip with the reason, and nothing here fails.
+if [ "${1:-}" = "windows" ] && ! installed wine32:i386; then
+  echo "Installing wine32:i386 for the 32-bit tests" >&2
+  added_i386=""
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $sudo dpkg --add-architecture i386
+    added_i386=yes
+    updated=""
+  fi
+  apt_update
+  if ! log="$(apt_install wine32:i386 2>&1)"; then
+    echo "wine32:i386 could not be installed; the 32-bit DLL's run-time tests will skip:" >&2
+    echo "$log" | tail -n 5 >&2
+    # Leave apt as it was rather than with an architecture nothing uses.
+    [ -n "$added_i386" ] && $sudo dpkg --remove-architecture i386 || true
+  fi
+fi
+exit 0

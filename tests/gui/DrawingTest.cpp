@@ -1,6 +1,8 @@
 // Off-screen drawing and PNG decoding, without any display.
 #include "TestSupport.h"
 
+#include "gui/PngDecoder.h"
+
 #include <png.h>
 
 #include <cstdio>
@@ -158,6 +160,26 @@ TEST(Offscreen, CopiesReplacePixelsAndPngRoundTrips) {
     expectRGB(back.getPixel(3, 3), kRedCColor, "decoded copy");
     expectRGB(back.getPixel(8, 8), kBlueCColor, "decoded background");
     EXPECT_FALSE(b.writePNG("/nonexistent-dir/x.png"));
+}
+
+// The encoder the GDI layer writes its pictures with (cairo writes its own).
+TEST(Png, EncodedPixelsDecodeToThemselves) {
+    const uint32_t pixels[6] = {0xff102030u, 0x80402010u, 0x00000000u, 0xffffffffu, 0x01010000u, 0xc0c00060u};
+    const std::string path = ::testing::TempDir() + "kovalith_gui_encoded.png";
+    ASSERT_TRUE(encodePngFile(pixels, 3, 2, 3 * 4, path.c_str()));
+    std::ifstream in(path, std::ios::binary);
+    std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::remove(path.c_str());
+    DecodedImage image;
+    ASSERT_TRUE(decodePng(bytes.data(), bytes.size(), image));
+    ASSERT_EQ(image.width, 3);
+    ASSERT_EQ(image.height, 2);
+    for (int i = 0; i < 6; ++i)
+        for (int shift : {0, 8, 16, 24})  // premultiplied colour survives within a rounding step
+            EXPECT_NEAR(double((image.pixels[size_t(i)] >> shift) & 0xff), double((pixels[i] >> shift) & 0xff), 1.0)
+                << "pixel " << i << ", shift " << shift;
+    EXPECT_FALSE(encodePngFile(pixels, 3, 2, 3 * 4, "/nonexistent-dir/x.png"));
+    EXPECT_FALSE(encodePngFile(pixels, 3, 2, 2 * 4, path.c_str())) << "a stride shorter than a row";
 }
 
 TEST(Bitmap, DecodesAlphaAndBlendsIt) {

@@ -2,7 +2,9 @@
 // dlopen and driven by the project's host library, as a real host does.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
 #include <dlfcn.h>
+#endif
 
 #include <cmath>
 #include <cstring>
@@ -30,6 +32,13 @@ constexpr float kRubberBoots[67] = {
     0.555302f, 1.0f, 0.5f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f,
     0.0f, 0.0f, 0.0f,
 };
+
+// Values whose low 32 bits alone would be valid, where intptr_t is wider (the
+// extremes on 32-bit hosts).
+constexpr intptr_t kPast32Bits =
+    sizeof(intptr_t) > 4 ? static_cast<intptr_t>(INT64_C(1) << 32) : std::numeric_limits<intptr_t>::max();
+constexpr intptr_t kBelow32Bits =
+    sizeof(intptr_t) > 4 ? static_cast<intptr_t>(-(INT64_C(1) << 32)) : std::numeric_limits<intptr_t>::min();
 
 constexpr int kBankBytes = 24576;
 constexpr int kRecordBytes = 768;
@@ -111,8 +120,11 @@ TEST_F(BinaryInterface, DispatcherAnswers) {
                            vst2::effBeginSetProgram, vst2::effEndSetProgram, vst2::effSetPanLaw,
                            vst2::effSetProcessPrecision, 9999})
         EXPECT_EQ(dispatch(opcode, 0, 1), 0) << "opcode " << opcode;
-    // The editor's window rectangle; opening without a parent window fails, and
-    // the requests that need an open window answer 0.
+}
+
+// The editor's window rectangle; opening without a parent window fails, and
+// the requests that need an open window answer 0.
+TEST_F(BinaryInterface, EditorRequestsWithoutAWindow) {
     vst2::ERect* rect = nullptr;
     EXPECT_EQ(dispatch(vst2::effEditGetRect, 0, 0, &rect), 1);
     ASSERT_NE(rect, nullptr);
@@ -165,7 +177,7 @@ TEST_F(BinaryInterface, StartsOnRubberBoots) {
 TEST_F(BinaryInterface, SetProgramOutsideTheBankChangesNothing) {
     dispatch(vst2::effSetProgram, 0, 3);
     setParameter(17, 0.75f);
-    for (intptr_t program : {intptr_t{32}, intptr_t{-1}, intptr_t{1} << 32, intptr_t{-(intptr_t{1} << 32)}}) {
+    for (intptr_t program : {intptr_t{32}, intptr_t{-1}, kPast32Bits, kBelow32Bits}) {
         EXPECT_EQ(dispatch(vst2::effSetProgram, 0, program), 0);
         EXPECT_EQ(dispatch(vst2::effGetProgram), 3) << program;
         EXPECT_EQ(getParameter(17), 0.75f) << program;
@@ -353,7 +365,7 @@ TEST_F(BinaryInterface, WrongChunksAreRefused) {
     EXPECT_EQ(dispatch(vst2::effSetChunk, 0, kBankBytes, nullptr), 0);
     EXPECT_EQ(dispatch(vst2::effSetChunk, 1, kRecordBytes, nullptr), 0);
     EXPECT_EQ(dispatch(vst2::effSetChunk, 0, -1, const_cast<uint8_t*>(bank.data())), 0);
-    EXPECT_EQ(dispatch(vst2::effSetChunk, 0, intptr_t{kBankBytes} + (intptr_t{1} << 32),
+    EXPECT_EQ(dispatch(vst2::effSetChunk, 0, sizeof(intptr_t) > 4 ? intptr_t{kBankBytes} + kPast32Bits : kPast32Bits,
                        const_cast<uint8_t*>(bank.data())),
               0);
     EXPECT_EQ(getParameter(17), 0.5f);
@@ -577,6 +589,9 @@ TEST_F(BinaryInterface, ProcessesAfterBadSampleRates) {
     EXPECT_EQ(dummy[0], 7.0);
 }
 
+// The Windows test program (tests/windows) runs these tests on the DLL too and
+// checks its exports with LoadLibrary instead.
+#ifndef _WIN32
 intptr_t silentHost(vst2::AEffect*, int32_t, int32_t, intptr_t, void*, float) { return 0; }
 
 TEST(BinaryEntry, ExportsOneEntryUnderTwoNamesAndRefusesHostsWithoutVersion) {
@@ -591,5 +606,6 @@ TEST(BinaryEntry, ExportsOneEntryUnderTwoNamesAndRefusesHostsWithoutVersion) {
     EXPECT_EQ(entry(silentHost), nullptr);
     dlclose(library);
 }
+#endif
 
 }  // namespace

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "gui/CGeometry.h"
+#include "gui/platform/CPlatformWindow.h"
 
 #include <memory>
 #include <string>
@@ -18,26 +19,23 @@ class CMenuPopupModel;
 class COffscreenContext;
 class COptionMenu;
 
-class X11Window {
+class X11Window : public CPlatformWindow {
 public:
     // Opens a child window of `parent` (an X11 Window id) of the given size; null when there
     // is no display or the parent is not a valid window. X errors never reach the host.
     static std::unique_ptr<X11Window> open(CFrame& frame, void* parent, CCoord width, CCoord height);
-    ~X11Window();
-    X11Window(const X11Window&) = delete;
-    X11Window& operator=(const X11Window&) = delete;
+    ~X11Window() override;
 
     // Handles every pending event: mouse input goes to the frame or the open pop-up list.
-    void processEvents();
-    // Draws the frame's dirty views into the back buffer and shows them and exposed areas.
-    void redraw();
+    void processEvents() override;
+    void redraw() override;
 
-    bool openMenu(COptionMenu* menu, const CRect& frameRect);
-    void closeMenu();
-    COptionMenu* getMenuOwner() const;
+    bool openMenu(COptionMenu* menu, const CRect& frameRect) override;
+    void closeMenu() override;
+    COptionMenu* getMenuOwner() const override;
 
-    void showTooltip(const CPoint& where, const char* text);
-    void hideTooltip();
+    void showTooltip(const CPoint& where, const char* text) override;
+    void hideTooltip() override;
 
     unsigned long getWindowId() const { return window_; }
 

@@ -1,13 +1,13 @@
-#include "gui/platform/X11Window.h"
+#include "gui/platform/x11/X11Window.h"
 
 #include "gui/CDrawContext.h"
 #include "gui/CFrame.h"
 #include "gui/CMenuPopupModel.h"
 #include "gui/COptionMenu.h"
+#include "gui/CTooltipSupport.h"
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-#include <cairo.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -104,9 +104,16 @@ constexpr long kFrameEvents = ExposureMask | ButtonPressMask | ButtonReleaseMask
                               LeaveWindowMask | StructureNotifyMask;
 constexpr long kOverlayEvents = ExposureMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask;
 constexpr CCoord kDragSelectDistance = 4;  // pixels a press must travel before its release chooses
-const CFontDesc kTooltipFont{"Arial", 11.0, kNormalFace};
 
 }  // namespace
+
+std::unique_ptr<CPlatformWindow> CPlatformWindow::open(CFrame& frame, void* parent, CCoord width, CCoord height) {
+    return X11Window::open(frame, parent, width, height);
+}
+
+// X11 needs no set-up per thread.
+bool platformInitialize() { return true; }
+void platformUninitialize() {}
 
 std::unique_ptr<X11Window> X11Window::open(CFrame& frame, void* parent, CCoord width, CCoord height) {
     const Window parentWindow = static_cast<Window>(reinterpret_cast<uintptr_t>(parent));
@@ -262,10 +269,9 @@ void X11Window::putImage(COffscreenContext& image, const CRect& rect, unsigned l
     CRect area = rect;
     area.bound(CRect(0, 0, image.getWidth(), image.getHeight()));
     if (area.isEmpty() || !target.gc) return;
-    cairo_surface_t* surface = image.getSurface();
-    cairo_surface_flush(surface);
-    auto* data = reinterpret_cast<char*>(cairo_image_surface_get_data(surface));
-    const int stride = cairo_image_surface_get_stride(surface);
+    int stride = 0;
+    // XCreateImage wants writable data; XPutImage only reads it.
+    auto* data = const_cast<char*>(reinterpret_cast<const char*>(image.getPixels(stride)));
     auto* visual = static_cast<Visual*>(target.visual);
     if (!data || !visual) return;
 
@@ -288,7 +294,7 @@ void X11Window::putImage(COffscreenContext& image, const CRect& rect, unsigned l
         if (!x) return;
         XPutImage(display_, window, static_cast<GC>(target.gc), x, area.left, area.top, area.left, area.top,
                   static_cast<unsigned>(area.width()), static_cast<unsigned>(area.height()));
-        x->data = nullptr;  // the pixels belong to the cairo surface
+        x->data = nullptr;  // the pixels belong to the image
         XDestroyImage(x);
         return;
     }
@@ -439,10 +445,8 @@ void X11Window::showTooltip(const CPoint& where, const char* text) {
     ErrorTrap trap(display_);
     hideTooltip();
     if (!text || !*text || menu_) return;
-    COffscreenContext measure(1, 1);
-    measure.setFont(kTooltipFont);
-    const CCoord width = static_cast<CCoord>(measure.getStringWidth(text)) + 10;
-    const CCoord height = static_cast<CCoord>(kTooltipFont.size) + 8;
+    const CPoint size = CTooltipSupport::getTipSize(text);
+    const CCoord width = size.x, height = size.y;
     const CPoint origin = screenOrigin();
     CRect bounds(CPoint(origin.x + where.x + 4, origin.y + where.y + 20), width, height);
     const int screen = DefaultScreen(display_);
@@ -465,12 +469,7 @@ void X11Window::drawTooltip() {
     if (!tooltip_.window) return;
     const CRect all(0, 0, tooltip_.bounds.width(), tooltip_.bounds.height());
     COffscreenContext image(all.width(), all.height());
-    image.setFillColor(CColor{255, 255, 225, 255});
-    image.setFrameColor(kBlackCColor);
-    image.drawRect(all, kDrawFilledAndStroked);
-    image.setFont(kTooltipFont);
-    image.setFontColor(kBlackCColor);
-    image.drawString(tooltipText_.c_str(), all, kCenterText, true);
+    CTooltipSupport::drawTip(image, tooltipText_.c_str());
     putImage(image, all, tooltip_.window, overlayTarget_);
     XFlush(display_);
 }
