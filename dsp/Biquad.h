@@ -3,6 +3,10 @@
 
 #include <cmath>
 #include <limits>
+#include <type_traits>
+#if defined(__SSE2__)
+#include <xmmintrin.h>
+#endif
 
 #include "dsp/UnitProcessorBase.h"
 
@@ -92,7 +96,7 @@ public:
     T processSmoothed(T x) {
         const float* k = block_.data() + kCoeffs;
         float* w = block_.data() + kWorking;
-        for (int i = 0; i < 5; ++i) w[i] = float(T(0.99) * T(w[i]) + T(0.01) * T(k[i]));
+        glide(w, k);
         return step(x, w[4], w[0], w[1], w[2], w[3]);
     }
 
@@ -120,6 +124,22 @@ private:
     static constexpr int kStates = 8;
     static constexpr int kWorking = 12;
     static constexpr int kBlockSize = 24;
+
+    // w[i] = 0.99 w[i] + 0.01 k[i] in T for the five coefficients. In single
+    // precision the first four run as one SSE operation per step, lane by lane the
+    // same arithmetic (both blocks are 16-byte aligned).
+    static void glide(float* w, const float* k) {
+#if defined(__SSE2__)
+        if constexpr (std::is_same<T, float>::value) {
+            const __m128 kept = _mm_mul_ps(_mm_set1_ps(0.99f), _mm_load_ps(w));
+            const __m128 added = _mm_mul_ps(_mm_set1_ps(0.01f), _mm_load_ps(k));
+            _mm_store_ps(w, _mm_add_ps(kept, added));
+            w[4] = 0.99f * w[4] + 0.01f * k[4];
+            return;
+        }
+#endif
+        for (int i = 0; i < 5; ++i) w[i] = float(T(0.99) * T(w[i]) + T(0.01) * T(k[i]));
+    }
 
     T step(T x, float b0, float b1, float b2, float na1, float na2) {
         float* s = block_.data() + kStates;
