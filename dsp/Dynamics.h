@@ -208,9 +208,12 @@ private:
     T thresholdAmplitude() const { return std::pow(T(10), threshold_ * T(0.05)); }
 
     T gainFor(T power, T threshold, T makeup) {
-        // The floor keeps the logarithm's argument positive; fmax/fmin also keep a
-        // NaN or infinite power out of the detector's state.
-        const T b = std::fmin(std::fmax(std::fabs(power), follower_.getFloor()), T(FLT_MAX));
+        // The floor keeps the logarithm's argument positive; the bounds also keep a
+        // NaN or infinite power out of the detector's state. Written as compares
+        // (a NaN fails them and takes the bound), which give exactly what fmax and
+        // fmin give for these positive bounds, without a library call per sample.
+        const T floored = std::fabs(power) > follower_.getFloor() ? std::fabs(power) : follower_.getFloor();
+        const T b = floored < T(FLT_MAX) ? floored : T(FLT_MAX);
         const T env = follower_.track(b);
         const T level = T(10) * std::log10(env + T(1e-14f));  // 9.9999998e-15
         const T smoothing = T(0.7f);  // 0.699999988
@@ -218,7 +221,7 @@ private:
             const T over = level - threshold;
             const T target = std::min((T(1) - slope_) * over, over);
             gainReduction_ = target + (gainReduction_ - target) * smoothing + this->antiDenormal;
-            gainReduction_ = std::fmax(gainReduction_, T(kMinGainReductionDb));
+            if (!(gainReduction_ > T(kMinGainReductionDb))) gainReduction_ = T(kMinGainReductionDb);
         } else {
             gainReduction_ = gainReduction_ * smoothing + this->antiDenormal;
         }
