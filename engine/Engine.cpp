@@ -258,7 +258,7 @@ void CKovalithEngine::analysisBlockComplete() {
 
 // The delay line's return (its output for this sample) through the smoothed
 // feedback filter, scaled and limited to +-1.
-float CKovalithEngine::feedbackReturn(int ch, float delayOutput, float compressorGain, float gainFactor) {
+inline float CKovalithEngine::feedbackReturn(int ch, float delayOutput, float compressorGain, float gainFactor) {
     CUnitBiquad<float>& filter = units_.biquad[ch];
     float y = filter.processSmoothed(delayOutput);
     if (!std::isfinite(y)) {
@@ -272,7 +272,7 @@ float CKovalithEngine::feedbackReturn(int ch, float delayOutput, float compresso
 // One sample up to the wet chains: compressor, envelope and analysis on the
 // feedback side, the feedback filters on the delay lines' outputs, the input sum
 // and saturation. Leaves the wet chains' inputs in sL and sR.
-void CKovalithEngine::feedbackSide(float xL, float xR, float delayL, float delayR, float& sL, float& sR) {
+inline void CKovalithEngine::feedbackSide(float xL, float xR, float delayL, float delayR, float& sL, float& sR) {
     CKovalithUnits& u = units_;
     const float analysisIn = (xL + xR) * 0.5f;
     const float fbRawL = u.biquad[0].lastOutput * feedback_;
@@ -318,7 +318,7 @@ void CKovalithEngine::analysisRun(const float* sL, const float* sR, float* dL, f
 }
 
 // The IIR lattice pair on the decimators' outputs.
-void CKovalithEngine::synthesis(float dL, float dR, float& wL, float& wR) {
+inline void CKovalithEngine::synthesis(float dL, float dR, float& wL, float& wR) {
     CKovalithUnits& u = units_;
     CUnitWIIRLattice<float>::processPair(u.iir[0], dL, u.iir[1], dR);
     wL = u.iir[0].lastOutput;
@@ -346,7 +346,7 @@ void CKovalithEngine::recoverChannel(int ch) {
 // The DC-blocked wet signal for a delay line. A wet sample near the float limit
 // can overflow the blocker's state; it then starts again rather than writing
 // NaN into four seconds of delay.
-float CKovalithEngine::delayInput(int ch, float w) {
+inline float CKovalithEngine::delayInput(int ch, float w) {
     CUnitDCKiller<float>& killer = units_.dcKiller[ch];
     const float dc = killer.process(w);
     if (std::isfinite(dc)) return dc;
@@ -356,7 +356,7 @@ float CKovalithEngine::delayInput(int ch, float w) {
 
 // One sample after the wet chains: the mix into the outputs, and the DC-blocked
 // wet signals into the delay lines (crossed for ping-pong).
-void CKovalithEngine::finishSample(float dryL, float dryR, float wL, float wR, float& outL, float& outR) {
+inline void CKovalithEngine::finishSample(float dryL, float dryR, float wL, float wR, float& outL, float& outR) {
     CKovalithUnits& u = units_;
     outL = setup_.outGain * (dryL + setup_.mix * (wL - dryL));
     outR = setup_.outGain * (dryR + setup_.mix * (wR - dryR));
