@@ -210,25 +210,15 @@ public:
     }
 
     T process(T x) override {
-        store_[w_] = x;
-        // A negative or NaN loop length means none; a longer one than the store is cut.
-        const T loop = loopLength > T(0) ? (loopLength < T(kMaxLoopLength) ? loopLength : T(kMaxLoopLength)) : T(0);
-        position_ = (T(1) - speed) + position_;
-        if (position_ < T(0))
-            position_ = loop;
-        else if (!(position_ <= loop))  // also catches a NaN speed
-            position_ = T(0);
+        this->lastOutput = step(x, limitedLoop(), T(1) - speed);
+        return this->lastOutput;
+    }
 
-        // Read positions in single precision, as the fields are.
-        const T writePos = static_cast<T>(w_);
-        const T head1 = readAt(writePos - position_);
-        const T head2 = readAt(writePos - loop - position_);
-        const T g = loop > T(0) ? position_ / loop : T(1);
-        const T y = g * head1 + (T(1) - g) * head2;
-
-        if (++w_ >= capacity_) w_ = 0;
-        this->lastOutput = y;
-        return y;
+    // process() for a run of samples over which `speed` and `loopLength` stay.
+    void processRun(const T* in, T* out, int count) {
+        const T loop = limitedLoop(), drift = T(1) - speed;
+        for (int n = 0; n < count; ++n) out[n] = step(in[n], loop, drift);
+        if (count > 0) this->lastOutput = out[count - 1];
     }
 
     // Silences the store; the head position and write index stay.
@@ -243,6 +233,31 @@ public:
     T loopLength = T(0);
 
 private:
+    // A negative or NaN loop length means none; a longer one than the store is cut.
+    T limitedLoop() const {
+        return loopLength > T(0) ? (loopLength < T(kMaxLoopLength) ? loopLength : T(kMaxLoopLength)) : T(0);
+    }
+
+    // One sample with the loop length limited and the heads' drift 1 - speed.
+    T step(T x, T loop, T drift) {
+        store_[w_] = x;
+        position_ = drift + position_;
+        if (position_ < T(0))
+            position_ = loop;
+        else if (!(position_ <= loop))  // also catches a NaN speed
+            position_ = T(0);
+
+        // Read positions in single precision, as the fields are.
+        const T writePos = static_cast<T>(w_);
+        const T head1 = readAt(writePos - position_);
+        const T head2 = readAt(writePos - loop - position_);
+        const T g = loop > T(0) ? position_ / loop : T(1);
+        const T y = g * head1 + (T(1) - g) * head2;
+
+        if (++w_ >= capacity_) w_ = 0;
+        return y;
+    }
+
     // Linear interpolation at a position that lies at most two capacities below 0.
     T readAt(T d) const {
         const T k = static_cast<T>(capacity_);
