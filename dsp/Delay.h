@@ -148,6 +148,19 @@ public:
                            store_[advanced(i0_, ahead)]);
     }
 
+    // peek(0) .. peek(count - 1) into out. The window's four slots follow each
+    // other in the store once a delay time was set; while the run does not pass
+    // the store's end they are read without wrapping each index.
+    void peekRun(T* out, int count) const {
+        const bool straight = i1_ == i0_ - 1 && i2_ == i0_ - 2 && i3_ == i0_ - 3 && i0_ + count <= capacity_;
+        if (!straight) {
+            for (int n = 0; n < count; ++n) out[n] = peek(n);
+            return;
+        }
+        const T* s = store_.data() + i3_;
+        for (int n = 0; n < count; ++n) out[n] = interpolate(s[n], s[n + 1], s[n + 2], s[n + 3]);
+    }
+
 private:
     // Hermite from x0 towards x1 at the fraction, in the usual shared-term form.
     T interpolate(T xm1, T x0, T x1, T x2) const {

@@ -395,11 +395,15 @@ void CKovalithEngine::processGroup(const float* inL, const float* inR, float* ou
 void CKovalithEngine::processRun(const float* inL, const float* inR, float* outL, float* outR, int count) {
     CKovalithUnits& u = units_;
     float sL[kControlPeriod] = {}, sR[kControlPeriod] = {}, dL[kControlPeriod], dR[kControlPeriod];
-    for (int n = 0; n < count; ++n) {
-        const float delayL = n == 0 ? u.delay[0].lastOutput : u.delay[0].peek(n - 1);
-        const float delayR = n == 0 ? u.delay[1].lastOutput : u.delay[1].peek(n - 1);
-        feedbackSide(wetInput(inL[n]), wetInput(inR[n]), delayL, delayR, sL[n], sR[n]);
-    }
+    // The lines' returns for the group: their last outputs, then what their next
+    // count - 1 calls will return.
+    float delayL[kControlPeriod], delayR[kControlPeriod];
+    delayL[0] = u.delay[0].lastOutput;
+    delayR[0] = u.delay[1].lastOutput;
+    u.delay[0].peekRun(delayL + 1, count - 1);
+    u.delay[1].peekRun(delayR + 1, count - 1);
+    for (int n = 0; n < count; ++n)
+        feedbackSide(wetInput(inL[n]), wetInput(inR[n]), delayL[n], delayR[n], sL[n], sR[n]);
     analysisRun(sL, sR, dL, dR, count);
     for (int n = 0; n < count; ++n) {
         float wL, wR;

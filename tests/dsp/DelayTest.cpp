@@ -142,9 +142,10 @@ TEST(FracDelay, FractionalDelayMatchesAHermiteReference) {
     }
 }
 
-// peek(j) is what the j-th next process() returns, for j below the integer delay.
+// peek(j) is what the j-th next process() returns, for j below the integer delay;
+// peekRun reads the same run, also where it crosses the end of a short store.
 TEST(FracDelay, PeekShowsTheComingOutputs) {
-    auto d = makeUnit<CUnitFracDelay<float>>(1000.0f);
+    auto d = makeUnit<CUnitFracDelay<float, 37>>(1000.0f);
     d->setDelayTime(0.01075f);  // a = 9.75: D = 10
     const int D = d->getDelaySamples();
     ASSERT_EQ(D, 10);
@@ -152,7 +153,10 @@ TEST(FracDelay, PeekShowsTheComingOutputs) {
     std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
     for (int n = 0; n < 400; n += D) {
         float ahead[16];
+        float run[16];
         for (int j = 0; j < D; ++j) ahead[j] = d->peek(j);
+        d->peekRun(run, D);
+        for (int j = 0; j < D; ++j) ASSERT_EQ(run[j], ahead[j]) << n + j;
         for (int j = 0; j < D; ++j) ASSERT_EQ(d->process(dist(rng)), ahead[j]) << n + j;
     }
 }
