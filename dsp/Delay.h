@@ -9,6 +9,10 @@
 #include <array>
 #include <cmath>
 #include <cstdlib>
+#include <type_traits>
+#if defined(__SSE2__)
+#include <xmmintrin.h>
+#endif
 
 #include "dsp/UnitProcessorBase.h"
 
@@ -144,13 +148,14 @@ public:
     // owner that reads a run of outputs before it writes the run's inputs. Exact
     // while ahead < getDelaySamples(): the taps then hold samples already written.
     T peek(int ahead) const {
-        return interpolate(store_[advanced(i3_, ahead)], store_[advanced(i2_, ahead)], store_[advanced(i1_, ahead)],
-                           store_[advanced(i0_, ahead)]);
+        return interpolate(store_[slot(ahead)], store_[slot(ahead + 1)], store_[slot(ahead + 2)],
+                           store_[slot(ahead + 3)]);
     }
 
     // peek(0) .. peek(count - 1) into out. The window's four slots follow each
     // other in the store once a delay time was set; while the run does not pass
-    // the store's end they are read without wrapping each index.
+    // the store's end they are read without wrapping each index, four outputs at
+    // a time where SSE2 is there (each lane the scalar arithmetic).
     void peekRun(T* out, int count) const {
         const bool straight = i1_ == i0_ - 1 && i2_ == i0_ - 2 && i3_ == i0_ - 3 && i0_ + count <= capacity_;
         if (!straight) {
@@ -158,7 +163,35 @@ public:
             return;
         }
         const T* s = store_.data() + i3_;
+#if defined(__SSE2__)
+        if constexpr (std::is_same<T, float>::value) {
+            if (count >= 4) {
+                // The last four may overlap the four before; they are the same values.
+                for (int n = 0; n < count; n += 4) {
+                    const int m = std::min(n, count - 4);
+                    _mm_storeu_ps(out + m, interpolate4(s + m));
+                }
+                return;
+            }
+        }
+#endif
         for (int n = 0; n < count; ++n) out[n] = interpolate(s[n], s[n + 1], s[n + 2], s[n + 3]);
+    }
+
+    // What count process() calls with these inputs leave behind, for an owner
+    // that took their outputs from peekRun before: the inputs are stored, the
+    // window moves on, and lastOutput is the last call's output. count is at
+    // most the store's length.
+    void writeRun(const T* in, int count) {
+        if (count <= 0) return;
+        for (int n = 0; n < count; ++n) {
+            store_[w_] = in[n] + tinyOffset_;
+            tinyOffset_ = -tinyOffset_;
+            if (++w_ >= capacity_) w_ = 0;
+        }
+        this->lastOutput = peek(count - 1);
+        const int i3 = slot(count), i2 = slot(count + 1), i1 = slot(count + 2), i0 = slot(count + 3);
+        i3_ = i3, i2_ = i2, i1_ = i1, i0_ = i0;
     }
 
 private:
@@ -173,8 +206,28 @@ private:
         return ((a * t - bneg) * t + c) * t + x0;
     }
 
-    int advanced(int index, int ahead) const {
-        const int i = index + ahead;
+#if defined(__SSE2__)
+    // interpolate() of the windows starting at s[0] .. s[3], one per lane.
+    __m128 interpolate4(const float* s) const {
+        const __m128 xm1 = _mm_loadu_ps(s), x0 = _mm_loadu_ps(s + 1), x1 = _mm_loadu_ps(s + 2),
+                     x2 = _mm_loadu_ps(s + 3);
+        const __m128 half = _mm_set1_ps(0.5f), t = _mm_set1_ps(fraction_);
+        const __m128 c = _mm_mul_ps(_mm_sub_ps(x1, xm1), half);
+        const __m128 v = _mm_sub_ps(x0, x1);
+        const __m128 w2 = _mm_add_ps(c, v);
+        const __m128 a = _mm_add_ps(_mm_add_ps(w2, v), _mm_mul_ps(_mm_sub_ps(x2, x0), half));
+        const __m128 bneg = _mm_add_ps(w2, a);
+        const __m128 p = _mm_mul_ps(_mm_add_ps(_mm_mul_ps(_mm_sub_ps(_mm_mul_ps(a, t), bneg), t), c), t);
+        return _mm_add_ps(p, x0);
+    }
+#endif
+
+    // The k-th slot the read window passes over: the window's own four slots
+    // (oldest first), then the ones after the newest. The window of the call
+    // `ahead` calls from now is slot(ahead) .. slot(ahead + 3).
+    int slot(int k) const {
+        if (k < 3) return k == 0 ? i3_ : (k == 1 ? i2_ : i1_);
+        const int i = i0_ + (k - 3);
         return i >= capacity_ ? i - capacity_ : i;
     }
 

@@ -355,19 +355,16 @@ inline float CKovalithEngine::delayInput(int ch, float w) {
 }
 
 // One sample after the wet chains: the mix into the outputs, and the DC-blocked
-// wet signals into the delay lines (crossed for ping-pong).
-inline void CKovalithEngine::finishSample(float dryL, float dryR, float wL, float wR, float& outL, float& outR) {
-    CKovalithUnits& u = units_;
+// wet signals for the delay lines (crossed for ping-pong): line0 feeds the
+// left line, line1 the right.
+inline void CKovalithEngine::finishSample(float dryL, float dryR, float wL, float wR, float& outL, float& outR,
+                                          float& line0, float& line1) {
     outL = setup_.outGain * (dryL + setup_.mix * (wL - dryL));
     outR = setup_.outGain * (dryR + setup_.mix * (wR - dryR));
     const float dcL = delayInput(0, wL);
-    if (pingPong_) {
-        u.delay[1].process(dcL);
-        u.delay[0].process(delayInput(1, wR));
-    } else {
-        u.delay[0].process(dcL);
-        u.delay[1].process(delayInput(1, wR));
-    }
+    const float dcR = delayInput(1, wR);
+    line0 = pingPong_ ? dcR : dcL;
+    line1 = pingPong_ ? dcL : dcR;
 }
 
 void CKovalithEngine::processGroup(const float* inL, const float* inR, float* outL, float* outR, int count) {
@@ -383,7 +380,10 @@ void CKovalithEngine::processGroup(const float* inL, const float* inR, float* ou
         float sL, sR, wL, wR;
         feedbackSide(wetInput(inL[n]), wetInput(inR[n]), u.delay[0].lastOutput, u.delay[1].lastOutput, sL, sR);
         wetChains(sL, sR, wL, wR);
-        finishSample(inL[n], inR[n], wL, wR, outL[n], outR[n]);
+        float line0, line1;
+        finishSample(inL[n], inR[n], wL, wR, outL[n], outR[n], line0, line1);
+        u.delay[0].process(line0);
+        u.delay[1].process(line1);
     }
 }
 
@@ -405,11 +405,15 @@ void CKovalithEngine::processRun(const float* inL, const float* inR, float* outL
     for (int n = 0; n < count; ++n)
         feedbackSide(wetInput(inL[n]), wetInput(inR[n]), delayL[n], delayR[n], sL[n], sR[n]);
     analysisRun(sL, sR, dL, dR, count);
+    float line0[kControlPeriod], line1[kControlPeriod];
     for (int n = 0; n < count; ++n) {
         float wL, wR;
         synthesis(dL[n], dR[n], wL, wR);
-        finishSample(inL[n], inR[n], wL, wR, outL[n], outR[n]);
+        finishSample(inL[n], inR[n], wL, wR, outL[n], outR[n], line0[n], line1[n]);
     }
+    // The lines' outputs of these calls were read ahead above.
+    u.delay[0].writeRun(line0, count);
+    u.delay[1].writeRun(line1, count);
 }
 
 void CKovalithEngine::process(const float* const* inputs, float* const* outputs, int sampleFrames,

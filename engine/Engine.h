@@ -131,7 +131,8 @@ private:
     void synthesis(float dL, float dR, float& wL, float& wR);
     void recoverChannel(int ch);
     float delayInput(int ch, float w);
-    void finishSample(float dryL, float dryR, float wL, float wR, float& outL, float& outR);
+    void finishSample(float dryL, float dryR, float wL, float wR, float& outL, float& outR, float& line0,
+                      float& line1);
 
     void applyFeedbackFilter();
     void applyCompressorLevel(float value);

@@ -143,21 +143,29 @@ TEST(FracDelay, FractionalDelayMatchesAHermiteReference) {
 }
 
 // peek(j) is what the j-th next process() returns, for j below the integer delay;
-// peekRun reads the same run, also where it crosses the end of a short store.
-TEST(FracDelay, PeekShowsTheComingOutputs) {
+// peekRun reads the same run, also where it crosses the end of a short store, and
+// writeRun then leaves the line as the run of process() calls does.
+TEST(FracDelay, PeekAndWriteRunsMatchTheSampleOrder) {
     auto d = makeUnit<CUnitFracDelay<float, 37>>(1000.0f);
-    d->setDelayTime(0.01075f);  // a = 9.75: D = 10
+    auto twin = makeUnit<CUnitFracDelay<float, 37>>(1000.0f);
+    for (auto* unit : {d.get(), twin.get()}) unit->setDelayTime(0.01075f);  // a = 9.75: D = 10
     const int D = d->getDelaySamples();
     ASSERT_EQ(D, 10);
     std::mt19937 rng(12);
     std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
-    for (int n = 0; n < 400; n += D) {
-        float ahead[16];
-        float run[16];
-        for (int j = 0; j < D; ++j) ahead[j] = d->peek(j);
-        d->peekRun(run, D);
-        for (int j = 0; j < D; ++j) ASSERT_EQ(run[j], ahead[j]) << n + j;
-        for (int j = 0; j < D; ++j) ASSERT_EQ(d->process(dist(rng)), ahead[j]) << n + j;
+    const int runLengths[] = {10, 1, 3, 4, 5, 7, 8, 9, 2, 6};
+    for (int n = 0, r = 0; n < 600; n += runLengths[r % 10], ++r) {
+        const int length = runLengths[r % 10];
+        float ahead[16], run[16], in[16];
+        for (int j = 0; j < length; ++j) ahead[j] = d->peek(j);
+        d->peekRun(run, length);
+        for (int j = 0; j < length; ++j) in[j] = dist(rng);
+        d->writeRun(in, length);
+        for (int j = 0; j < length; ++j) {
+            ASSERT_EQ(run[j], ahead[j]) << n + j;
+            ASSERT_EQ(twin->process(in[j]), ahead[j]) << n + j;
+        }
+        ASSERT_EQ(d->lastOutput, twin->lastOutput) << n;
     }
 }
 
