@@ -63,25 +63,42 @@ public:
     bool setFilter(int type, const BiquadParams& params) {
         type_ = type;
         params_ = params;
-        T c[6];  // b0 b1 b2 a0 a1 a2
-        if (!design(type, params, c)) return false;
-        for (T v : c)
-            if (!fitsFloat(v)) return false;
-        const T n[5] = {c[0] / c[3], c[1] / c[3], c[2] / c[3], c[4] / c[3], c[5] / c[3]};
-        for (T v : n)
-            if (!fitsFloat(v)) return false;
-        b0_ = c[0], b1_ = c[1], b2_ = c[2], a0_ = c[3], a1_ = c[4], a2_ = c[5];
-        norm_ = {n[0], n[1], n[2], n[3], n[4]};
-        const float packed[5] = {float(n[1]), float(n[2]), float(-n[3]), float(-n[4]), float(n[0])};
-        for (int i = 0; i < 5; ++i) block_[kCoeffs + i] = packed[i];
-        return true;
+        designed_ = true;
+        designRate_ = Base::sampleRate;
+        designOk_ = apply(type, params);
+        return designOk_;
     }
 
     // Stores a new frequency in the kept record and recomputes with the kept type.
+    // The same frequency at the same rate designs the same coefficients, so the
+    // design is skipped then (the engine sets the cutoff at every control step).
     bool setFrequency(float hz) {
+        if (hz == params_.frequency && Base::sampleRate == designRate_ && designed_) return designOk_;
         BiquadParams p = params_;
         p.frequency = hz;
         return setFilter(type_, p);
+    }
+
+    // setFrequency for a filter that shares its type and record with `other`
+    // (the other channel): when other's last design had exactly the settings this
+    // one would design with, its coefficients are taken rather than computed again.
+    bool setFrequencyAs(float hz, const CUnitBiquad& other) {
+        if (hz == params_.frequency && Base::sampleRate == designRate_ && designed_) return designOk_;
+        BiquadParams p = params_;
+        p.frequency = hz;
+        if (!other.designed_ || other.type_ != type_ || !sameParams(other.params_, p) ||
+            other.designRate_ != Base::sampleRate)
+            return setFilter(type_, p);
+        params_ = p;
+        designed_ = true;
+        designRate_ = other.designRate_;
+        designOk_ = other.designOk_;
+        if (designOk_) {
+            b0_ = other.b0_, b1_ = other.b1_, b2_ = other.b2_, a0_ = other.a0_, a1_ = other.a1_, a2_ = other.a2_;
+            norm_ = other.norm_;
+            for (int i = 0; i < 5; ++i) block_[kCoeffs + i] = other.block_[kCoeffs + i];
+        }
+        return designOk_;
     }
 
     // One sample through the filter with the current coefficients.
@@ -153,6 +170,27 @@ private:
         Base::antiDenormal = -Base::antiDenormal;
         Base::lastOutput = y;
         return y;
+    }
+
+    static bool sameParams(const BiquadParams& a, const BiquadParams& b) {
+        return a.frequency == b.frequency && a.q == b.q && a.gain == b.gain && a.slope == b.slope &&
+               a.useBandwidth == b.useBandwidth && a.bandpassPeakUnity == b.bandpassPeakUnity;
+    }
+
+    // Designs and stores the coefficients; false keeps the previous ones.
+    bool apply(int type, const BiquadParams& params) {
+        T c[6];  // b0 b1 b2 a0 a1 a2
+        if (!design(type, params, c)) return false;
+        for (T v : c)
+            if (!fitsFloat(v)) return false;
+        const T n[5] = {c[0] / c[3], c[1] / c[3], c[2] / c[3], c[4] / c[3], c[5] / c[3]};
+        for (T v : n)
+            if (!fitsFloat(v)) return false;
+        b0_ = c[0], b1_ = c[1], b2_ = c[2], a0_ = c[3], a1_ = c[4], a2_ = c[5];
+        norm_ = {n[0], n[1], n[2], n[3], n[4]};
+        const float packed[5] = {float(n[1]), float(n[2]), float(-n[3]), float(-n[4]), float(n[0])};
+        for (int i = 0; i < 5; ++i) block_[kCoeffs + i] = packed[i];
+        return true;
     }
 
     // Finite and within single-precision range (NaN fails), so the rounding is defined.
@@ -242,6 +280,10 @@ private:
     int type_ = kBiquadLowpass;
     BiquadParams params_;
     BiquadNormalised<T> norm_ = {0, 0, 0, 0, 0};
+    // What the last setFilter designed with, and whether it took.
+    T designRate_ = T(0);
+    bool designed_ = false;
+    bool designOk_ = false;
 };
 
 }  // namespace kovalith

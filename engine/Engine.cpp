@@ -234,11 +234,10 @@ void CKovalithEngine::controlStep() {
     u.fir[1].update(t.aW, t.aR);
     CUnitWIIRLattice<float>::updatePair(u.iir[0], t.sWL, t.sRL, u.iir[1], t.sWR, t.sRR);
 
-    const float cutoffs[2] = {t.cL, t.cR};
-    for (int ch = 0; ch < 2; ++ch) {
-        const float c = cutoffs[ch];
-        if (c > 0.01f && c < 0.49f * u.biquad[ch].sampleRate) u.biquad[ch].setFrequency(c);
-    }
+    // Without a stereo offset both cutoffs are the same: the right filter then
+    // takes the left one's design.
+    if (t.cL > 0.01f && t.cL < 0.49f * u.biquad[0].sampleRate) u.biquad[0].setFrequency(t.cL);
+    if (t.cR > 0.01f && t.cR < 0.49f * u.biquad[1].sampleRate) u.biquad[1].setFrequencyAs(t.cR, u.biquad[0]);
     u.varispeed[0].speed = t.rL;
     u.varispeed[1].speed = t.rR;
 }

@@ -189,6 +189,37 @@ TEST(Biquad, SetFrequencyReusesTheStoredTypeAndRecord) {
     EXPECT_EQ(a.getParams().frequency, 3000.0f);
 }
 
+// The shortcuts of the control rate (a repeated frequency, the other channel's
+// design) leave a filter exactly as designing it again would: same refusals, same
+// samples, and a new rate still designs anew.
+TEST(Biquad, RepeatedAndSharedDesignsEqualAFreshDesign) {
+    auto impulse = [](CUnitBiquad<float>& f) {
+        f.reset();
+        std::vector<float> y(32);
+        for (int n = 0; n < 32; ++n) y[n] = f.process(n == 0 ? 1.0f : 0.0f);
+        return y;
+    };
+    struct Case {
+        float hz;
+        float otherQ;  // the left filter's Q; the right one keeps Q 0.7
+        float rate;    // the right filter's rate when it designs
+    };
+    const Case cases[] = {{1200.0f, 0.7f, 44100.0f}, {1200.0f, 3.0f, 44100.0f}, {30000.0f, 0.7f, 44100.0f},
+                          {1200.0f, 0.7f, 22050.0f}};
+    for (const Case& c : cases) {
+        CUnitBiquad<float> left, right, fresh;
+        left.setFilter(kBiquadLowpass, qParams(c.hz, c.otherQ));
+        right.setFilter(kBiquadLowpass, qParams(500.0f, 0.7f));
+        right.setSampleRate(c.rate);
+        fresh.setSampleRate(c.rate);
+        fresh.setFilter(kBiquadLowpass, qParams(500.0f, 0.7f));
+        const bool took = right.setFrequencyAs(c.hz, left);
+        EXPECT_EQ(took, fresh.setFilter(kBiquadLowpass, qParams(c.hz, 0.7f))) << c.hz;
+        EXPECT_EQ(right.setFrequency(c.hz), took);
+        EXPECT_EQ(impulse(right), impulse(fresh)) << c.hz << " " << c.otherQ << " " << c.rate;
+    }
+}
+
 // The impulse response's spectrum against the transfer function and the design goals.
 TEST(BiquadResponse, LowpassDcCornerAndNyquist) {
     const double rate = 44100.0;
