@@ -268,25 +268,33 @@ inline float CKovalithEngine::feedbackReturn(int ch, float delayOutput, float co
     return limitFeedback(compressorGain * gainFactor * feedback_ * y);
 }
 
-// One sample up to the wet chains: compressor, envelope and analysis on the
-// feedback side, the feedback filters on the delay lines' outputs, the input sum
-// and saturation. Leaves the wet chains' inputs in sL and sR.
-inline void CKovalithEngine::feedbackSide(float xL, float xR, float delayL, float delayR, float& sL, float& sR) {
+// Samples up to the wet chains: compressor, envelope and analysis on the
+// feedback side, the feedback filters on the delay lines' returns, the input sum
+// and saturation. Leaves the wet chains' inputs in sL and sR. A run that
+// completes an analysis block is one sample long (the new block may change the
+// lattices from the next sample on).
+void CKovalithEngine::feedbackRun(const float* inL, const float* inR, const float* delayL, const float* delayR,
+                                  float* sL, float* sR, int count) {
     CKovalithUnits& u = units_;
-    const float analysisIn = (xL + xR) * 0.5f;
-    const float fbRawL = u.biquad[0].lastOutput * feedback_;
-    const float fbRawR = u.biquad[1].lastOutput * feedback_;
-    if (compressorOn_) u.compressor.computeGainSmoothed((fbRawL * fbRawL + fbRawR * fbRawR) * 0.5f);
-    u.envelope.process((xL * xL + xR * xR) * 0.5f);
-    if (u.analysis.process(analysisIn + fbRawL + fbRawR) != 0.0f) analysisBlockComplete();
+    for (int n = 0; n < count; ++n) {
+        const float xL = wetInput(inL[n]), xR = wetInput(inR[n]);
+        const float analysisIn = (xL + xR) * 0.5f;
+        const float fbRawL = u.biquad[0].lastOutput * feedback_;
+        const float fbRawR = u.biquad[1].lastOutput * feedback_;
+        if (compressorOn_) u.compressor.computeGainSmoothed((fbRawL * fbRawL + fbRawR * fbRawR) * 0.5f);
+        u.envelope.process((xL * xL + xR * xR) * 0.5f);
+        if (u.analysis.process(analysisIn + fbRawL + fbRawR) != 0.0f) analysisBlockComplete();
 
-    const float c = compressorOn_ ? std::sqrt(u.compressor.lastOutput) : 1.0f;
-    sL = xL + feedbackReturn(0, delayL, c, targets_.gL);
-    sR = xR + feedbackReturn(1, delayR, c, targets_.gR);
-    if (saturation_ > 0.0f) {
-        const float k = 1.0f + 0.8f * saturation_;
-        sL = k * sL - saturation_ * (sL * sL * sL);
-        sR = k * sR - saturation_ * (sR * sR * sR);
+        const float c = compressorOn_ ? std::sqrt(u.compressor.lastOutput) : 1.0f;
+        float l = xL + feedbackReturn(0, delayL[n], c, targets_.gL);
+        float r = xR + feedbackReturn(1, delayR[n], c, targets_.gR);
+        if (saturation_ > 0.0f) {
+            const float k = 1.0f + 0.8f * saturation_;
+            l = k * l - saturation_ * (l * l * l);
+            r = k * r - saturation_ * (r * r * r);
+        }
+        sL[n] = l;
+        sR[n] = r;
     }
 }
 
@@ -377,7 +385,7 @@ void CKovalithEngine::processGroup(const float* inL, const float* inR, float* ou
     CKovalithUnits& u = units_;
     for (int n = 0; n < count; ++n) {
         float sL, sR, wL, wR;
-        feedbackSide(wetInput(inL[n]), wetInput(inR[n]), u.delay[0].lastOutput, u.delay[1].lastOutput, sL, sR);
+        feedbackRun(inL + n, inR + n, &u.delay[0].lastOutput, &u.delay[1].lastOutput, &sL, &sR, 1);
         wetChains(sL, sR, wL, wR);
         float line0, line1;
         finishSample(inL[n], inR[n], wL, wR, outL[n], outR[n], line0, line1);
@@ -401,8 +409,7 @@ void CKovalithEngine::processRun(const float* inL, const float* inR, float* outL
     delayR[0] = u.delay[1].lastOutput;
     u.delay[0].peekRun(delayL + 1, count - 1);
     u.delay[1].peekRun(delayR + 1, count - 1);
-    for (int n = 0; n < count; ++n)
-        feedbackSide(wetInput(inL[n]), wetInput(inR[n]), delayL[n], delayR[n], sL[n], sR[n]);
+    feedbackRun(inL, inR, delayL, delayR, sL, sR, count);
     analysisRun(sL, sR, dL, dR, count);
     float line0[kControlPeriod], line1[kControlPeriod];
     for (int n = 0; n < count; ++n) {

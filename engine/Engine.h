@@ -124,7 +124,8 @@ private:
     void analysisBlockComplete();
     void processGroup(const float* inL, const float* inR, float* outL, float* outR, int count);
     void processRun(const float* inL, const float* inR, float* outL, float* outR, int count);
-    void feedbackSide(float xL, float xR, float delayL, float delayR, float& sL, float& sR);
+    void feedbackRun(const float* inL, const float* inR, const float* delayL, const float* delayR, float* sL,
+                     float* sR, int count);
     float feedbackReturn(int ch, float delayOutput, float compressorGain, float gainFactor);
     void wetChains(float sL, float sR, float& wL, float& wR);
     void analysisRun(const float* sL, const float* sR, float* dL, float* dR, int count);
