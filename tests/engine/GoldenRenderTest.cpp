@@ -58,6 +58,8 @@ const GoldenCase kCases[] = {
     // 0.0357^3 s = 2 / 44100 s: a line of one sample.
     {"1-sample delay", 0, 44100.0f, 512, 11025, 0.0, {{kDelay, 0.0357f}, {kDelaySync, 0.0f}, {kFeedback, 0.9f}}},
     {"Delay 0", 0, 44100.0f, 512, 11025, 0.0, {{kDelay, 0.0f}, {kDelaySync, 0.0f}}},
+    // Lines longer than one control step, shorter than two.
+    {"11-sample delay", 0, 44100.0f, 512, 11025, 0.0, {{kDelay, 0.0648f}, {kDelaySync, 0.0f}, {kFeedback, 0.9f}}},
     // One unit of "4/1" at 60 bpm is four seconds, more than the lines hold.
     {"delay rounded up to four seconds", 2, 44100.0f, 512, 8192, 60.0, {{kDelay, 1.0f}, {kDelaySync, 1.0f}}},
     {"compressor weak", 2, 44100.0f, 256, 11025, 0.0, compressorAt(1)},
