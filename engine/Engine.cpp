@@ -213,20 +213,12 @@ void CKovalithEngine::beginBlock(ITimeInfoSource* timeSource) {
     setup_.outGain = out * out * out * out;
     // The delay lines' outputs of a whole group can be read ahead when both lines
     // are at least as long as the group (less its last sample).
-    const int shorterLine = std::min(units_.delay[0].getDelaySamples(), units_.delay[1].getDelaySamples());
-    delaysOutlastGroup_ = shorterLine >= kControlPeriod - 1;
-    delaysOutlastTwoGroups_ = shorterLine >= 2 * kControlPeriod - 1;
+    delaysOutlastGroup_ = std::min(units_.delay[0].getDelaySamples(), units_.delay[1].getDelaySamples()) >=
+                          kControlPeriod - 1;
 }
 
 // A control step: the modulation targets and every unit that takes them.
 void CKovalithEngine::controlStep() {
-    controlTargets();
-    updateSynthesis();
-}
-
-// The control step up to the IIR lattices: the targets, and every unit of the
-// feedback side and of the wet chains before the IIR lattices.
-void CKovalithEngine::controlTargets() {
     CKovalithUnits& u = units_;
     const float l1 = u.lfo1.tick();
     const float l2 = u.lfo2.tick();
@@ -240,6 +232,7 @@ void CKovalithEngine::controlTargets() {
 
     u.fir[0].update(t.aW, t.aR);
     u.fir[1].update(t.aW, t.aR);
+    CUnitWIIRLattice<float>::updatePair(u.iir[0], t.sWL, t.sRL, u.iir[1], t.sWR, t.sRR);
 
     // Without a stereo offset both cutoffs are the same: the right filter then
     // takes the left one's design.
@@ -247,12 +240,6 @@ void CKovalithEngine::controlTargets() {
     if (t.cR > 0.01f && t.cR < 0.49f * u.biquad[1].sampleRate) u.biquad[1].setFrequencyAs(t.cR, u.biquad[0]);
     u.varispeed[0].speed = t.rL;
     u.varispeed[1].speed = t.rR;
-}
-
-// The rest of the control step: the IIR lattices move towards the targets.
-void CKovalithEngine::updateSynthesis() {
-    const ControlTargets& t = targets_;
-    CUnitWIIRLattice<float>::updatePair(units_.iir[0], t.sWL, t.sRL, units_.iir[1], t.sWR, t.sRR);
 }
 
 void CKovalithEngine::analysisBlockComplete() {
@@ -324,17 +311,14 @@ void CKovalithEngine::wetChains(float sL, float sR, float& wL, float& wR) {
     synthesis(dL, dR, wL, wR);
 }
 
-// The varispeed heads for a run of samples.
-void CKovalithEngine::varispeedRun(const float* sL, const float* sR, float* vL, float* vR, int count) {
-    units_.varispeed[0].processRun(sL, vL, count);
-    units_.varispeed[1].processRun(sR, vR, count);
-}
-
-// The FIR lattices and decimators for a run of samples whose varispeed outputs
-// are all known: the lattices go through it stage by stage. Leaves the
-// decimators' outputs in dL and dR.
-void CKovalithEngine::whiteningRun(const float* vL, const float* vR, float* dL, float* dR, int count) {
+// The wet chains up to the IIR lattices for a run of samples whose wet inputs
+// are all known: each unit takes the whole run, and the FIR lattices go through
+// it stage by stage. Leaves the decimators' outputs in dL and dR.
+void CKovalithEngine::analysisRun(const float* sL, const float* sR, float* dL, float* dR, int count) {
     CKovalithUnits& u = units_;
+    float vL[kControlPeriod], vR[kControlPeriod];
+    u.varispeed[0].processRun(sL, vL, count);
+    u.varispeed[1].processRun(sR, vR, count);
     CUnitWFIRLattice<float>::processRunPair(u.fir[0], vL, dL, u.fir[1], vR, dR, count);
     for (int n = 0; n < count; ++n) dL[n] = u.decimator[0].process(dL[n]);
     for (int n = 0; n < count; ++n) dR[n] = u.decimator[1].process(dR[n]);
@@ -390,10 +374,14 @@ inline void CKovalithEngine::finishSample(float dryL, float dryR, float wL, floa
     line1 = pingPong_ ? dcL : dcR;
 }
 
-// One group sample by sample: the path for short delay lines and for a group
-// that completes an analysis block (the new block may change the lattices'
-// order from that sample on).
-void CKovalithEngine::processSamples(const float* inL, const float* inR, float* outL, float* outR, int count) {
+void CKovalithEngine::processGroup(const float* inL, const float* inR, float* outL, float* outR, int count) {
+    // A group that completes an analysis block goes sample by sample: the new
+    // block may change the lattices' order from that sample on.
+    const CUnitAnalysisBuffer<float>& analysis = units_.analysis;
+    if (delaysOutlastGroup_ && analysis.getPosition() + count < analysis.getLength()) {
+        processRun(inL, inR, outL, outR, count);
+        return;
+    }
     CKovalithUnits& u = units_;
     for (int n = 0; n < count; ++n) {
         float sL, sR, wL, wR;
@@ -406,74 +394,32 @@ void CKovalithEngine::processSamples(const float* inL, const float* inR, float* 
     }
 }
 
-// Whether the group of `count` samples from here on can run unit by unit: its
-// feedback returns were all written before it, and no analysis block completes
-// inside it.
-bool CKovalithEngine::groupRunFits(int count) const {
-    const CUnitAnalysisBuffer<float>& analysis = units_.analysis;
-    return analysis.getPosition() + count < analysis.getLength();
-}
-
-// Groups from `start` on whose feedback returns were all written before them,
-// so every wet input of a group is known before its wet chains run; each unit
-// takes the whole group, the FIR lattices stage by stage. While a group's IIR
-// lattices run sample by sample (a long dependent chain per sample), the next
-// group's feedback side and varispeed heads run beside them, when its returns
-// can be read ahead too (lines at least two groups long) and it completes no
-// analysis block. The arithmetic is that of the sample order: the two groups
-// meet in no unit, the next group's control step holds the IIR lattices back
-// until this group is through them, and the lines are read before they are
-// written. Only a wet chain that leaves the finite range is recovered later
-// than in the sample order (after the group's FIR outputs, and the next
-// group's varispeed samples beside it, were formed).
-// Returns where the groups ended: at the block's end or before a group that
-// goes another way; that group's control step has not run.
-int CKovalithEngine::processGroups(const float* const* inputs, float* const* outputs, int start, int frames) {
+// A group whose feedback returns were all written before it: the delay lines'
+// outputs for the whole group are read first, so every wet input is known
+// before the wet chains run. The results are those of the sample order; only a
+// wet chain that leaves the finite range is recovered after the group's FIR
+// outputs were formed, not before.
+void CKovalithEngine::processRun(const float* inL, const float* inR, float* outL, float* outR, int count) {
     CKovalithUnits& u = units_;
-    const float* inL = inputs[0];
-    const float* inR = inputs[1];
-    int count = std::min(kControlPeriod, frames - start);
-    // The lines' returns: their last outputs, then what their coming calls return.
-    float returnL[2 * kControlPeriod], returnR[2 * kControlPeriod];
-    returnL[0] = u.delay[0].lastOutput;
-    returnR[0] = u.delay[1].lastOutput;
-    u.delay[0].peekRun(returnL + 1, count - 1);
-    u.delay[1].peekRun(returnR + 1, count - 1);
-    float sL[kControlPeriod] = {}, sR[kControlPeriod] = {}, vL[kControlPeriod], vR[kControlPeriod];
-    feedbackRun(inL + start, inR + start, returnL, returnR, sL, sR, count);
-    varispeedRun(sL, sR, vL, vR, count);
-    for (;;) {
-        float dL[kControlPeriod], dR[kControlPeriod];
-        whiteningRun(vL, vR, dL, dR, count);
-        const int next = start + count;
-        const int nextCount = std::min(kControlPeriod, frames - next);
-        const bool overlap = nextCount > 0 && delaysOutlastTwoGroups_ && groupRunFits(nextCount);
-        if (overlap) {
-            controlTargets();
-            // The next group's returns: this group's last call's output, then its own calls'.
-            u.delay[0].peekRun(returnL, count - 1 + nextCount);
-            u.delay[1].peekRun(returnR, count - 1 + nextCount);
-        }
-        float line0[kControlPeriod], line1[kControlPeriod];
-        for (int n = 0; n < count; ++n) {
-            const int i = start + n;
-            float wL, wR;
-            synthesis(dL[n], dR[n], wL, wR);
-            finishSample(inL[i], inR[i], wL, wR, outputs[0][i], outputs[1][i], line0[n], line1[n]);
-            if (overlap && n < nextCount) {
-                const int r = count - 1 + n;
-                feedbackRun(inL + next + n, inR + next + n, returnL + r, returnR + r, sL + n, sR + n, 1);
-                varispeedRun(sL + n, sR + n, vL + n, vR + n, 1);
-            }
-        }
-        // The lines' outputs of these calls were read ahead above.
-        u.delay[0].writeRun(line0, count);
-        u.delay[1].writeRun(line1, count);
-        if (!overlap) return next;
-        updateSynthesis();
-        start = next;
-        count = nextCount;
+    float sL[kControlPeriod] = {}, sR[kControlPeriod] = {}, dL[kControlPeriod], dR[kControlPeriod];
+    // The lines' returns for the group: their last outputs, then what their next
+    // count - 1 calls will return.
+    float delayL[kControlPeriod], delayR[kControlPeriod];
+    delayL[0] = u.delay[0].lastOutput;
+    delayR[0] = u.delay[1].lastOutput;
+    u.delay[0].peekRun(delayL + 1, count - 1);
+    u.delay[1].peekRun(delayR + 1, count - 1);
+    feedbackRun(inL, inR, delayL, delayR, sL, sR, count);
+    analysisRun(sL, sR, dL, dR, count);
+    float line0[kControlPeriod], line1[kControlPeriod];
+    for (int n = 0; n < count; ++n) {
+        float wL, wR;
+        synthesis(dL[n], dR[n], wL, wR);
+        finishSample(inL[n], inR[n], wL, wR, outL[n], outR[n], line0[n], line1[n]);
     }
+    // The lines' outputs of these calls were read ahead above.
+    u.delay[0].writeRun(line0, count);
+    u.delay[1].writeRun(line1, count);
 }
 
 void CKovalithEngine::process(const float* const* inputs, float* const* outputs, int sampleFrames,
@@ -489,15 +435,10 @@ void CKovalithEngine::process(const float* const* inputs, float* const* outputs,
 
     // Control steps restart with every call; a last group shorter than a step
     // ends with the block, and the next call opens with a fresh step.
-    for (int start = 0; start < sampleFrames;) {
+    for (int start = 0; start < sampleFrames; start += kControlPeriod) {
         controlStep();
         const int count = std::min(kControlPeriod, sampleFrames - start);
-        if (delaysOutlastGroup_ && groupRunFits(count)) {
-            start = processGroups(inputs, outputs, start, sampleFrames);
-            continue;
-        }
-        processSamples(inputs[0] + start, inputs[1] + start, outputs[0] + start, outputs[1] + start, count);
-        start += count;
+        processGroup(inputs[0] + start, inputs[1] + start, outputs[0] + start, outputs[1] + start, count);
     }
 }
 

@@ -121,18 +121,14 @@ private:
     void updateDelayTimes();
     void setLfoRate(CUnitLFO<float>& lfo, float frequencyHz, float multiplier, LfoRate& record);
     void controlStep();
-    void controlTargets();
-    void updateSynthesis();
     void analysisBlockComplete();
-    void processSamples(const float* inL, const float* inR, float* outL, float* outR, int count);
-    bool groupRunFits(int count) const;
-    int processGroups(const float* const* inputs, float* const* outputs, int start, int frames);
+    void processGroup(const float* inL, const float* inR, float* outL, float* outR, int count);
+    void processRun(const float* inL, const float* inR, float* outL, float* outR, int count);
     void feedbackRun(const float* inL, const float* inR, const float* delayL, const float* delayR, float* sL,
                      float* sR, int count);
     float feedbackReturn(int ch, float delayOutput, float compressorGain, float gainFactor);
     void wetChains(float sL, float sR, float& wL, float& wR);
-    void varispeedRun(const float* sL, const float* sR, float* vL, float* vR, int count);
-    void whiteningRun(const float* vL, const float* vR, float* dL, float* dR, int count);
+    void analysisRun(const float* sL, const float* sR, float* dL, float* dR, int count);
     void synthesis(float dL, float dR, float& wL, float& wR);
     void recoverChannel(int ch);
     float delayInput(int ch, float w);
@@ -159,7 +155,6 @@ private:
     bool pingPong_ = false;
     bool compressorOn_ = false;
     bool delaysOutlastGroup_ = false;
-    bool delaysOutlastTwoGroups_ = false;
 
     float sampleRate_ = 44100.0f;  // the audio thread's copy for the current block
     std::atomic<float> pendingSampleRate_{44100.0f};
