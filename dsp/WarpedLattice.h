@@ -158,9 +158,19 @@ protected:
     // gives, as compares rather than two library calls per update.
     static double bounded(double x, double limit) { return x < limit ? (x > -limit ? x : -limit) : limit; }
 
+    // Two coefficients per SSE2 step where the target has it, each the scalar
+    // arithmetic.
     void glide() {
         const double keep = smoothing_, take = (1.0 - smoothing_) * gain_;
-        for (int i = 0; i < order_; ++i) c_[i] = keep * c_[i] + take * p_[i];
+        int i = 0;
+#if defined(__SSE2__)
+        const __m128d keep2 = _mm_set1_pd(keep), take2 = _mm_set1_pd(take);
+        for (; i + 2 <= order_; i += 2) {
+            const __m128d kept = _mm_mul_pd(keep2, _mm_loadu_pd(c_ + i));
+            _mm_storeu_pd(c_ + i, _mm_add_pd(kept, _mm_mul_pd(take2, _mm_loadu_pd(p_ + i))));
+        }
+#endif
+        for (; i < order_; ++i) c_[i] = keep * c_[i] + take * p_[i];
     }
 
     static int limitCount(int count) { return count < 0 ? 0 : (count > Stages ? Stages : count); }
