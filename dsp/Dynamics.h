@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <limits>
 
 #include "dsp/UnitProcessorBase.h"
 
@@ -215,7 +216,7 @@ private:
         const T floored = std::fabs(power) > follower_.getFloor() ? std::fabs(power) : follower_.getFloor();
         const T b = floored < T(FLT_MAX) ? floored : T(FLT_MAX);
         const T env = follower_.track(b);
-        const T level = T(10) * std::log10(env + T(1e-14f));  // 9.9999998e-15
+        const T level = T(10) * log10Remembered(env + T(1e-14f));  // 9.9999998e-15
         const T smoothing = T(0.7f);  // 0.699999988
         if (level > threshold) {
             const T over = level - threshold;
@@ -227,12 +228,40 @@ private:
         }
         this->antiDenormal = -this->antiDenormal;
         const T ln10 = T(2.302585092994046);
-        const T gain = makeup * std::exp(-gainReduction_ * T(0.05) * ln10);
+        const T gain = makeup * expRemembered(-gainReduction_ * T(0.05) * ln10);
         this->lastOutput = gain;
         return gain;
     }
 
+    // While the detector rests on its floor the logarithm's argument repeats from
+    // sample to sample, and the gain reduction settles into a cycle of two values
+    // (the anti-denormal offset flips its sign every sample). The library calls
+    // are then skipped for an argument seen last (two last for the exponential);
+    // the results are the calls' own, as the functions are pure.
+    T log10Remembered(T x) {
+        if (!(x == logArgument_)) {
+            logArgument_ = x;
+            logValue_ = std::log10(x);
+        }
+        return logValue_;
+    }
+
+    T expRemembered(T x) {
+        if (x == expArgument_[0]) return expValue_[0];
+        if (x == expArgument_[1]) return expValue_[1];
+        expArgument_[1] = expArgument_[0];
+        expValue_[1] = expValue_[0];
+        expArgument_[0] = x;
+        expValue_[0] = std::exp(x);
+        return expValue_[0];
+    }
+
     CEnvelopeFollower<T> follower_;
+    // NaN arguments match nothing, so the first calls compute.
+    T logArgument_ = std::numeric_limits<T>::quiet_NaN();
+    T logValue_ = T(0);
+    T expArgument_[2] = {std::numeric_limits<T>::quiet_NaN(), std::numeric_limits<T>::quiet_NaN()};
+    T expValue_[2] = {T(0), T(0)};
     T gainReduction_ = T(0);
     T threshold_ = T(-12);
     T makeup_ = T(1);
