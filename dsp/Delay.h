@@ -9,8 +9,13 @@
 #include <array>
 #include <cmath>
 #include <cstdlib>
+#include <type_traits>
 
 #include "dsp/UnitProcessorBase.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace kovalith {
 
@@ -21,6 +26,13 @@ inline int wrapIndex(long long index, int capacity) {
     long long r = index % capacity;
     return static_cast<int>(r < 0 ? r + capacity : r);
 }
+
+#if defined(__SSE2__)
+// Lane by lane: yes where the mask is set, no elsewhere, every bit as it stands.
+inline __m128 select(__m128 mask, __m128 yes, __m128 no) {
+    return _mm_or_ps(_mm_and_ps(mask, yes), _mm_andnot_ps(mask, no));
+}
+#endif
 
 }  // namespace delay_detail
 
@@ -234,6 +246,25 @@ public:
         if (count > 0) this->lastOutput = out[count - 1];
     }
 
+    // processRun for two units (the two channels), each over its own input and
+    // output: each ends as its own processRun would leave it, with the same
+    // outputs. Where the target has SSE2 and the two write indices agree, the four
+    // read heads go through one four-lane computation per sample. outA must not
+    // overlap inB: the units take their samples in turns, not one run after the other.
+    static void processRunPair(CUnitVariSpeedDelay& a, const T* inA, T* outA, CUnitVariSpeedDelay& b, const T* inB,
+                               T* outB, int count) {
+#if defined(__SSE2__)
+        if constexpr (std::is_same<T, float>::value) {
+            if (&a != &b && a.w_ == b.w_ && count > 0) {
+                runPair(a, inA, outA, b, inB, outB, count);
+                return;
+            }
+        }
+#endif
+        a.processRun(inA, outA, count);
+        b.processRun(inB, outB, count);
+    }
+
     // Silences the store; the head position and write index stay.
     void reset() override {
         this->lastOutput = T(0);
@@ -287,6 +318,73 @@ private:
         if (c >= capacity_) c -= capacity_;
         return h * store_[f] + (T(1) - h) * store_[c];
     }
+
+#if defined(__SSE2__)
+    // The SSE2 run of processRunPair. Lanes 0 and 1 are a's heads 1 and 2, lanes 2
+    // and 3 b's; each lane does step's and readAt's operations in their order.
+    static void runPair(CUnitVariSpeedDelay& a, const float* inA, float* outA, CUnitVariSpeedDelay& b,
+                        const float* inB, float* outB, int count) {
+        using delay_detail::select;
+        const float loopA = a.limitedLoop(), loopB = b.limitedLoop();
+        const float driftA = 1.0f - a.speed, driftB = 1.0f - b.speed;
+        const __m128 loop = _mm_setr_ps(loopA, loopA, loopB, loopB);
+        const __m128 drift = _mm_setr_ps(driftA, driftA, driftB, driftB);
+        // Head 1 reads at (writePos - 0) - position, which is writePos - position.
+        const __m128 headOffset = _mm_setr_ps(0.0f, loopA, 0.0f, loopB);
+        const __m128 head1Lanes = _mm_castsi128_ps(_mm_setr_epi32(-1, 0, -1, 0));
+        const __m128 zero = _mm_setzero_ps(), one = _mm_set1_ps(1.0f);
+        const __m128 loopPositive = _mm_cmpgt_ps(loop, zero);
+        __m128 position = _mm_setr_ps(a.position_, a.position_, b.position_, b.position_);
+        int w = a.w_;
+        for (int n = 0; n < count; ++n) {
+            a.store_[w] = inA[n];
+            b.store_[w] = inB[n];
+            position = _mm_add_ps(drift, position);
+            const __m128 inside = _mm_and_ps(_mm_cmple_ps(position, loop), position);  // NaN: 0
+            position = select(_mm_cmplt_ps(position, zero), loop, inside);
+
+            const __m128 writePos = _mm_set1_ps(static_cast<float>(w));
+            const __m128 heads =
+                readHeads(a.store_.data(), b.store_.data(), _mm_sub_ps(_mm_sub_ps(writePos, headOffset), position));
+            const __m128 g = select(loopPositive, _mm_div_ps(position, loop), one);
+            const __m128 terms = _mm_mul_ps(select(head1Lanes, g, _mm_sub_ps(one, g)), heads);
+            const __m128 y = _mm_add_ps(terms, _mm_shuffle_ps(terms, terms, _MM_SHUFFLE(2, 3, 0, 1)));
+            outA[n] = _mm_cvtss_f32(y);
+            outB[n] = _mm_cvtss_f32(_mm_movehl_ps(y, y));
+            if (++w >= Capacity) w = 0;
+        }
+        a.position_ = _mm_cvtss_f32(position);
+        b.position_ = _mm_cvtss_f32(_mm_movehl_ps(position, position));
+        a.w_ = w;
+        b.w_ = w;
+        a.lastOutput = outA[count - 1];
+        b.lastOutput = outB[count - 1];
+    }
+
+    // readAt for the four lanes of runPair: lanes 0 and 1 read storeA, 2 and 3 storeB.
+    static __m128 readHeads(const float* storeA, const float* storeB, __m128 d) {
+        using delay_detail::select;
+        const __m128 zero = _mm_setzero_ps(), one = _mm_set1_ps(1.0f);
+        const __m128 k = _mm_set1_ps(static_cast<float>(Capacity));
+        d = select(_mm_cmplt_ps(d, zero), _mm_add_ps(d, k), d);
+        d = select(_mm_cmplt_ps(d, zero), _mm_add_ps(d, k), d);
+        __m128i f = _mm_cvttps_epi32(d);
+        const __m128 lower = _mm_cvtepi32_ps(f);
+        const __m128 fractional = _mm_cmpneq_ps(lower, d);
+        const __m128 h = _mm_and_ps(fractional, _mm_sub_ps(_mm_add_ps(lower, one), d));
+        // A set mask is -1: c is f + 1 where d is not whole.
+        __m128i c = _mm_sub_epi32(f, _mm_castps_si128(fractional));
+        const __m128i last = _mm_set1_epi32(Capacity - 1), capacity = _mm_set1_epi32(Capacity);
+        f = _mm_sub_epi32(f, _mm_and_si128(_mm_cmpgt_epi32(f, last), capacity));
+        c = _mm_sub_epi32(c, _mm_and_si128(_mm_cmpgt_epi32(c, last), capacity));
+        int fi[4], ci[4];
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(fi), f);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(ci), c);
+        const __m128 sf = _mm_setr_ps(storeA[fi[0]], storeA[fi[1]], storeB[fi[2]], storeB[fi[3]]);
+        const __m128 sc = _mm_setr_ps(storeA[ci[0]], storeA[ci[1]], storeB[ci[2]], storeB[ci[3]]);
+        return _mm_add_ps(_mm_mul_ps(h, sf), _mm_mul_ps(_mm_sub_ps(one, h), sc));
+    }
+#endif
 
     T position_ = T(0);
     int capacity_ = Capacity;
