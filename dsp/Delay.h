@@ -320,21 +320,21 @@ private:
     }
 
 #if defined(__SSE2__)
-    // The SSE2 run of processRunPair. Lanes 0 and 1 are a's heads 1 and 2, lanes 2
-    // and 3 b's; each lane does step's and readAt's operations in their order.
+    // The SSE2 run of processRunPair. Lanes 0 and 1 are head 1 of a and of b,
+    // lanes 2 and 3 head 2 of a and of b; each lane does step's and readAt's
+    // operations in their order.
     static void runPair(CUnitVariSpeedDelay& a, const float* inA, float* outA, CUnitVariSpeedDelay& b,
                         const float* inB, float* outB, int count) {
         using delay_detail::select;
         const float loopA = a.limitedLoop(), loopB = b.limitedLoop();
-        const float driftA = 1.0f - a.speed, driftB = 1.0f - b.speed;
-        const __m128 loop = _mm_setr_ps(loopA, loopA, loopB, loopB);
-        const __m128 drift = _mm_setr_ps(driftA, driftA, driftB, driftB);
+        const __m128 loop = _mm_setr_ps(loopA, loopB, loopA, loopB);
+        const __m128 drift = _mm_setr_ps(1.0f - a.speed, 1.0f - b.speed, 1.0f - a.speed, 1.0f - b.speed);
         // Head 1 reads at (writePos - 0) - position, which is writePos - position.
-        const __m128 headOffset = _mm_setr_ps(0.0f, loopA, 0.0f, loopB);
-        const __m128 head1Lanes = _mm_castsi128_ps(_mm_setr_epi32(-1, 0, -1, 0));
+        const __m128 headOffset = _mm_setr_ps(0.0f, 0.0f, loopA, loopB);
         const __m128 zero = _mm_setzero_ps(), one = _mm_set1_ps(1.0f);
         const __m128 loopPositive = _mm_cmpgt_ps(loop, zero);
-        __m128 position = _mm_setr_ps(a.position_, a.position_, b.position_, b.position_);
+        const __m128 gWithoutLoop = _mm_andnot_ps(loopPositive, one);  // select()'s half that stays
+        __m128 position = _mm_setr_ps(a.position_, b.position_, a.position_, b.position_);
         int w = a.w_;
         for (int n = 0; n < count; ++n) {
             a.store_[w] = inA[n];
@@ -346,43 +346,77 @@ private:
             const __m128 writePos = _mm_set1_ps(static_cast<float>(w));
             const __m128 heads =
                 readHeads(a.store_.data(), b.store_.data(), _mm_sub_ps(_mm_sub_ps(writePos, headOffset), position));
-            const __m128 g = select(loopPositive, _mm_div_ps(position, loop), one);
-            const __m128 terms = _mm_mul_ps(select(head1Lanes, g, _mm_sub_ps(one, g)), heads);
-            const __m128 y = _mm_add_ps(terms, _mm_shuffle_ps(terms, terms, _MM_SHUFFLE(2, 3, 0, 1)));
+            const __m128 g = _mm_or_ps(_mm_and_ps(loopPositive, _mm_div_ps(position, loop)), gWithoutLoop);
+            // g of a and b, then 1 - g of a and b: the weights of the lanes' heads.
+            const __m128 terms = _mm_mul_ps(_mm_movelh_ps(g, _mm_sub_ps(one, g)), heads);
+            const __m128 y = _mm_add_ps(terms, _mm_movehl_ps(terms, terms));
             outA[n] = _mm_cvtss_f32(y);
-            outB[n] = _mm_cvtss_f32(_mm_movehl_ps(y, y));
+            outB[n] = _mm_cvtss_f32(_mm_shuffle_ps(y, y, _MM_SHUFFLE(1, 1, 1, 1)));
             if (++w >= Capacity) w = 0;
         }
         a.position_ = _mm_cvtss_f32(position);
-        b.position_ = _mm_cvtss_f32(_mm_movehl_ps(position, position));
+        b.position_ = _mm_cvtss_f32(_mm_shuffle_ps(position, position, _MM_SHUFFLE(1, 1, 1, 1)));
         a.w_ = w;
         b.w_ = w;
         a.lastOutput = outA[count - 1];
         b.lastOutput = outB[count - 1];
     }
 
-    // readAt for the four lanes of runPair: lanes 0 and 1 read storeA, 2 and 3 storeB.
+    // readAt for the four lanes of runPair: lanes 0 and 2 read storeA, 1 and 3 storeB.
     static __m128 readHeads(const float* storeA, const float* storeB, __m128 d) {
-        using delay_detail::select;
         const __m128 zero = _mm_setzero_ps(), one = _mm_set1_ps(1.0f);
         const __m128 k = _mm_set1_ps(static_cast<float>(Capacity));
-        d = select(_mm_cmplt_ps(d, zero), _mm_add_ps(d, k), d);
-        d = select(_mm_cmplt_ps(d, zero), _mm_add_ps(d, k), d);
-        __m128i f = _mm_cvttps_epi32(d);
-        const __m128 lower = _mm_cvtepi32_ps(f);
+        // Adding +0 where d is not negative keeps d, or turns a -0 into +0, which
+        // reads the same slot with the same weight.
+        d = _mm_add_ps(d, _mm_and_ps(_mm_cmplt_ps(d, zero), k));
+        d = _mm_add_ps(d, _mm_and_ps(_mm_cmplt_ps(d, zero), k));
+        const __m128i truncated = _mm_cvttps_epi32(d);
+        const __m128 lower = _mm_cvtepi32_ps(truncated);
         const __m128 fractional = _mm_cmpneq_ps(lower, d);
         const __m128 h = _mm_and_ps(fractional, _mm_sub_ps(_mm_add_ps(lower, one), d));
-        // A set mask is -1: c is f + 1 where d is not whole.
-        __m128i c = _mm_sub_epi32(f, _mm_castps_si128(fractional));
-        const __m128i last = _mm_set1_epi32(Capacity - 1), capacity = _mm_set1_epi32(Capacity);
-        f = _mm_sub_epi32(f, _mm_and_si128(_mm_cmpgt_epi32(f, last), capacity));
-        c = _mm_sub_epi32(c, _mm_and_si128(_mm_cmpgt_epi32(c, last), capacity));
-        int fi[4], ci[4];
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(fi), f);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(ci), c);
-        const __m128 sf = _mm_setr_ps(storeA[fi[0]], storeA[fi[1]], storeB[fi[2]], storeB[fi[3]]);
-        const __m128 sc = _mm_setr_ps(storeA[ci[0]], storeA[ci[1]], storeB[ci[2]], storeB[ci[3]]);
-        return _mm_add_ps(_mm_mul_ps(h, sf), _mm_mul_ps(_mm_sub_ps(one, h), sc));
+        const __m128i last = _mm_set1_epi32(Capacity - 1);
+        const __m128i f =
+            _mm_sub_epi32(truncated, _mm_and_si128(_mm_cmpgt_epi32(truncated, last), _mm_set1_epi32(Capacity)));
+        __m128 atFloor, atCeiling;
+        if (!_mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(f, last)))) {
+            // Each slot with its successor in one 64-bit load; the ceiling is the
+            // successor where d is not whole.
+            const __m128 pairs01 = _mm_unpacklo_ps(pairAt(storeA, _mm_cvtsi128_si32(f)),
+                                                   pairAt(storeB, _mm_cvtsi128_si32(_mm_shuffle_epi32(f, 1))));
+            const __m128 pairs23 = _mm_unpacklo_ps(pairAt(storeA, _mm_cvtsi128_si32(_mm_shuffle_epi32(f, 2))),
+                                                   pairAt(storeB, _mm_cvtsi128_si32(_mm_shuffle_epi32(f, 3))));
+            atFloor = _mm_movelh_ps(pairs01, pairs23);
+            const __m128 next = _mm_movehl_ps(pairs23, pairs01);
+            atCeiling = delay_detail::select(fractional, next, atFloor);
+        } else {
+            readAcrossEnd(storeA, storeB, f, fractional, atFloor, atCeiling);
+        }
+        return _mm_add_ps(_mm_mul_ps(h, atFloor), _mm_mul_ps(_mm_sub_ps(one, h), atCeiling));
+    }
+
+    // readHeads' loads when a head is on the store's last slot, whose successor is
+    // slot 0. Rare, so kept out of the loop (GCC and Clang, the compilers that
+    // define __SSE2__, both take the attribute).
+    __attribute__((noinline)) static void readAcrossEnd(const float* storeA, const float* storeB, __m128i f,
+                                                        __m128 fractional, __m128& atFloor, __m128& atCeiling) {
+        alignas(16) int floorIndex[4];
+        alignas(16) float floorValue[4], ceilingValue[4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(floorIndex), f);
+        const int fractionalLanes = _mm_movemask_ps(fractional);
+        for (int lane = 0; lane < 4; ++lane) {
+            const float* store = lane & 1 ? storeB : storeA;
+            const int c = floorIndex[lane] + ((fractionalLanes >> lane) & 1);
+            floorValue[lane] = store[floorIndex[lane]];
+            ceilingValue[lane] = store[c < Capacity ? c : c - Capacity];
+        }
+        atFloor = _mm_load_ps(floorValue);
+        atCeiling = _mm_load_ps(ceilingValue);
+    }
+
+    // store[i] and store[i + 1] in the low lanes (i below the last slot).
+    static __m128 pairAt(const float* store, int i) {
+        return _mm_castsi128_ps(
+            _mm_loadl_epi64(reinterpret_cast<const __m128i*>(store + static_cast<unsigned>(i))));
     }
 #endif
 

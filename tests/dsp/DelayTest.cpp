@@ -323,8 +323,11 @@ TEST(VariSpeed, PairRunMatchesTwoSingleRunsBitForBit) {
     struct Fields {
         float speedA, loopA, speedB, loopB;
     };
+    // The write index passes the store's end during the second row: its heads
+    // then read the store's last slot, whole (b) and with slot 0 as ceiling (a).
     const Fields cases[] = {
-        {1.0f, 0.0f, 1.0f, 0.0f},          {0.5f, 64.0f, 2.0f, 64.0f},       {-1.5f, 300.25f, 3.7f, 1000.0f},
+        {-2.2f, 700.3f, 0.1f, 3.3f},       {0.75f, 0.5f, 1.0f, 0.0f},       {1.0f, 0.0f, 1.0f, 0.0f},
+        {0.5f, 64.0f, 2.0f, 64.0f},        {-1.5f, 300.25f, 3.7f, 1000.0f},
         {2.5f, 1e-3f, 0.999f, 0.5f},       {nan, 700.0f, INFINITY, 700.0f},  {-INFINITY, 1e9f, 1e30f, 176400.0f},
         {0.25f, nan, 1.0f, -5.0f},         {7.3f, 176399.0f, -2.2f, 176398.5f}, {0.1f, 3.3f, 1.9f, 123456.7f},
         {1.0f, 16.0f, 0.0f, 16.0f},
@@ -333,8 +336,8 @@ TEST(VariSpeed, PairRunMatchesTwoSingleRunsBitForBit) {
     Unit* units[] = {pairA.get(), pairB.get(), soloA.get(), soloB.get()};
     std::mt19937 rng(11);
     std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
-    // A full store of noise; the runs below then pass the store's end.
-    for (int n = 0; n < kCapacity - 300; ++n) {
+    // A store of noise, and runs of 108 samples per row.
+    for (int n = 0; n < kCapacity - 160; ++n) {
         const float x = dist(rng);
         for (Unit* u : units) u->process(x);
     }
