@@ -305,8 +305,9 @@ void CKovalithEngine::wetChains(float sL, float sR, float& wL, float& wR) {
 }
 
 // The wet chains up to the IIR lattices for a run of samples whose wet inputs
-// are all known: each unit takes the whole run, and the FIR lattices go through
-// it stage by stage. Leaves the decimators' outputs in dL and dR.
+// are all known: each unit takes the whole run, the two varispeed units as one
+// four-head computation, and the FIR lattices go through it stage by stage.
+// Leaves the decimators' outputs in dL and dR.
 void CKovalithEngine::analysisRun(const float* sL, const float* sR, float* dL, float* dR, int count) {
     CKovalithUnits& u = units_;
     float vL[kControlPeriod], vR[kControlPeriod];
