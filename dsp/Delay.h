@@ -251,6 +251,9 @@ public:
     // outputs. Where the target has SSE2 and the two write indices agree, the four
     // read heads go through one four-lane computation per sample. outA must not
     // overlap inB: the units take their samples in turns, not one run after the other.
+    // Bit for bit the same includes NaN outputs as long as every NaN is the one the
+    // arithmetic makes; where an input NaN of another sign or payload meets a second
+    // NaN, which one comes out follows each build's operand order.
     static void processRunPair(CUnitVariSpeedDelay& a, const T* inA, T* outA, CUnitVariSpeedDelay& b, const T* inB,
                                T* outB, int count) {
 #if defined(__SSE2__)
