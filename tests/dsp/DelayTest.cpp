@@ -323,7 +323,8 @@ TEST(VariSpeed, PairRunMatchesTwoSingleRunsBitForBit) {
     struct Fields {
         float speedA, loopA, speedB, loopB;
     };
-    // The write index passes the store's end during the second row: its heads
+    // The first row runs at write indices near the store's end, where writePos -
+    // loop rounds. The write index passes the end during the second row: its heads
     // then read the store's last slot, whole (b) and with slot 0 as ceiling (a).
     const Fields cases[] = {
         {-2.2f, 700.3f, 0.1f, 3.3f},       {0.75f, 0.5f, 1.0f, 0.0f},       {1.0f, 0.0f, 1.0f, 0.0f},
@@ -373,7 +374,7 @@ TEST(VariSpeed, PairRunMatchesTwoSingleRunsBitForBit) {
         for (int run = 0; run < 24; ++run, ++label) runAndCompare(f, 1 + run % 8, label);
     // Write indices one apart: the pair must not mix the two channels' positions.
     for (Unit* u : {pairB.get(), soloB.get()}) u->process(0.5f);
-    runAndCompare(cases[2], 8, label);
+    runAndCompare(cases[4], 8, label);
     std::vector<float> pairStore(kCapacity), soloStore(kCapacity);
     for (int i = 0; i < 2; ++i) {
         units[i]->copyHistory(pairStore.data(), kCapacity);
