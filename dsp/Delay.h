@@ -10,11 +10,12 @@
 #include <cmath>
 #include <cstdlib>
 #include <type_traits>
-#if defined(__SSE2__)
-#include <xmmintrin.h>
-#endif
 
 #include "dsp/UnitProcessorBase.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace kovalith {
 
@@ -25,6 +26,13 @@ inline int wrapIndex(long long index, int capacity) {
     long long r = index % capacity;
     return static_cast<int>(r < 0 ? r + capacity : r);
 }
+
+#if defined(__SSE2__)
+// Lane by lane: yes where the mask is set, no elsewhere, every bit as it stands.
+inline __m128 select(__m128 mask, __m128 yes, __m128 no) {
+    return _mm_or_ps(_mm_and_ps(mask, yes), _mm_andnot_ps(mask, no));
+}
+#endif
 
 }  // namespace delay_detail
 
@@ -287,6 +295,28 @@ public:
         if (count > 0) this->lastOutput = out[count - 1];
     }
 
+    // processRun for two units (the two channels), each over its own input and
+    // output: each ends as its own processRun would leave it, with the same
+    // outputs. Where the target has SSE2 and the two write indices agree, the four
+    // read heads go through one four-lane computation per sample. outA must not
+    // overlap inB: the units take their samples in turns, not one run after the other.
+    // Bit for bit the same includes NaN outputs as long as every NaN is the one the
+    // arithmetic makes; where an input NaN of another sign or payload meets a second
+    // NaN, which one comes out follows each build's operand order.
+    static void processRunPair(CUnitVariSpeedDelay& a, const T* inA, T* outA, CUnitVariSpeedDelay& b, const T* inB,
+                               T* outB, int count) {
+#if defined(__SSE2__)
+        if constexpr (std::is_same<T, float>::value) {
+            if (&a != &b && a.w_ == b.w_ && count > 0) {
+                runPair(a, inA, outA, b, inB, outB, count);
+                return;
+            }
+        }
+#endif
+        a.processRun(inA, outA, count);
+        b.processRun(inB, outB, count);
+    }
+
     // Silences the store; the head position and write index stay.
     void reset() override {
         this->lastOutput = T(0);
@@ -340,6 +370,107 @@ private:
         if (c >= capacity_) c -= capacity_;
         return h * store_[f] + (T(1) - h) * store_[c];
     }
+
+#if defined(__SSE2__)
+    // The SSE2 run of processRunPair. Lanes 0 and 1 are head 1 of a and of b,
+    // lanes 2 and 3 head 2 of a and of b; each lane does step's and readAt's
+    // operations in their order.
+    static void runPair(CUnitVariSpeedDelay& a, const float* inA, float* outA, CUnitVariSpeedDelay& b,
+                        const float* inB, float* outB, int count) {
+        using delay_detail::select;
+        const float loopA = a.limitedLoop(), loopB = b.limitedLoop();
+        const __m128 loop = _mm_setr_ps(loopA, loopB, loopA, loopB);
+        const __m128 drift = _mm_setr_ps(1.0f - a.speed, 1.0f - b.speed, 1.0f - a.speed, 1.0f - b.speed);
+        // Head 1 reads at (writePos - 0) - position, which is writePos - position.
+        const __m128 headOffset = _mm_setr_ps(0.0f, 0.0f, loopA, loopB);
+        const __m128 zero = _mm_setzero_ps(), one = _mm_set1_ps(1.0f);
+        const __m128 loopPositive = _mm_cmpgt_ps(loop, zero);
+        const __m128 gWithoutLoop = _mm_andnot_ps(loopPositive, one);  // select()'s half that stays
+        __m128 position = _mm_setr_ps(a.position_, b.position_, a.position_, b.position_);
+        int w = a.w_;
+        for (int n = 0; n < count; ++n) {
+            a.store_[w] = inA[n];
+            b.store_[w] = inB[n];
+            position = _mm_add_ps(drift, position);
+            const __m128 inside = _mm_and_ps(_mm_cmple_ps(position, loop), position);  // NaN: 0
+            position = select(_mm_cmplt_ps(position, zero), loop, inside);
+
+            const __m128 writePos = _mm_set1_ps(static_cast<float>(w));
+            const __m128 heads =
+                readHeads(a.store_.data(), b.store_.data(), _mm_sub_ps(_mm_sub_ps(writePos, headOffset), position));
+            const __m128 g = _mm_or_ps(_mm_and_ps(loopPositive, _mm_div_ps(position, loop)), gWithoutLoop);
+            // g of a and b, then 1 - g of a and b: the weights of the lanes' heads.
+            const __m128 terms = _mm_mul_ps(_mm_movelh_ps(g, _mm_sub_ps(one, g)), heads);
+            const __m128 y = _mm_add_ps(terms, _mm_movehl_ps(terms, terms));
+            outA[n] = _mm_cvtss_f32(y);
+            outB[n] = _mm_cvtss_f32(_mm_shuffle_ps(y, y, _MM_SHUFFLE(1, 1, 1, 1)));
+            if (++w >= Capacity) w = 0;
+        }
+        a.position_ = _mm_cvtss_f32(position);
+        b.position_ = _mm_cvtss_f32(_mm_shuffle_ps(position, position, _MM_SHUFFLE(1, 1, 1, 1)));
+        a.w_ = w;
+        b.w_ = w;
+        a.lastOutput = outA[count - 1];
+        b.lastOutput = outB[count - 1];
+    }
+
+    // readAt for the four lanes of runPair: lanes 0 and 2 read storeA, 1 and 3 storeB.
+    static __m128 readHeads(const float* storeA, const float* storeB, __m128 d) {
+        const __m128 zero = _mm_setzero_ps(), one = _mm_set1_ps(1.0f);
+        const __m128 k = _mm_set1_ps(static_cast<float>(Capacity));
+        // Adding +0 where d is not negative keeps d, or turns a -0 into +0, which
+        // reads the same slot with the same weight.
+        d = _mm_add_ps(d, _mm_and_ps(_mm_cmplt_ps(d, zero), k));
+        d = _mm_add_ps(d, _mm_and_ps(_mm_cmplt_ps(d, zero), k));
+        const __m128i truncated = _mm_cvttps_epi32(d);
+        const __m128 lower = _mm_cvtepi32_ps(truncated);
+        const __m128 fractional = _mm_cmpneq_ps(lower, d);
+        const __m128 h = _mm_and_ps(fractional, _mm_sub_ps(_mm_add_ps(lower, one), d));
+        const __m128i last = _mm_set1_epi32(Capacity - 1);
+        const __m128i f =
+            _mm_sub_epi32(truncated, _mm_and_si128(_mm_cmpgt_epi32(truncated, last), _mm_set1_epi32(Capacity)));
+        __m128 atFloor, atCeiling;
+        if (!_mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(f, last)))) {
+            // Each slot with its successor in one 64-bit load; the ceiling is the
+            // successor where d is not whole.
+            const __m128 pairs01 = _mm_unpacklo_ps(pairAt(storeA, _mm_cvtsi128_si32(f)),
+                                                   pairAt(storeB, _mm_cvtsi128_si32(_mm_shuffle_epi32(f, 1))));
+            const __m128 pairs23 = _mm_unpacklo_ps(pairAt(storeA, _mm_cvtsi128_si32(_mm_shuffle_epi32(f, 2))),
+                                                   pairAt(storeB, _mm_cvtsi128_si32(_mm_shuffle_epi32(f, 3))));
+            atFloor = _mm_movelh_ps(pairs01, pairs23);
+            const __m128 next = _mm_movehl_ps(pairs23, pairs01);
+            atCeiling = delay_detail::select(fractional, next, atFloor);
+        } else {
+            readAcrossEnd(storeA, storeB, f, fractional, atFloor, atCeiling);
+        }
+        return _mm_add_ps(_mm_mul_ps(h, atFloor), _mm_mul_ps(_mm_sub_ps(one, h), atCeiling));
+    }
+
+    // readHeads' loads when a head is on the store's last slot, whose successor is
+    // slot 0. Rare, so kept out of the loop (GCC and Clang, the compilers that
+    // define __SSE2__, both take the attribute).
+    __attribute__((noinline)) static void readAcrossEnd(const float* storeA, const float* storeB, __m128i f,
+                                                        __m128 fractional, __m128& atFloor, __m128& atCeiling) {
+        alignas(16) int floorIndex[4];
+        alignas(16) float floorValue[4], ceilingValue[4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(floorIndex), f);
+        const int fractionalLanes = _mm_movemask_ps(fractional);
+        for (int lane = 0; lane < 4; ++lane) {
+            const float* store = lane & 1 ? storeB : storeA;
+            const int c = floorIndex[lane] + ((fractionalLanes >> lane) & 1);
+            floorValue[lane] = store[floorIndex[lane]];
+            ceilingValue[lane] = store[c < Capacity ? c : c - Capacity];
+        }
+        atFloor = _mm_load_ps(floorValue);
+        atCeiling = _mm_load_ps(ceilingValue);
+    }
+
+    // store[i] and store[i + 1] in the low lanes (i below the last slot).
+    static __m128 pairAt(const float* store, int i) {
+        return _mm_castsi128_ps(
+            _mm_loadl_epi64(reinterpret_cast<const __m128i*>(store + static_cast<unsigned>(i))));
+    }
+#endif
 
     T position_ = T(0);
     int capacity_ = Capacity;

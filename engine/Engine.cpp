@@ -312,13 +312,13 @@ void CKovalithEngine::wetChains(float sL, float sR, float& wL, float& wR) {
 }
 
 // The wet chains up to the IIR lattices for a run of samples whose wet inputs
-// are all known: each unit takes the whole run, and the FIR lattices go through
-// it stage by stage. Leaves the decimators' outputs in dL and dR.
+// are all known: each unit takes the whole run, the two varispeed units as one
+// four-head computation, and the FIR lattices go through it stage by stage.
+// Leaves the decimators' outputs in dL and dR.
 void CKovalithEngine::analysisRun(const float* sL, const float* sR, float* dL, float* dR, int count) {
     CKovalithUnits& u = units_;
     float vL[kControlPeriod], vR[kControlPeriod];
-    u.varispeed[0].processRun(sL, vL, count);
-    u.varispeed[1].processRun(sR, vR, count);
+    CUnitVariSpeedDelay<float>::processRunPair(u.varispeed[0], sL, vL, u.varispeed[1], sR, vR, count);
     CUnitWFIRLattice<float>::processRunPair(u.fir[0], vL, dL, u.fir[1], vR, dR, count);
     for (int n = 0; n < count; ++n) dL[n] = u.decimator[0].process(dL[n]);
     for (int n = 0; n < count; ++n) dR[n] = u.decimator[1].process(dR[n]);

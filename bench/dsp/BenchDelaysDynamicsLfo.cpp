@@ -61,6 +61,36 @@ void BM_VariSpeedDelay(benchmark::State& state) {
     runPerSample(state, [&](float v) { return d->process(v); });
 }
 
+// Both channels' varispeed units in the engine's runs of 8 samples, each
+// channel at its own speed: one run per unit (argument 0), or the two units
+// as a pair (argument 1). The loop length is the second argument.
+void BM_VariSpeedStereoRuns(benchmark::State& state) {
+    constexpr int kRun = 8;
+    const bool paired = state.range(0) != 0;
+    auto left = std::make_unique<CUnitVariSpeedDelay<float>>();
+    auto right = std::make_unique<CUnitVariSpeedDelay<float>>();
+    left->loopLength = right->loopLength = float(state.range(1));
+    left->speed = 1.5f;
+    right->speed = 0.75f;
+    const auto x = makeInput(false);
+    std::vector<float> y(2 * kRun);
+    auto block = [&] {
+        for (int n = 0; n < kBlock; n += kRun) {
+            if (paired) {
+                CUnitVariSpeedDelay<float>::processRunPair(*left, &x[n], &y[0], *right, &x[n], &y[kRun], kRun);
+            } else {
+                left->processRun(&x[n], &y[0], kRun);
+                right->processRun(&x[n], &y[kRun], kRun);
+            }
+            benchmark::DoNotOptimize(y.data());
+        }
+    };
+    for (int r = 0; r < 20; ++r) block();
+    for (auto _ : state) block();
+    state.SetItemsProcessed(state.iterations() * kBlock);
+    state.SetLabel(paired ? "pair" : "two runs");
+}
+
 void BM_EnvelopeFollower(benchmark::State& state) {
     CEnvelopeFollower<float> env;
     env.setAttackTime(0.001f);
@@ -98,6 +128,7 @@ void BM_LfoTick(benchmark::State& state) {
 
 BENCHMARK(BM_FracDelay)->Arg(0)->Arg(1);
 BENCHMARK(BM_VariSpeedDelay)->Arg(0)->Arg(1);
+BENCHMARK(BM_VariSpeedStereoRuns)->ArgsProduct({{0, 1}, {512, 4}});
 BENCHMARK(BM_EnvelopeFollower)->Arg(0)->Arg(1);
 BENCHMARK(BM_CompressorComputeGain)->Arg(0)->Arg(1);
 BENCHMARK(BM_DCKiller)->Arg(0)->Arg(1);

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <memory>
 #include <random>
 #include <vector>
@@ -318,6 +320,75 @@ TEST(VariSpeed, HostileFieldsKeepTheHeadsInsideTheStore) {
                 ASSERT_TRUE(std::isfinite(v->getPosition())) << L << " " << s;
             }
         }
+}
+
+// Two units run as a pair end exactly as their own runs leave them: the same
+// output bits, head positions, last outputs and stores, for hostile fields, runs
+// across the store's end, channels that differ, and write indices that differ.
+TEST(VariSpeed, PairRunMatchesTwoSingleRunsBitForBit) {
+    using Unit = CUnitVariSpeedDelay<float>;
+    const float nan = std::nanf("");
+    struct Fields {
+        float speedA, loopA, speedB, loopB;
+    };
+    // The first row runs at write indices near the store's end, where writePos -
+    // loop rounds. The write index passes the end during the second row: its heads
+    // then read the store's last slot, whole (b) and with slot 0 as ceiling (a).
+    const Fields cases[] = {
+        {-2.2f, 700.3f, 0.1f, 3.3f},       {0.75f, 0.5f, 1.0f, 0.0f},       {1.0f, 0.0f, 1.0f, 0.0f},
+        {0.5f, 64.0f, 2.0f, 64.0f},        {-1.5f, 300.25f, 3.7f, 1000.0f},
+        {2.5f, 1e-3f, 0.999f, 0.5f},       {nan, 700.0f, INFINITY, 700.0f},  {-INFINITY, 1e9f, 1e30f, 176400.0f},
+        {0.25f, nan, 1.0f, -5.0f},         {7.3f, 176399.0f, -2.2f, 176398.5f}, {0.1f, 3.3f, 1.9f, 123456.7f},
+        {1.0f, 16.0f, 0.0f, 16.0f},
+    };
+    auto pairA = makeUnit<Unit>(), pairB = makeUnit<Unit>(), soloA = makeUnit<Unit>(), soloB = makeUnit<Unit>();
+    Unit* units[] = {pairA.get(), pairB.get(), soloA.get(), soloB.get()};
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
+    // A store of noise, and runs of 108 samples per row.
+    for (int n = 0; n < kCapacity - 160; ++n) {
+        const float x = dist(rng);
+        for (Unit* u : units) u->process(x);
+    }
+    auto bitsOf = [](float x) {
+        std::uint32_t b;
+        std::memcpy(&b, &x, sizeof b);
+        return b;
+    };
+    auto runAndCompare = [&](const Fields& f, int count, int label) {
+        float inA[8], inB[8], pairOutA[8], pairOutB[8], soloOutA[8], soloOutB[8];
+        for (int n = 0; n < count; ++n) {
+            inA[n] = dist(rng);
+            inB[n] = dist(rng);
+        }
+        if (label % 37 == 5) inA[0] = INFINITY;  // a rare infinite input: its reads give NaN
+        pairA->speed = soloA->speed = f.speedA;
+        pairA->loopLength = soloA->loopLength = f.loopA;
+        pairB->speed = soloB->speed = f.speedB;
+        pairB->loopLength = soloB->loopLength = f.loopB;
+        Unit::processRunPair(*pairA, inA, pairOutA, *pairB, inB, pairOutB, count);
+        soloA->processRun(inA, soloOutA, count);
+        soloB->processRun(inB, soloOutB, count);
+        const size_t bytes = sizeof(float) * static_cast<size_t>(count);
+        ASSERT_EQ(std::memcmp(pairOutA, soloOutA, bytes), 0) << label;
+        ASSERT_EQ(std::memcmp(pairOutB, soloOutB, bytes), 0) << label;
+        ASSERT_EQ(bitsOf(pairA->getPosition()), bitsOf(soloA->getPosition())) << label;
+        ASSERT_EQ(bitsOf(pairB->getPosition()), bitsOf(soloB->getPosition())) << label;
+        ASSERT_EQ(bitsOf(pairA->lastOutput), bitsOf(soloA->lastOutput)) << label;
+        ASSERT_EQ(bitsOf(pairB->lastOutput), bitsOf(soloB->lastOutput)) << label;
+    };
+    int label = 0;
+    for (const Fields& f : cases)
+        for (int run = 0; run < 24; ++run, ++label) runAndCompare(f, 1 + run % 8, label);
+    // Write indices one apart: the pair must not mix the two channels' positions.
+    for (Unit* u : {pairB.get(), soloB.get()}) u->process(0.5f);
+    runAndCompare(cases[4], 8, label);
+    std::vector<float> pairStore(kCapacity), soloStore(kCapacity);
+    for (int i = 0; i < 2; ++i) {
+        units[i]->copyHistory(pairStore.data(), kCapacity);
+        units[i + 2]->copyHistory(soloStore.data(), kCapacity);
+        EXPECT_EQ(std::memcmp(pairStore.data(), soloStore.data(), sizeof(float) * kCapacity), 0) << i;
+    }
 }
 
 // --- stability ---------------------------------------------------------------------
