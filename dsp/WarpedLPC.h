@@ -4,9 +4,16 @@
 
 #include <cmath>
 #include <limits>
+#include <type_traits>
 
 #include "dsp/ExtendedPrecision.h"
 #include "dsp/UnitProcessorBase.h"
+
+// The vector lags need scalar float arithmetic in SSE registers too, so that both
+// round alike (x87 arithmetic would not).
+#if defined(__SSE2__) && defined(__SSE2_MATH__)
+#include <emmintrin.h>
+#endif
 
 namespace kovalith {
 
@@ -147,6 +154,22 @@ public:
     // replacement of unstable ones.
     const double* negatedReflections() const { return nk_; }
 
+    // Lags 1..count of the warped autocorrelation of x[0..length-1]: sums[j - 1]
+    // is the sum over n, in order and in single precision, of x[n] times x through
+    // j allpass sections. On entry y holds x through one section; it is scratch
+    // afterwards.
+    static void warpedLagSums(const T* x, T* y, int length, T lambda, T* sums, int count) {
+        int done = 0;
+#if defined(__SSE2__) && defined(__SSE2_MATH__)
+        if constexpr (std::is_same_v<T, float>) {
+            for (; done < count; done += 4) wavefrontLags(x, y, length, lambda, sums + done, count - done);
+            return;
+        }
+#endif
+        for (; done + kLagGroup <= count; done += kLagGroup) warpedLags<kLagGroup>(x, y, length, lambda, sums + done);
+        for (; done < count; ++done) warpedLags<1>(x, y, length, lambda, sums + done);
+    }
+
     // The unit does no per-sample work.
     T process(T) override { return T(0); }
 
@@ -200,39 +223,86 @@ private:
             for (int j = 0; j <= order_; ++j) r_[j] = T(0);
             return;
         }
-        int j = 1;
-        for (; j + kLagGroup - 1 <= order_; j += kLagGroup) warpedLags<kLagGroup>(j);
-        for (; j <= order_; ++j) warpedLags<1>(j);
+        warpedLagSums(x, y, length_, lambda, r_.data() + 1, order_);
         for (int i = 1; i <= order_; ++i) r_[i] /= r0;
         r0 = T(1);
     }
 
-    // Lags j..j+G-1 in one pass over the frame: y holds the frame through j
-    // sections and is left holding it through j+G. Each lag keeps its own sum and
-    // each section its own history, so every value is the one a pass per lag
+    // One allpass section on v, its history in inPrev and outPrev.
+    static T allpass(T v, T lambda, T& inPrev, T& outPrev) {
+        const T out = inPrev - lambda * (v - outPrev);
+        inPrev = v;
+        outPrev = out;
+        return out;
+    }
+
+    // G lags in one pass over the frame: y holds the frame through the first lag's
+    // sections and is left holding it through G more. Each lag keeps its own sum
+    // and each section its own history, so every value is the one a pass per lag
     // would give; the G recursions merely overlap.
     template <int G>
-    void warpedLags(int j) {
-        const T* __restrict x = windowed_.data();
-        T* __restrict y = work_.data();
-        const T lambda = lambda_;
+    static void warpedLags(const T* __restrict x, T* __restrict y, int length, T lambda, T* sums) {
         T acc[G], inPrev[G], outPrev[G];
         for (int g = 0; g < G; ++g) acc[g] = inPrev[g] = outPrev[g] = T(0);
-        for (int n = 0; n < length_; ++n) {
+        for (int n = 0; n < length; ++n) {
             const T xn = x[n];
             T v = y[n];
 #pragma GCC unroll 8
             for (int g = 0; g < G; ++g) {
                 acc[g] += xn * v;
-                const T out = inPrev[g] - lambda * (v - outPrev[g]);
-                inPrev[g] = v;
-                outPrev[g] = out;
-                v = out;
+                v = allpass(v, lambda, inPrev[g], outPrev[g]);
             }
             y[n] = v;
         }
-        for (int g = 0; g < G; ++g) r_[j + g] = acc[g];
+        for (int g = 0; g < G; ++g) sums[g] = acc[g];
     }
+
+#if defined(__SSE2__) && defined(__SSE2_MATH__)
+    // Four lags per pass as a skewed wavefront, one SSE2 lane each. At step s,
+    // lane k works at sample s + k on the group's lag 3 - k: its input is lane
+    // k + 1's output of the step before (lane 3 takes y), and lane 0's output is
+    // the frame through all four sections. So a sample's four sections no longer
+    // wait for each other, and every lane does the scalar arithmetic of its lag in
+    // the scalar order. The steps where some lane lies outside the frame run
+    // lane by lane. Writes the first `count` (at most four) of the sums.
+    static void wavefrontLags(const float* __restrict x, float* __restrict y, int length, float lambda,
+                              float* sums, int count) {
+        alignas(16) float acc[4] = {}, inPrev[4] = {}, outPrev[4] = {};
+        const int firstFull = length < 3 ? length - 3 : 0, endFull = length - 3;
+        for (int s = -3; s < firstFull; ++s) wavefrontEdgeStep(x, y, length, lambda, s, acc, inPrev, outPrev);
+        __m128 sum = _mm_load_ps(acc), in = _mm_load_ps(inPrev), out = _mm_load_ps(outPrev);
+        const __m128 lambdas = _mm_set1_ps(lambda);
+        for (int s = firstFull; s < endFull; ++s) {
+            // [out1, out2, out3, y[s + 3]]
+            const __m128 top = _mm_shuffle_ps(out, _mm_load_ss(y + s + 3), _MM_SHUFFLE(0, 0, 3, 3));
+            const __m128 v = _mm_shuffle_ps(out, top, _MM_SHUFFLE(2, 0, 2, 1));
+            sum = _mm_add_ps(sum, _mm_mul_ps(_mm_loadu_ps(x + s), v));
+            const __m128 next = _mm_sub_ps(in, _mm_mul_ps(lambdas, _mm_sub_ps(v, out)));
+            in = v;
+            out = next;
+            _mm_store_ss(y + s, next);
+        }
+        _mm_store_ps(acc, sum);
+        _mm_store_ps(inPrev, in);
+        _mm_store_ps(outPrev, out);
+        for (int s = endFull; s < length; ++s) wavefrontEdgeStep(x, y, length, lambda, s, acc, inPrev, outPrev);
+        for (int g = 0; g < count && g < 4; ++g) sums[g] = acc[3 - g];
+    }
+
+    // A wavefront step lane by lane; lanes outside the frame keep their sums and
+    // histories. Lane k reads lane k + 1's output before that lane moves on.
+    static void wavefrontEdgeStep(const float* x, float* y, int length, float lambda, int s, float* acc,
+                                  float* inPrev, float* outPrev) {
+        for (int k = 0; k < 4; ++k) {
+            const int n = s + k;
+            if (n < 0 || n >= length) continue;
+            const float v = k == 3 ? y[n] : outPrev[k + 1];
+            acc[k] += x[n] * v;
+            const float out = allpass(v, lambda, inPrev[k], outPrev[k]);
+            if (k == 0) y[n] = out;
+        }
+    }
+#endif
 
     // Ordinary autocorrelation with extended-precision sums, several lags per pass
     // (each lag's sum still runs over n in order).

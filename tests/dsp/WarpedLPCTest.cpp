@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <random>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -196,6 +198,88 @@ TEST(LpcAutocorrelation, WarpedPathMatchesAnAllpassChainReference) {
         double sum = 0;
         for (int n = 0; n < 300; ++n) sum += x[n] * y[n];
         EXPECT_NEAR(lpc->autocorrelation()[j], sum / energy, 2e-5) << j;
+    }
+}
+
+// One allpass section over the whole of y, in place.
+void allpassSection(std::vector<float>& y, float lambda) {
+    float inPrev = 0.0f, outPrev = 0.0f;
+    for (float& v : y) {
+        const float out = inPrev - lambda * (v - outPrev);
+        inPrev = v;
+        outPrev = out;
+        v = out;
+    }
+}
+
+// The warped lags one pass per lag: sums[j - 1] correlates x with x through j
+// allpass sections, every section and sum in the scalar order.
+std::vector<float> warpedLagsPassPerLag(const std::vector<float>& x, float lambda, int lags) {
+    std::vector<float> y = x, sums;
+    for (int j = 1; j <= lags; ++j) {
+        allpassSection(y, lambda);
+        float acc = 0.0f;
+        for (size_t n = 0; n < x.size(); ++n) acc += x[n] * y[n];
+        sums.push_back(acc);
+    }
+    return sums;
+}
+
+// Index of the first of count floats whose bits differ, or -1.
+int firstDifferingBits(const float* a, const float* b, int count) {
+    for (int i = 0; i < count; ++i)
+        if (std::memcmp(a + i, b + i, sizeof(float)) != 0) return i;
+    return -1;
+}
+
+// However the lags are grouped into passes, each sum has exactly the bits of a
+// pass per lag: for every order (full and partial groups), frames shorter than a
+// group, any warp, and frames whose sums turn infinite or NaN. The extractor's
+// normalised R holds the same sums.
+TEST(LpcAutocorrelation, WarpedLagsHaveTheBitsOfAPassPerLag) {
+    constexpr int kMaxLags = 70;
+    auto lpc = makeExtractor();
+    for (int length : {1, 2, 3, 4, 5, 7, 1024}) {
+        lpc->setWindowLength(length);
+        const auto noise = noiseFrame(length, 40 + length);
+        auto withSample = [&](float value) {
+            auto frame = noise;
+            frame[length / 2] = value;
+            return frame;
+        };
+        const std::pair<const char*, std::vector<float>> frames[] = {{"noise", noise},
+                                                                     {"NaN", withSample(NAN)},
+                                                                     {"inf", withSample(-INFINITY)},
+                                                                     {"overflow", withSample(3e19f)},
+                                                                     {"zero", std::vector<float>(length, 0.0f)}};
+        for (const auto& [name, frame] : frames) {
+            std::vector<float> x(length);
+            for (int n = 0; n < length; ++n) x[n] = lpc->window()[n] * frame[n];
+            for (float lambda : {0.0f, -0.7f, 0.3f, Extractor::kMaxWarp}) {
+                const auto want = warpedLagsPassPerLag(x, lambda, kMaxLags);
+                for (int order = 1; order <= kMaxLags; ++order) {
+                    std::vector<float> y = x, sums(order);
+                    allpassSection(y, lambda);
+                    Extractor::warpedLagSums(x.data(), y.data(), length, lambda, sums.data(), order);
+                    ASSERT_EQ(firstDifferingBits(sums.data(), want.data(), order), -1)
+                        << name << " length " << length << " lambda " << lambda << " order " << order;
+                }
+            }
+            if (name != std::string("noise")) continue;
+            const float lambda = 0.3f;
+            const auto want = warpedLagsPassPerLag(x, lambda, kMaxLags);
+            float energy = 0.0f;
+            for (float v : x) energy += v * v;
+            for (int order : {1, 19, 70}) {
+                float out[kMaxLags];
+                lpc->reset();  // no zero-lag memory: R[0] is the energy alone
+                lpc->extract(frame.data(), length, out, order, lambda);
+                std::vector<float> r(order);
+                for (int j = 0; j < order; ++j) r[j] = want[j] / energy;
+                EXPECT_EQ(firstDifferingBits(lpc->autocorrelation() + 1, r.data(), order), -1)
+                    << "length " << length << " order " << order;
+            }
+        }
     }
 }
 
