@@ -154,20 +154,24 @@ public:
     // replacement of unstable ones.
     const double* negatedReflections() const { return nk_; }
 
-    // Lags 1..count of the warped autocorrelation of x[0..length-1]: sums[j - 1]
-    // is the sum over n, in order and in single precision, of x[n] times x through
-    // j allpass sections. On entry y holds x through one section; it is scratch
-    // afterwards.
-    static void warpedLagSums(const T* x, T* y, int length, T lambda, T* sums, int count) {
+    // Lags 0..count-1 of the warped autocorrelation of x[0..length-1]: adds to
+    // sums[j] the sum over n, in order and in single precision, of x[n] times x
+    // through j allpass sections. work (length floats) is scratch.
+    static void warpedLagSums(const T* x, T* work, int length, T lambda, T* sums, int count) {
+        const T* in = x;
         int done = 0;
 #if defined(__SSE2__) && defined(__SSE2_MATH__)
         if constexpr (std::is_same_v<T, float>) {
-            for (; done < count; done += 4) wavefrontLags(x, y, length, lambda, sums + done, count - done);
+            // Lanes beyond count compute lags nobody asked for; a partial group of
+            // up to four takes the narrow pass.
+            for (; count - done > 4; done += 8, in = work) wavefrontLags<2>(x, in, work, length, lambda, sums + done, count - done);
+            for (; done < count; done += 4, in = work) wavefrontLags<1>(x, in, work, length, lambda, sums + done, count - done);
             return;
         }
 #endif
-        for (; done + kLagGroup <= count; done += kLagGroup) warpedLags<kLagGroup>(x, y, length, lambda, sums + done);
-        for (; done < count; ++done) warpedLags<1>(x, y, length, lambda, sums + done);
+        for (; done + kLagGroup <= count; done += kLagGroup, in = work)
+            warpedLags<kLagGroup>(x, in, work, length, lambda, sums + done);
+        for (; done < count; ++done, in = work) warpedLags<1>(x, in, work, length, lambda, sums + done);
     }
 
     // The unit does no per-sample work.
@@ -206,26 +210,18 @@ private:
     }
 
     // R[j] correlates the frame with itself through j first-order allpass sections
-    // D(z) = (-lambda + z^-1) / (1 - lambda z^-1), in single precision.
+    // D(z) = (-lambda + z^-1) / (1 - lambda z^-1), in single precision. R[0] adds
+    // onto what it holds.
     void warpedAutocorrelation() {
-        const T* x = windowed_.data();
-        T* y = work_.data();
-        const T lambda = lambda_;
-        T& r0 = r_[0];
-        T xPrev = T(0), yPrev = T(0);
-        for (int n = 0; n < length_; ++n) {
-            r0 += x[n] * x[n];
-            y[n] = xPrev - lambda * (x[n] - yPrev);
-            xPrev = x[n];
-            yPrev = y[n];
-        }
+        for (int j = 1; j <= order_; ++j) r_[j] = T(0);
+        warpedLagSums(windowed_.data(), work_.data(), length_, lambda_, r_.data(), order_ + 1);
+        const T r0 = r_[0];
         if (!(r0 > T(0))) {
             for (int j = 0; j <= order_; ++j) r_[j] = T(0);
             return;
         }
-        warpedLagSums(x, y, length_, lambda, r_.data() + 1, order_);
         for (int i = 1; i <= order_; ++i) r_[i] /= r0;
-        r0 = T(1);
+        r_[0] = T(1);
     }
 
     // One allpass section on v, its history in inPrev and outPrev.
@@ -236,70 +232,93 @@ private:
         return out;
     }
 
-    // G lags in one pass over the frame: y holds the frame through the first lag's
-    // sections and is left holding it through G more. Each lag keeps its own sum
-    // and each section its own history, so every value is the one a pass per lag
-    // would give; the G recursions merely overlap.
+    // G lags in one pass over the frame: `in` holds the frame through the first
+    // lag's sections, `out` (which may be `in`) receives it through G more. Each lag
+    // keeps its own sum and each section its own history, so every value is the
+    // one a pass per lag would give; the G recursions merely overlap.
     template <int G>
-    static void warpedLags(const T* __restrict x, T* __restrict y, int length, T lambda, T* sums) {
+    static void warpedLags(const T* x, const T* in, T* out, int length, T lambda, T* sums) {
         T acc[G], inPrev[G], outPrev[G];
-        for (int g = 0; g < G; ++g) acc[g] = inPrev[g] = outPrev[g] = T(0);
+        for (int g = 0; g < G; ++g) {
+            acc[g] = sums[g];
+            inPrev[g] = outPrev[g] = T(0);
+        }
         for (int n = 0; n < length; ++n) {
             const T xn = x[n];
-            T v = y[n];
+            T v = in[n];
 #pragma GCC unroll 8
             for (int g = 0; g < G; ++g) {
                 acc[g] += xn * v;
                 v = allpass(v, lambda, inPrev[g], outPrev[g]);
             }
-            y[n] = v;
+            out[n] = v;
         }
         for (int g = 0; g < G; ++g) sums[g] = acc[g];
     }
 
 #if defined(__SSE2__) && defined(__SSE2_MATH__)
-    // Four lags per pass as a skewed wavefront, one SSE2 lane each. At step s,
-    // lane k works at sample s + k on the group's lag 3 - k: its input is lane
-    // k + 1's output of the step before (lane 3 takes y), and lane 0's output is
-    // the frame through all four sections. So a sample's four sections no longer
+    // 4 * Vectors lags per pass as a skewed wavefront, one SSE2 lane each. At step
+    // s, lane k works at sample s + k on the group's lag L - 1 - k: its input is lane
+    // k + 1's output of the step before (the last lane reads `in`), and lane 0's
+    // output is the frame through all L sections. So a sample's sections no longer
     // wait for each other, and every lane does the scalar arithmetic of its lag in
-    // the scalar order. The steps where some lane lies outside the frame run
-    // lane by lane. Writes the first `count` (at most four) of the sums.
-    static void wavefrontLags(const float* __restrict x, float* __restrict y, int length, float lambda,
-                              float* sums, int count) {
-        alignas(16) float acc[4] = {}, inPrev[4] = {}, outPrev[4] = {};
-        const int firstFull = length < 3 ? length - 3 : 0, endFull = length - 3;
-        for (int s = -3; s < firstFull; ++s) wavefrontEdgeStep(x, y, length, lambda, s, acc, inPrev, outPrev);
-        __m128 sum = _mm_load_ps(acc), in = _mm_load_ps(inPrev), out = _mm_load_ps(outPrev);
+    // the scalar order. The steps where some lane lies outside the frame run lane
+    // by lane. Adds to the first `count` (at most L) of the sums.
+    template <int Vectors>
+    static void wavefrontLags(const float* x, const float* in, float* out, int length, float lambda, float* sums,
+                              int count) {
+        constexpr int L = 4 * Vectors;
+        alignas(16) float acc[L], inPrev[L] = {}, outPrev[L] = {};
+        for (int k = 0; k < L; ++k) acc[k] = L - 1 - k < count ? sums[L - 1 - k] : 0.0f;
+        const int firstFull = length < L - 1 ? length - (L - 1) : 0, endFull = length - (L - 1);
+        for (int s = 1 - L; s < firstFull; ++s) wavefrontEdgeStep<L>(x, in, out, length, lambda, s, acc, inPrev, outPrev);
+
+        __m128 sum[Vectors], prevIn[Vectors], prevOut[Vectors];
+        for (int i = 0; i < Vectors; ++i) {
+            sum[i] = _mm_load_ps(acc + 4 * i);
+            prevIn[i] = _mm_load_ps(inPrev + 4 * i);
+            prevOut[i] = _mm_load_ps(outPrev + 4 * i);
+        }
         const __m128 lambdas = _mm_set1_ps(lambda);
         for (int s = firstFull; s < endFull; ++s) {
-            // [out1, out2, out3, y[s + 3]]
-            const __m128 top = _mm_shuffle_ps(out, _mm_load_ss(y + s + 3), _MM_SHUFFLE(0, 0, 3, 3));
-            const __m128 v = _mm_shuffle_ps(out, top, _MM_SHUFFLE(2, 0, 2, 1));
-            sum = _mm_add_ps(sum, _mm_mul_ps(_mm_loadu_ps(x + s), v));
-            const __m128 next = _mm_sub_ps(in, _mm_mul_ps(lambdas, _mm_sub_ps(v, out)));
-            in = v;
-            out = next;
-            _mm_store_ss(y + s, next);
+            __m128 v[Vectors];
+            for (int i = 0; i < Vectors; ++i)
+                v[i] = shiftedIn(prevOut[i], i + 1 < Vectors ? prevOut[i + 1] : _mm_load_ss(in + s + L - 1));
+            for (int i = 0; i < Vectors; ++i) {
+                sum[i] = _mm_add_ps(sum[i], _mm_mul_ps(_mm_loadu_ps(x + s + 4 * i), v[i]));
+                prevOut[i] = _mm_sub_ps(prevIn[i], _mm_mul_ps(lambdas, _mm_sub_ps(v[i], prevOut[i])));
+                prevIn[i] = v[i];
+            }
+            _mm_store_ss(out + s, prevOut[0]);
         }
-        _mm_store_ps(acc, sum);
-        _mm_store_ps(inPrev, in);
-        _mm_store_ps(outPrev, out);
-        for (int s = endFull; s < length; ++s) wavefrontEdgeStep(x, y, length, lambda, s, acc, inPrev, outPrev);
-        for (int g = 0; g < count && g < 4; ++g) sums[g] = acc[3 - g];
+        for (int i = 0; i < Vectors; ++i) {
+            _mm_store_ps(acc + 4 * i, sum[i]);
+            _mm_store_ps(inPrev + 4 * i, prevIn[i]);
+            _mm_store_ps(outPrev + 4 * i, prevOut[i]);
+        }
+
+        for (int s = endFull; s < length; ++s) wavefrontEdgeStep<L>(x, in, out, length, lambda, s, acc, inPrev, outPrev);
+        for (int j = 0; j < count && j < L; ++j) sums[j] = acc[L - 1 - j];
+    }
+
+    // [a1, a2, a3, b0]: lanes 1..3 of a moved down one, lane 0 of b on top.
+    static __m128 shiftedIn(__m128 a, __m128 b) {
+        const __m128 top = _mm_shuffle_ps(a, b, _MM_SHUFFLE(0, 0, 3, 3));  // [a3, a3, b0, b0]
+        return _mm_shuffle_ps(a, top, _MM_SHUFFLE(2, 0, 2, 1));
     }
 
     // A wavefront step lane by lane; lanes outside the frame keep their sums and
     // histories. Lane k reads lane k + 1's output before that lane moves on.
-    static void wavefrontEdgeStep(const float* x, float* y, int length, float lambda, int s, float* acc,
-                                  float* inPrev, float* outPrev) {
-        for (int k = 0; k < 4; ++k) {
+    template <int L>
+    static void wavefrontEdgeStep(const float* x, const float* in, float* out, int length, float lambda, int s,
+                                  float* acc, float* inPrev, float* outPrev) {
+        for (int k = 0; k < L; ++k) {
             const int n = s + k;
             if (n < 0 || n >= length) continue;
-            const float v = k == 3 ? y[n] : outPrev[k + 1];
+            const float v = k == L - 1 ? in[n] : outPrev[k + 1];
             acc[k] += x[n] * v;
-            const float out = allpass(v, lambda, inPrev[k], outPrev[k]);
-            if (k == 0) y[n] = out;
+            const float section = allpass(v, lambda, inPrev[k], outPrev[k]);
+            if (k == 0) out[n] = section;
         }
     }
 #endif

@@ -212,13 +212,14 @@ void allpassSection(std::vector<float>& y, float lambda) {
     }
 }
 
-// The warped lags one pass per lag: sums[j - 1] correlates x with x through j
-// allpass sections, every section and sum in the scalar order.
-std::vector<float> warpedLagsPassPerLag(const std::vector<float>& x, float lambda, int lags) {
+// The warped lags 0..lags-1 one pass per lag: sums[j] correlates x with x
+// through j allpass sections, every section and sum in the scalar order. The
+// zero lag's sum starts at zeroLagStart.
+std::vector<float> warpedLagsPassPerLag(const std::vector<float>& x, float lambda, int lags, float zeroLagStart) {
     std::vector<float> y = x, sums;
-    for (int j = 1; j <= lags; ++j) {
-        allpassSection(y, lambda);
-        float acc = 0.0f;
+    for (int j = 0; j < lags; ++j) {
+        if (j > 0) allpassSection(y, lambda);
+        float acc = j == 0 ? zeroLagStart : 0.0f;
         for (size_t n = 0; n < x.size(); ++n) acc += x[n] * y[n];
         sums.push_back(acc);
     }
@@ -235,9 +236,10 @@ int firstDifferingBits(const float* a, const float* b, int count) {
 // However the lags are grouped into passes, each sum has exactly the bits of a
 // pass per lag: for every order (full and partial groups), frames shorter than a
 // group, any warp, and frames whose sums turn infinite or NaN. The extractor's
-// normalised R holds the same sums.
+// normalised R, zero-lag memory included, holds the same sums.
 TEST(LpcAutocorrelation, WarpedLagsHaveTheBitsOfAPassPerLag) {
-    constexpr int kMaxLags = 70;
+    constexpr int kMaxOrder = 70;
+    const float memory = 1.0133f;  // what a previous frame left in R[0]
     auto lpc = makeExtractor();
     for (int length : {1, 2, 3, 4, 5, 7, 1024}) {
         lpc->setWindowLength(length);
@@ -253,29 +255,30 @@ TEST(LpcAutocorrelation, WarpedLagsHaveTheBitsOfAPassPerLag) {
                                                                      {"overflow", withSample(3e19f)},
                                                                      {"zero", std::vector<float>(length, 0.0f)}};
         for (const auto& [name, frame] : frames) {
-            std::vector<float> x(length);
+            std::vector<float> x(length), work(length);
             for (int n = 0; n < length; ++n) x[n] = lpc->window()[n] * frame[n];
             for (float lambda : {0.0f, -0.7f, 0.3f, Extractor::kMaxWarp}) {
-                const auto want = warpedLagsPassPerLag(x, lambda, kMaxLags);
-                for (int order = 1; order <= kMaxLags; ++order) {
-                    std::vector<float> y = x, sums(order);
-                    allpassSection(y, lambda);
-                    Extractor::warpedLagSums(x.data(), y.data(), length, lambda, sums.data(), order);
-                    ASSERT_EQ(firstDifferingBits(sums.data(), want.data(), order), -1)
+                const auto want = warpedLagsPassPerLag(x, lambda, kMaxOrder + 1, memory);
+                for (int order = 0; order <= kMaxOrder; ++order) {
+                    std::vector<float> sums(order + 1, 0.0f);
+                    sums[0] = memory;
+                    Extractor::warpedLagSums(x.data(), work.data(), length, lambda, sums.data(), order + 1);
+                    ASSERT_EQ(firstDifferingBits(sums.data(), want.data(), order + 1), -1)
                         << name << " length " << length << " lambda " << lambda << " order " << order;
                 }
             }
             if (name != std::string("noise")) continue;
             const float lambda = 0.3f;
-            const auto want = warpedLagsPassPerLag(x, lambda, kMaxLags);
-            float energy = 0.0f;
-            for (float v : x) energy += v * v;
+            const auto want = warpedLagsPassPerLag(x, lambda, kMaxOrder + 1, 0.0f);
             for (int order : {1, 19, 70}) {
-                float out[kMaxLags];
-                lpc->reset();  // no zero-lag memory: R[0] is the energy alone
+                float out[kMaxOrder];
+                lpc->reset();
+                lpc->extract(frame.data(), length, out, order, lambda);
+                float r0 = lpc->autocorrelation()[0];  // the memory the next frame starts from
+                for (float v : x) r0 += v * v;
                 lpc->extract(frame.data(), length, out, order, lambda);
                 std::vector<float> r(order);
-                for (int j = 0; j < order; ++j) r[j] = want[j] / energy;
+                for (int j = 0; j < order; ++j) r[j] = want[j + 1] / r0;
                 EXPECT_EQ(firstDifferingBits(lpc->autocorrelation() + 1, r.data(), order), -1)
                     << "length " << length << " order " << order;
             }
