@@ -162,10 +162,14 @@ public:
         int done = 0;
 #if defined(__SSE2__) && defined(__SSE2_MATH__)
         if constexpr (std::is_same_v<T, float>) {
-            // Lanes beyond count compute lags nobody asked for; a partial group of
-            // up to four takes the narrow pass.
-            for (; count - done > 4; done += 8, in = work) wavefrontLags<2>(x, in, work, length, lambda, sums + done, count - done);
-            for (; done < count; done += 4, in = work) wavefrontLags<1>(x, in, work, length, lambda, sums + done, count - done);
+            // Sixteen lags per pass while more than eight are left, then eight or
+            // four; lanes beyond count compute lags nobody asked for.
+            for (; done < count; in = work) {
+                const int left = count - done;
+                const auto pass = left > 8 ? wavefrontLags<4> : left > 4 ? wavefrontLags<2> : wavefrontLags<1>;
+                pass(x, in, work, length, lambda, sums + done, left);
+                done += left > 8 ? 16 : left > 4 ? 8 : 4;
+            }
             return;
         }
 #endif
@@ -271,7 +275,8 @@ private:
         alignas(16) float acc[L], inPrev[L] = {}, outPrev[L] = {};
         for (int k = 0; k < L; ++k) acc[k] = L - 1 - k < count ? sums[L - 1 - k] : 0.0f;
         const int firstFull = length < L - 1 ? length - (L - 1) : 0, endFull = length - (L - 1);
-        for (int s = 1 - L; s < firstFull; ++s) wavefrontEdgeStep<L>(x, in, out, length, lambda, s, acc, inPrev, outPrev);
+        for (int s = 1 - L; s < firstFull; ++s)
+            wavefrontEdgeStep<L>(x, in, out, length, lambda, s, acc, inPrev, outPrev);
 
         __m128 sum[Vectors], prevIn[Vectors], prevOut[Vectors];
         for (int i = 0; i < Vectors; ++i) {
@@ -281,13 +286,14 @@ private:
         }
         const __m128 lambdas = _mm_set1_ps(lambda);
         for (int s = firstFull; s < endFull; ++s) {
-            __m128 v[Vectors];
-            for (int i = 0; i < Vectors; ++i)
-                v[i] = shiftedIn(prevOut[i], i + 1 < Vectors ? prevOut[i + 1] : _mm_load_ss(in + s + L - 1));
+            // Vector i's input takes lane 0 of vector i + 1 before that one moves on.
+#pragma GCC unroll 4
             for (int i = 0; i < Vectors; ++i) {
-                sum[i] = _mm_add_ps(sum[i], _mm_mul_ps(_mm_loadu_ps(x + s + 4 * i), v[i]));
-                prevOut[i] = _mm_sub_ps(prevIn[i], _mm_mul_ps(lambdas, _mm_sub_ps(v[i], prevOut[i])));
-                prevIn[i] = v[i];
+                const __m128 next = i + 1 < Vectors ? prevOut[i + 1] : _mm_load_ss(in + s + L - 1);
+                const __m128 v = shiftedIn(prevOut[i], next);
+                sum[i] = _mm_add_ps(sum[i], _mm_mul_ps(_mm_loadu_ps(x + s + 4 * i), v));
+                prevOut[i] = _mm_sub_ps(prevIn[i], _mm_mul_ps(lambdas, _mm_sub_ps(v, prevOut[i])));
+                prevIn[i] = v;
             }
             _mm_store_ss(out + s, prevOut[0]);
         }
@@ -297,7 +303,8 @@ private:
             _mm_store_ps(outPrev + 4 * i, prevOut[i]);
         }
 
-        for (int s = endFull; s < length; ++s) wavefrontEdgeStep<L>(x, in, out, length, lambda, s, acc, inPrev, outPrev);
+        for (int s = endFull; s < length; ++s)
+            wavefrontEdgeStep<L>(x, in, out, length, lambda, s, acc, inPrev, outPrev);
         for (int j = 0; j < count && j < L; ++j) sums[j] = acc[L - 1 - j];
     }
 
