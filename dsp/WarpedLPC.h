@@ -156,7 +156,7 @@ public:
 
     // Lags 0..count-1 of the warped autocorrelation of x[0..length-1]: adds to
     // sums[j] the sum over n, in order and in single precision, of x[n] times x
-    // through j allpass sections. work (length floats) is scratch.
+    // through j allpass sections. work (length values) is scratch.
     static void warpedLagSums(const T* x, T* work, int length, T lambda, T* sums, int count) {
         const T* in = x;
         int done = 0;
