@@ -267,7 +267,8 @@ void expectTheBitsOfAPassPerLag(const std::vector<T>& x, const char* frame) {
 // The extractor's normalised R, zero-lag memory included, holds the same sums.
 TEST(LpcAutocorrelation, WarpedLagsHaveTheBitsOfAPassPerLag) {
     auto lpc = makeExtractor();
-    for (int length : {1, 2, 3, 4, 5, 7, 1024}) {
+    // Frames shorter than, as long as and longer than the passes' 4, 8 or 16 lags.
+    for (int length : {1, 2, 3, 4, 5, 7, 8, 15, 16, 1024}) {
         lpc->setWindowLength(length);
         const auto noise = noiseFrame(length, 40 + length);
         auto withSample = [&](float value) {
