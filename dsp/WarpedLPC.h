@@ -4,9 +4,16 @@
 
 #include <cmath>
 #include <limits>
+#include <type_traits>
 
 #include "dsp/ExtendedPrecision.h"
 #include "dsp/UnitProcessorBase.h"
+
+// The vector lags need scalar float arithmetic in SSE registers too, so that both
+// round alike (x87 arithmetic would not).
+#if defined(__SSE2__) && defined(__SSE2_MATH__)
+#include <emmintrin.h>
+#endif
 
 namespace kovalith {
 
@@ -147,6 +154,30 @@ public:
     // replacement of unstable ones.
     const double* negatedReflections() const { return nk_; }
 
+    // Lags 0..count-1 of the warped autocorrelation of x[0..length-1]: adds to
+    // sums[j] the sum over n, in order and in single precision, of x[n] times x
+    // through j allpass sections. work (length values) is scratch.
+    static void warpedLagSums(const T* x, T* work, int length, T lambda, T* sums, int count) {
+        const T* in = x;
+        int done = 0;
+#if defined(__SSE2__) && defined(__SSE2_MATH__)
+        if constexpr (std::is_same_v<T, float>) {
+            // Sixteen lags per pass while more than eight are left, then eight or
+            // four; lanes beyond count compute lags nobody asked for.
+            for (; done < count; in = work) {
+                const int left = count - done;
+                const auto pass = left > 8 ? wavefrontLags<4> : left > 4 ? wavefrontLags<2> : wavefrontLags<1>;
+                pass(x, in, work, length, lambda, sums + done, left);
+                done += left > 8 ? 16 : left > 4 ? 8 : 4;
+            }
+            return;
+        }
+#endif
+        for (; done + kLagGroup <= count; done += kLagGroup, in = work)
+            warpedLags<kLagGroup>(x, in, work, length, lambda, sums + done);
+        for (; done < count; ++done, in = work) warpedLags<1>(x, in, work, length, lambda, sums + done);
+    }
+
     // The unit does no per-sample work.
     T process(T) override { return T(0); }
 
@@ -183,56 +214,121 @@ private:
     }
 
     // R[j] correlates the frame with itself through j first-order allpass sections
-    // D(z) = (-lambda + z^-1) / (1 - lambda z^-1), in single precision.
+    // D(z) = (-lambda + z^-1) / (1 - lambda z^-1), in single precision. R[0] adds
+    // onto what it holds.
     void warpedAutocorrelation() {
-        const T* x = windowed_.data();
-        T* y = work_.data();
-        const T lambda = lambda_;
-        T& r0 = r_[0];
-        T xPrev = T(0), yPrev = T(0);
-        for (int n = 0; n < length_; ++n) {
-            r0 += x[n] * x[n];
-            y[n] = xPrev - lambda * (x[n] - yPrev);
-            xPrev = x[n];
-            yPrev = y[n];
-        }
+        for (int j = 1; j <= order_; ++j) r_[j] = T(0);
+        warpedLagSums(windowed_.data(), work_.data(), length_, lambda_, r_.data(), order_ + 1);
+        const T r0 = r_[0];
         if (!(r0 > T(0))) {
             for (int j = 0; j <= order_; ++j) r_[j] = T(0);
             return;
         }
-        int j = 1;
-        for (; j + kLagGroup - 1 <= order_; j += kLagGroup) warpedLags<kLagGroup>(j);
-        for (; j <= order_; ++j) warpedLags<1>(j);
         for (int i = 1; i <= order_; ++i) r_[i] /= r0;
-        r0 = T(1);
+        r_[0] = T(1);
     }
 
-    // Lags j..j+G-1 in one pass over the frame: y holds the frame through j
-    // sections and is left holding it through j+G. Each lag keeps its own sum and
-    // each section its own history, so every value is the one a pass per lag
-    // would give; the G recursions merely overlap.
+    // One allpass section on v, its history in inPrev and outPrev.
+    static T allpass(T v, T lambda, T& inPrev, T& outPrev) {
+        const T out = inPrev - lambda * (v - outPrev);
+        inPrev = v;
+        outPrev = out;
+        return out;
+    }
+
+    // G lags in one pass over the frame: `in` holds the frame through the first
+    // lag's sections, `out` (which may be `in`) receives it through G more. Each lag
+    // keeps its own sum and each section its own history, so every value is the
+    // one a pass per lag would give; the G recursions merely overlap.
     template <int G>
-    void warpedLags(int j) {
-        const T* __restrict x = windowed_.data();
-        T* __restrict y = work_.data();
-        const T lambda = lambda_;
+    static void warpedLags(const T* x, const T* in, T* out, int length, T lambda, T* sums) {
         T acc[G], inPrev[G], outPrev[G];
-        for (int g = 0; g < G; ++g) acc[g] = inPrev[g] = outPrev[g] = T(0);
-        for (int n = 0; n < length_; ++n) {
+        for (int g = 0; g < G; ++g) {
+            acc[g] = sums[g];
+            inPrev[g] = outPrev[g] = T(0);
+        }
+        for (int n = 0; n < length; ++n) {
             const T xn = x[n];
-            T v = y[n];
+            T v = in[n];
 #pragma GCC unroll 8
             for (int g = 0; g < G; ++g) {
                 acc[g] += xn * v;
-                const T out = inPrev[g] - lambda * (v - outPrev[g]);
-                inPrev[g] = v;
-                outPrev[g] = out;
-                v = out;
+                v = allpass(v, lambda, inPrev[g], outPrev[g]);
             }
-            y[n] = v;
+            out[n] = v;
         }
-        for (int g = 0; g < G; ++g) r_[j + g] = acc[g];
+        for (int g = 0; g < G; ++g) sums[g] = acc[g];
     }
+
+#if defined(__SSE2__) && defined(__SSE2_MATH__)
+    // 4 * Vectors lags per pass as a skewed wavefront, one SSE2 lane each. At step
+    // s, lane k works at sample s + k on the group's lag L - 1 - k: its input is lane
+    // k + 1's output of the step before (the last lane reads `in`), and lane 0's
+    // output is the frame through all L sections. So a sample's sections no longer
+    // wait for each other, and every lane does the scalar arithmetic of its lag in
+    // the scalar order. The steps where some lane lies outside the frame run lane
+    // by lane. Adds to the first `count` (at most L) of the sums.
+    template <int Vectors>
+    static void wavefrontLags(const float* x, const float* in, float* out, int length, float lambda, float* sums,
+                              int count) {
+        constexpr int L = 4 * Vectors;
+        alignas(16) float acc[L], inPrev[L] = {}, outPrev[L] = {};
+        for (int k = 0; k < L; ++k) acc[k] = L - 1 - k < count ? sums[L - 1 - k] : 0.0f;
+        const int firstFull = length < L - 1 ? length - (L - 1) : 0, endFull = length - (L - 1);
+        for (int s = 1 - L; s < firstFull; ++s)
+            wavefrontEdgeStep<L>(x, in, out, length, lambda, s, acc, inPrev, outPrev);
+
+        __m128 sum[Vectors], prevIn[Vectors], prevOut[Vectors];
+        for (int i = 0; i < Vectors; ++i) {
+            sum[i] = _mm_load_ps(acc + 4 * i);
+            prevIn[i] = _mm_load_ps(inPrev + 4 * i);
+            prevOut[i] = _mm_load_ps(outPrev + 4 * i);
+        }
+        const __m128 lambdas = _mm_set1_ps(lambda);
+        for (int s = firstFull; s < endFull; ++s) {
+            // Vector i's input takes lane 0 of vector i + 1 before that one moves on.
+#pragma GCC unroll 4
+            for (int i = 0; i < Vectors; ++i) {
+                const __m128 next = i + 1 < Vectors ? prevOut[i + 1] : _mm_load_ss(in + s + L - 1);
+                const __m128 v = shiftedIn(prevOut[i], next);
+                sum[i] = _mm_add_ps(sum[i], _mm_mul_ps(_mm_loadu_ps(x + s + 4 * i), v));
+                prevOut[i] = _mm_sub_ps(prevIn[i], _mm_mul_ps(lambdas, _mm_sub_ps(v, prevOut[i])));
+                prevIn[i] = v;
+            }
+            _mm_store_ss(out + s, prevOut[0]);
+        }
+        for (int i = 0; i < Vectors; ++i) {
+            _mm_store_ps(acc + 4 * i, sum[i]);
+            _mm_store_ps(inPrev + 4 * i, prevIn[i]);
+            _mm_store_ps(outPrev + 4 * i, prevOut[i]);
+        }
+
+        for (int s = endFull; s < length; ++s)
+            wavefrontEdgeStep<L>(x, in, out, length, lambda, s, acc, inPrev, outPrev);
+        for (int j = 0; j < count && j < L; ++j) sums[j] = acc[L - 1 - j];
+    }
+
+    // [a1, a2, a3, b0]: lanes 1..3 of a moved down one, lane 0 of b on top.
+    static __m128 shiftedIn(__m128 a, __m128 b) {
+        const __m128 top = _mm_shuffle_ps(a, b, _MM_SHUFFLE(0, 0, 3, 3));  // [a3, a3, b0, b0]
+        return _mm_shuffle_ps(a, top, _MM_SHUFFLE(2, 0, 2, 1));
+    }
+
+    // A wavefront step lane by lane; lanes outside the frame keep their sums and
+    // histories. Lane k reads lane k + 1's output before that lane moves on.
+    template <int L>
+    static void wavefrontEdgeStep(const float* x, const float* in, float* out, int length, float lambda, int s,
+                                  float* acc, float* inPrev, float* outPrev) {
+        for (int k = 0; k < L; ++k) {
+            const int n = s + k;
+            if (n < 0 || n >= length) continue;
+            const float v = k == L - 1 ? in[n] : outPrev[k + 1];
+            acc[k] += x[n] * v;
+            const float section = allpass(v, lambda, inPrev[k], outPrev[k]);
+            if (k == 0) out[n] = section;
+        }
+    }
+#endif
 
     // Ordinary autocorrelation with extended-precision sums, several lags per pass
     // (each lag's sum still runs over n in order).

@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <random>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -196,6 +198,111 @@ TEST(LpcAutocorrelation, WarpedPathMatchesAnAllpassChainReference) {
         double sum = 0;
         for (int n = 0; n < 300; ++n) sum += x[n] * y[n];
         EXPECT_NEAR(lpc->autocorrelation()[j], sum / energy, 2e-5) << j;
+    }
+}
+
+// One allpass section over the whole of y, in place.
+template <typename T>
+void allpassSection(std::vector<T>& y, T lambda) {
+    T inPrev = 0, outPrev = 0;
+    for (T& v : y) {
+        const T out = inPrev - lambda * (v - outPrev);
+        inPrev = v;
+        outPrev = out;
+        v = out;
+    }
+}
+
+// The warped lags 0..lags-1 one pass per lag: sums[j] correlates x with x
+// through j allpass sections, every section and sum in the scalar order. The
+// zero lag's sum starts at zeroLagStart.
+template <typename T>
+std::vector<T> warpedLagsPassPerLag(const std::vector<T>& x, T lambda, int lags, T zeroLagStart) {
+    std::vector<T> y = x, sums;
+    for (int j = 0; j < lags; ++j) {
+        if (j > 0) allpassSection(y, lambda);
+        T acc = j == 0 ? zeroLagStart : T(0);
+        for (size_t n = 0; n < x.size(); ++n) acc += x[n] * y[n];
+        sums.push_back(acc);
+    }
+    return sums;
+}
+
+// Index of the first of count values whose bits differ, or -1.
+template <typename T>
+int firstDifferingBits(const T* a, const T* b, int count) {
+    for (int i = 0; i < count; ++i)
+        if (std::memcmp(a + i, b + i, sizeof(T)) != 0) return i;
+    return -1;
+}
+
+constexpr int kMaxTestedOrder = 70;
+constexpr float kZeroLagMemory = 1.0133f;  // what a previous frame left in R[0]
+
+// Every order's lag sums for frame x against a pass per lag, at several warps.
+template <typename T>
+void expectTheBitsOfAPassPerLag(const std::vector<T>& x, const char* frame) {
+    const int length = int(x.size());
+    std::vector<T> work(length);
+    for (T lambda : {T(0), T(-0.7f), T(0.3f), T(Extractor::kMaxWarp)}) {
+        const auto want = warpedLagsPassPerLag(x, lambda, kMaxTestedOrder + 1, T(kZeroLagMemory));
+        for (int order = 0; order <= kMaxTestedOrder; ++order) {
+            std::vector<T> sums(order + 1, T(0));
+            sums[0] = T(kZeroLagMemory);
+            CWarpedLPCExtraction<T>::warpedLagSums(x.data(), work.data(), length, lambda, sums.data(), order + 1);
+            const int lag = firstDifferingBits(sums.data(), want.data(), order + 1);
+            if (lag >= 0) {
+                ADD_FAILURE() << frame << " length " << length << " lambda " << lambda << " order " << order
+                              << ": lag " << lag << " is " << sums[lag] << ", a pass per lag gives " << want[lag];
+                return;
+            }
+        }
+    }
+}
+
+// However the lags are grouped into passes, each sum has exactly the bits of a
+// pass per lag: for every order (full and partial groups), frames shorter than a
+// group, any warp, and frames whose sums turn infinite or NaN; in single precision
+// (the vector passes where the target has them) and double (the scalar passes).
+// The extractor's normalised R, zero-lag memory included, holds the same sums.
+TEST(LpcAutocorrelation, WarpedLagsHaveTheBitsOfAPassPerLag) {
+    auto lpc = makeExtractor();
+    // Frames shorter than, as long as and longer than the passes' 4, 8 or 16 lags.
+    for (int length : {1, 2, 3, 4, 5, 7, 8, 15, 16, 1024}) {
+        lpc->setWindowLength(length);
+        const auto noise = noiseFrame(length, 40 + length);
+        auto withSample = [&](float value) {
+            auto frame = noise;
+            frame[length / 2] = value;
+            return frame;
+        };
+        const std::pair<const char*, std::vector<float>> frames[] = {{"noise", noise},
+                                                                     {"NaN", withSample(NAN)},
+                                                                     {"inf", withSample(-INFINITY)},
+                                                                     {"overflow", withSample(3e19f)},
+                                                                     {"zero", std::vector<float>(length, 0.0f)}};
+        for (const auto& [name, frame] : frames) {
+            std::vector<float> x(length);
+            for (int n = 0; n < length; ++n) x[n] = lpc->window()[n] * frame[n];
+            expectTheBitsOfAPassPerLag(x, name);
+            expectTheBitsOfAPassPerLag(std::vector<double>(x.begin(), x.end()), name);
+            if (name != std::string("noise")) continue;
+
+            const float lambda = 0.3f;
+            const auto want = warpedLagsPassPerLag(x, lambda, kMaxTestedOrder + 1, 0.0f);
+            for (int order : {1, 19, 70}) {
+                float out[kMaxTestedOrder];
+                lpc->reset();
+                lpc->extract(frame.data(), length, out, order, lambda);
+                float r0 = lpc->autocorrelation()[0];  // the memory the next frame starts from
+                for (float v : x) r0 += v * v;
+                lpc->extract(frame.data(), length, out, order, lambda);
+                std::vector<float> r(order);
+                for (int j = 0; j < order; ++j) r[j] = want[j + 1] / r0;
+                EXPECT_EQ(firstDifferingBits(lpc->autocorrelation() + 1, r.data(), order), -1)
+                    << "length " << length << " order " << order;
+            }
+        }
     }
 }
 
