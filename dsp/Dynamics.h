@@ -312,7 +312,7 @@ public:
         phase_ = phase_ + step_;
         T y;
         if (phase_ > T(1)) {
-            phase_ = phase_ - std::floor(phase_);
+            phase_ = phase_ - wholePart(phase_);
             y = x;
         } else {
             // The float 0.98; the product of two floats rounds the same way as in double.
@@ -330,6 +330,14 @@ public:
     T getStep() const { return step_; }
 
 private:
+    // floor(x) for the phases seen here (x > 1), by truncation where that is
+    // exact (below 2^23 every float converts to int exactly), rather than a
+    // library call per taken sample.
+    static T wholePart(T x) {
+        if (!(x < T(8388608))) return std::floor(x);
+        return static_cast<T>(static_cast<int>(x));
+    }
+
     T phase_ = T(0);
     T step_ = T(1);
 };
