@@ -277,22 +277,10 @@ private:
             second.antiDenormal = -second.antiDenormal;
         }
         const Pair lambda = Pair(first.lambda_, second.lambda_).roundedToFloat();
-        for (int i = 0; i < first.order_; ++i) {
-            Pair s1(first.s1_[i], second.s1_[i]);
-            Pair s2(first.s2_[i], second.s2_[i]);
-            const Pair k(first.c_[i], second.c_[i]);
-            for (int n = 0; n < length; ++n) {
-                const Pair u = s2 + lambda * (s1 - a[n]);
-                s2 = a[n];
-                s1 = u;
-                a[n] = u + k * q[n];
-                q[n] = q[n] + k * u;
-            }
-            first.s1_[i] = s1.lo();
-            second.s1_[i] = s1.hi();
-            first.s2_[i] = s2.lo();
-            second.s2_[i] = s2.hi();
-        }
+        int i = 0;
+        for (; i + kStagesPerPass <= first.order_; i += kStagesPerPass)
+            stagesOverRun<kStagesPerPass, Length>(first, second, i, lambda, a, q, length);
+        for (; i < first.order_; ++i) stagesOverRun<1, Length>(first, second, i, lambda, a, q, length);
         bool finite0 = true, finite1 = true;
         for (int n = 0; n < length; ++n) {
             y0[n] = finiteOutput(q[n].lo(), finite0);
@@ -302,6 +290,44 @@ private:
         if (!finite1) second.clearStates();
         first.lastOutput = y0[length - 1];
         second.lastOutput = y1[length - 1];
+    }
+
+    // Stages taken together in one pass over the run: a sample's a and q go
+    // through them one after the other while the stages' states and
+    // coefficients stay in registers. Each stage's arithmetic on each sample is
+    // unchanged.
+    static constexpr int kStagesPerPass = 2;
+
+    // Stages i .. i+G-1 over the run.
+    template <int G, int Length>
+    static void stagesOverRun(CUnitWFIRLattice& first, CUnitWFIRLattice& second, int i, Pair lambda, Pair* a,
+                              Pair* q, int count) {
+        const int length = Length ? Length : count;
+        Pair s1[G], s2[G], k[G];
+        for (int g = 0; g < G; ++g) {
+            s1[g] = Pair(first.s1_[i + g], second.s1_[i + g]);
+            s2[g] = Pair(first.s2_[i + g], second.s2_[i + g]);
+            k[g] = Pair(first.c_[i + g], second.c_[i + g]);
+        }
+        for (int n = 0; n < length; ++n) {
+            Pair an = a[n], qn = q[n];
+#pragma GCC unroll 2
+            for (int g = 0; g < G; ++g) {
+                const Pair u = s2[g] + lambda * (s1[g] - an);
+                s2[g] = an;
+                s1[g] = u;
+                an = u + k[g] * qn;
+                qn = qn + k[g] * u;
+            }
+            a[n] = an;
+            q[n] = qn;
+        }
+        for (int g = 0; g < G; ++g) {
+            first.s1_[i + g] = s1[g].lo();
+            second.s1_[i + g] = s1[g].hi();
+            first.s2_[i + g] = s2[g].lo();
+            second.s2_[i + g] = s2[g].hi();
+        }
     }
 
     static T finiteOutput(double q, bool& finite) {
