@@ -256,38 +256,53 @@ void CKovalithEngine::analysisBlockComplete() {
 }
 
 // The delay line's return (its output for this sample) through the smoothed
-// feedback filter, scaled and limited to +-1.
-inline float CKovalithEngine::feedbackReturn(int ch, float delayOutput, float compressorGain, float gainFactor) {
+// feedback filter.
+inline float CKovalithEngine::filteredReturn(int ch, float delayOutput) {
     CUnitBiquad<float>& filter = units_.biquad[ch];
-    float y = filter.processSmoothed(delayOutput);
-    if (!std::isfinite(y)) {
-        // A marginal filter that overflowed: start it again from silence.
-        filter.reset();
-        y = 0.0f;
-    }
-    return limitFeedback(compressorGain * gainFactor * feedback_ * y);
+    const float y = filter.processSmoothed(delayOutput);
+    if (std::isfinite(y)) return y;
+    // A marginal filter that overflowed: start it again from silence.
+    filter.reset();
+    return 0.0f;
 }
 
-// Samples up to the wet chains: compressor, envelope and analysis on the
-// feedback side, the feedback filters on the delay lines' returns, the input sum
-// and saturation. Leaves the wet chains' inputs in sL and sR. A run that
-// completes an analysis block is one sample long (the new block may change the
-// lattices from the next sample on).
+// Samples up to the wet chains (count at most one control step): compressor,
+// envelope and analysis on the feedback side, the feedback filters on the delay
+// lines' returns, the input sum and saturation. Leaves the wet chains' inputs in
+// sL and sR. A run that completes an analysis block is one sample long (the new
+// block may change the lattices from the next sample on).
+//
+// The filters run first over the whole run: nothing else here feeds them, and
+// the detectors take each sample's previous filter output. The detectors then
+// run on their own, so one sample's logarithm, exponential and root can overlap
+// the next sample's instead of waiting in one chain through the whole sample.
 void CKovalithEngine::feedbackRun(const float* inL, const float* inR, const float* delayL, const float* delayR,
                                   float* sL, float* sR, int count) {
     CKovalithUnits& u = units_;
+    // y[n + 1] is sample n's filter output.
+    float yL[kControlPeriod + 1], yR[kControlPeriod + 1];
+    yL[0] = u.biquad[0].lastOutput;
+    yR[0] = u.biquad[1].lastOutput;
     for (int n = 0; n < count; ++n) {
-        const float xL = wetInput(inL[n]), xR = wetInput(inR[n]);
-        const float analysisIn = (xL + xR) * 0.5f;
-        const float fbRawL = u.biquad[0].lastOutput * feedback_;
-        const float fbRawR = u.biquad[1].lastOutput * feedback_;
-        if (compressorOn_) u.compressor.computeGainSmoothed((fbRawL * fbRawL + fbRawR * fbRawR) * 0.5f);
-        u.envelope.process((xL * xL + xR * xR) * 0.5f);
-        if (u.analysis.process(analysisIn + fbRawL + fbRawR) != 0.0f) analysisBlockComplete();
+        yL[n + 1] = filteredReturn(0, delayL[n]);
+        yR[n + 1] = filteredReturn(1, delayR[n]);
+    }
 
-        const float c = compressorOn_ ? std::sqrt(u.compressor.lastOutput) : 1.0f;
-        float l = xL + feedbackReturn(0, delayL[n], c, targets_.gL);
-        float r = xR + feedbackReturn(1, delayR[n], c, targets_.gR);
+    float xL[kControlPeriod], xR[kControlPeriod], gain[kControlPeriod];
+    for (int n = 0; n < count; ++n) {
+        xL[n] = wetInput(inL[n]);
+        xR[n] = wetInput(inR[n]);
+        const float fbRawL = yL[n] * feedback_;
+        const float fbRawR = yR[n] * feedback_;
+        if (compressorOn_) u.compressor.computeGainSmoothed((fbRawL * fbRawL + fbRawR * fbRawR) * 0.5f);
+        u.envelope.process((xL[n] * xL[n] + xR[n] * xR[n]) * 0.5f);
+        if (u.analysis.process((xL[n] + xR[n]) * 0.5f + fbRawL + fbRawR) != 0.0f) analysisBlockComplete();
+        gain[n] = compressorOn_ ? std::sqrt(u.compressor.lastOutput) : 1.0f;
+    }
+
+    for (int n = 0; n < count; ++n) {
+        float l = xL[n] + limitFeedback(gain[n] * targets_.gL * feedback_ * yL[n + 1]);
+        float r = xR[n] + limitFeedback(gain[n] * targets_.gR * feedback_ * yR[n + 1]);
         if (saturation_ > 0.0f) {
             const float k = 1.0f + 0.8f * saturation_;
             l = k * l - saturation_ * (l * l * l);
