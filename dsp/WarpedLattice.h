@@ -475,6 +475,39 @@ public:
         second.finish(y.hi(), next.hi());
     }
 
+    // processPair over a run of samples, with the outputs in y0 and y1: each
+    // lattice ends as its own process() calls would leave it. The loop gains, warps
+    // and feedback sums stay in registers from one sample to the next. It stops
+    // after a sample that leaves a lattice without its feedback sum or gives an
+    // output outside the finite range, so the owner can act on it before the
+    // next; returns how many samples it took.
+    static int processRunPair(CUnitWIIRLattice& first, const T* x0, T* y0, CUnitWIIRLattice& second, const T* x1,
+                              T* y1, int count) {
+        if (&first == &second || first.order_ != second.order_) {
+            for (int n = 0; n < count; ++n) {
+                processPair(first, x0[n], second, x1[n]);
+                y0[n] = first.lastOutput;
+                y1[n] = second.lastOutput;
+                if (!std::isfinite(y0[n]) || !std::isfinite(y1[n])) return n + 1;
+            }
+            return count;
+        }
+        first.prepareFeedback();
+        second.prepareFeedback();
+        const Pair gNorm(first.gNorm_, second.gNorm_), lambda(first.lambda_, second.lambda_), m(first.m_, second.m_);
+        Pair feedback(first.feedback_, second.feedback_);
+        for (int n = 0; n < count; ++n) {
+            const Pair y = gNorm * (Pair(double(x0[n]), double(x1[n])) + feedback);
+            PairStates lanes(first, second);
+            feedback = advance<Pair>(lanes, y, lambda, m, first.order_);
+            y0[n] = first.finish(y.lo(), feedback.lo());
+            y1[n] = second.finish(y.hi(), feedback.hi());
+            const bool ready = first.feedbackReady_ && second.feedbackReady_;
+            if (!ready || !std::isfinite(y0[n]) || !std::isfinite(y1[n])) return n + 1;
+        }
+        return count;
+    }
+
 private:
     using Pair = lattice_detail::Pair;
 

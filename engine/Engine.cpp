@@ -355,6 +355,23 @@ inline void CKovalithEngine::synthesis(float dL, float dR, float& wL, float& wR)
     }
 }
 
+// The IIR lattice pair over a run of the decimators' outputs; a wet path that
+// leaves the finite range is recovered at that sample, as synthesis() does.
+void CKovalithEngine::synthesisRun(const float* dL, const float* dR, float* wL, float* wR, int count) {
+    CKovalithUnits& u = units_;
+    for (int n = 0; n < count;) {
+        n += CUnitWIIRLattice<float>::processRunPair(u.iir[0], dL + n, wL + n, u.iir[1], dR + n, wR + n, count - n);
+        if (!std::isfinite(wL[n - 1])) {
+            recoverChannel(0);
+            wL[n - 1] = 0.0f;
+        }
+        if (!std::isfinite(wR[n - 1])) {
+            recoverChannel(1);
+            wR[n - 1] = 0.0f;
+        }
+    }
+}
+
 // Last line of defence: a wet path that left the finite range is cleared, so one
 // bad sample cannot stay in the recursions for ever.
 void CKovalithEngine::recoverChannel(int ch) {
@@ -426,12 +443,10 @@ void CKovalithEngine::processRun(const float* inL, const float* inR, float* outL
     u.delay[1].peekRun(delayR + 1, count - 1);
     feedbackRun(inL, inR, delayL, delayR, sL, sR, count);
     analysisRun(sL, sR, dL, dR, count);
+    float wL[kControlPeriod], wR[kControlPeriod];
+    synthesisRun(dL, dR, wL, wR, count);
     float line0[kControlPeriod], line1[kControlPeriod];
-    for (int n = 0; n < count; ++n) {
-        float wL, wR;
-        synthesis(dL[n], dR[n], wL, wR);
-        finishSample(inL[n], inR[n], wL, wR, outL[n], outR[n], line0[n], line1[n]);
-    }
+    for (int n = 0; n < count; ++n) finishSample(inL[n], inR[n], wL[n], wR[n], outL[n], outR[n], line0[n], line1[n]);
     // The lines' outputs of these calls were read ahead above.
     u.delay[0].writeRun(line0, count);
     u.delay[1].writeRun(line1, count);

@@ -130,6 +130,7 @@ private:
     void wetChains(float sL, float sR, float& wL, float& wR);
     void analysisRun(const float* sL, const float* sR, float* dL, float* dR, int count);
     void synthesis(float dL, float dR, float& wL, float& wR);
+    void synthesisRun(const float* dL, const float* dR, float* wL, float* wR, int count);
     void recoverChannel(int ch);
     float delayInput(int ch, float w);
     void finishSample(float dryL, float dryR, float wL, float wR, float& outL, float& outR, float& line0,
