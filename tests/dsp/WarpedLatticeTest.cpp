@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <initializer_list>
 #include <memory>
 #include <random>
 #include <string>
@@ -491,6 +492,16 @@ void updateBoth(Iir& a, double warp0, double gain0, Iir& b, double warp1, double
     Iir::updatePair(a, warp0, gain0, b, warp1, gain1);
 }
 
+// Lattices at the lattice rate with a short glide, on `count` entries of k.
+template <typename Lattice, typename List>
+void prepareLattices(std::initializer_list<Lattice*> lattices, const List& k, int count, float rotate = 0.0f) {
+    for (Lattice* l : lattices) {
+        l->setSampleRate(11025.0f);
+        l->setSmoothingTime(0.001f);
+        l->setCoefficientsRotated(k.data(), count, rotate);
+    }
+}
+
 // processPair (and the IIR's updatePair) work on two lattices side by side;
 // each must end exactly as its own process() and update() would leave it,
 // through glides, a change of order on one side (where the orders differ) and a
@@ -501,16 +512,8 @@ void checkPairAgainstSingles() {
     auto single = std::make_unique<Lattice[]>(2);
     const auto chord = sawChord(4096), voice = voiceLike(4096);
     const auto k0 = reflectionsOf(chord, 0, 70, 0.8f), k1 = reflectionsOf(voice, 1000, 70, 0.6f);
-    for (Lattice* l : {&paired[0], &single[0]}) {
-        l->setSampleRate(11025.0f);
-        l->setSmoothingTime(0.001f);
-        l->setCoefficientsRotated(k0.data(), 70, 0.0f);
-    }
-    for (Lattice* l : {&paired[1], &single[1]}) {
-        l->setSampleRate(11025.0f);
-        l->setSmoothingTime(0.001f);
-        l->setCoefficientsRotated(k1.data(), 70, 0.25f);
-    }
+    prepareLattices({&paired[0], &single[0]}, k0, 70);
+    prepareLattices({&paired[1], &single[1]}, k1, 70, 0.25f);
     const auto x0 = noise(6000, 20), x1 = noise(6000, 21);
     for (int n = 0; n < 6000; ++n) {
         if (n % 8 == 0) {
@@ -551,11 +554,7 @@ TEST(LatticePairs, FirRunGivesWhatSampleBySampleGives) {
     auto run = std::make_unique<Fir[]>(2);
     auto single = std::make_unique<Fir[]>(2);
     const auto k = reflectionsOf(sawChord(4096), 0, 30, 0.7f);
-    for (Fir* l : {&run[0], &run[1], &single[0], &single[1]}) {
-        l->setSampleRate(11025.0f);
-        l->setSmoothingTime(0.001f);
-        l->setCoefficientsRotated(k.data(), 30, 0.0f);
-    }
+    prepareLattices({&run[0], &run[1], &single[0], &single[1]}, k, 30);
     const auto x0 = noise(4000, 30), x1 = noise(4000, 31);
     bool poisoned = false;
     for (int n = 0, length = 1; n + 8 <= 4000; n += length, length = length % 8 + 1) {
@@ -585,11 +584,7 @@ TEST(LatticePairs, IirRunGivesWhatSampleBySampleGives) {
     auto run = std::make_unique<Iir[]>(2);
     auto single = std::make_unique<Iir[]>(2);
     const auto k = reflectionsOf(voiceLike(4096), 500, 24, 0.6f);
-    for (Iir* l : {&run[0], &run[1], &single[0], &single[1]}) {
-        l->setSampleRate(11025.0f);
-        l->setSmoothingTime(0.001f);
-        l->setCoefficientsRotated(k.data(), 24, 0.0f);
-    }
+    prepareLattices({&run[0], &run[1], &single[0], &single[1]}, k, 24);
     const auto x0 = noise(4000, 40), x1 = noise(4000, 41);
     for (int n = 0, length = 1; n + 8 <= 4000; n += length, length = length % 8 + 1) {
         updateBoth(run[0], 0.7, 0.95, run[1], 0.4, 0.9);
