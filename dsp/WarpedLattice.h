@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cmath>
+#include <utility>
 
 #include "dsp/UnitProcessorBase.h"
 
@@ -53,6 +54,25 @@ struct Pair {
     Pair roundedToFloat() const { return {double(float(l)), double(float(h))}; }
 };
 #endif
+
+
+// Both lanes of y rounded to single precision into out0 and out1; true when both
+// of those and both lanes of `next` are finite numbers.
+inline bool allFinite(Pair y, Pair next, float& out0, float& out1) {
+#if defined(__SSE2__)
+    const __m128 f = _mm_cvtpd_ps(y.v);  // the upper two lanes are zero
+    out0 = _mm_cvtss_f32(f);
+    out1 = _mm_cvtss_f32(_mm_shuffle_ps(f, f, 1));
+    // x - x is 0 for a finite x and NaN for an infinity or a NaN.
+    const __m128 fd = _mm_sub_ps(f, f);
+    const __m128d nd = _mm_sub_pd(next.v, next.v);
+    return _mm_movemask_ps(_mm_cmpord_ps(fd, fd)) == 0xF && _mm_movemask_pd(_mm_cmpord_pd(nd, nd)) == 3;
+#else
+    out0 = float(y.lo());
+    out1 = float(y.hi());
+    return std::isfinite(out0) && std::isfinite(out1) && std::isfinite(next.lo()) && std::isfinite(next.hi());
+#endif
+}
 
 }  // namespace lattice_detail
 
@@ -496,15 +516,32 @@ public:
         second.prepareFeedback();
         const Pair gNorm(first.gNorm_, second.gNorm_), lambda(first.lambda_, second.lambda_), m(first.m_, second.m_);
         Pair feedback(first.feedback_, second.feedback_);
+        // Each sample reads the states the previous one wrote: the two halves of
+        // each lattice's state swap roles from sample to sample.
+        States states0(first), states1(second);
         for (int n = 0; n < count; ++n) {
             const Pair y = gNorm * (Pair(double(x0[n]), double(x1[n])) + feedback);
-            PairStates lanes(first, second);
-            feedback = advance<Pair>(lanes, y, lambda, m, first.order_);
-            y0[n] = first.finish(y.lo(), feedback.lo());
-            y1[n] = second.finish(y.hi(), feedback.hi());
-            const bool ready = first.feedbackReady_ && second.feedbackReady_;
-            if (!ready || !std::isfinite(y0[n]) || !std::isfinite(y1[n])) return n + 1;
+            PairStates lanes(states0, states1);
+            const Pair next = advance<Pair>(lanes, y, lambda, m, first.order_);
+            float out0, out1;
+            if (!lattice_detail::allFinite(y, next, out0, out1)) {
+                // finish() clears what the sample left outside the finite range.
+                first.endRun(n, feedback.lo());
+                second.endRun(n, feedback.hi());
+                y0[n] = first.finish(y.lo(), next.lo());
+                y1[n] = second.finish(y.hi(), next.hi());
+                return n + 1;
+            }
+            y0[n] = out0;
+            y1[n] = out1;
+            feedback = next;
+            states0.swap();
+            states1.swap();
         }
+        first.endRun(count, feedback.lo());
+        second.endRun(count, feedback.hi());
+        first.lastOutput = y0[count - 1];
+        second.lastOutput = y1[count - 1];
         return count;
     }
 
@@ -670,6 +707,18 @@ private:
         return Base::lastOutput;
     }
 
+    // What `samples` finished samples of a run leave besides the states, which
+    // the run wrote in place: the feedback sum for the next sample and the
+    // alternating offset sign and state halves.
+    void endRun(int samples, double feedback) {
+        feedback_ = feedback;
+        feedbackReady_ = true;
+        if (samples % 2) {
+            Base::antiDenormal = -Base::antiDenormal;
+            Base::stateToggle_ = !Base::stateToggle_;
+        }
+    }
+
     // One lattice's coefficients and states for advance().
     struct States {
         explicit States(CUnitWIIRLattice& l)
@@ -679,15 +728,17 @@ private:
         double wr(int i) const { return wr_[i]; }
         void write(int i, double v) { wr_[i] = v; }
         static double constant(double c) { return c; }
+        void swap() { std::swap(rd_, wr_); }
 
         const double* __restrict k_;
-        const double* __restrict rd_;
+        double* __restrict rd_;
         double* __restrict wr_;
     };
 
     // Two lattices' coefficients and states for advance().
     struct PairStates {
         PairStates(CUnitWIIRLattice& a, CUnitWIIRLattice& b) : first(a), second(b) {}
+        PairStates(const States& a, const States& b) : first(a), second(b) {}
         Pair k(int i) const { return Pair(first.k(i), second.k(i)); }
         Pair rd(int i) const { return Pair(first.rd(i), second.rd(i)); }
         Pair wr(int i) const { return Pair(first.wr(i), second.wr(i)); }
