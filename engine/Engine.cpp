@@ -16,7 +16,10 @@ namespace {
 // wet path, so their powers stay finite in the followers; NaN enters as silence.
 constexpr float kMaxWetInput = 1.0e4f;
 
-inline float wetInput(float x) { return x == x ? clampTo(x, -kMaxWetInput, kMaxWetInput) : 0.0f; }
+inline float wetInput(float x) {
+    const float limited = x >= -kMaxWetInput ? (x <= kMaxWetInput ? x : kMaxWetInput) : -kMaxWetInput;
+    return x == x ? limited : 0.0f;
+}
 
 // |fb| >= 1 becomes +-1 with its sign; a NaN becomes 0 rather than entering the loop.
 inline float limitFeedback(float fb) {
@@ -273,14 +276,17 @@ inline float CKovalithEngine::filteredReturn(int ch, float delayOutput) {
 // block may change the lattices from the next sample on).
 //
 // The filters run first over the whole run: nothing else here feeds them, and
-// the detectors take each sample's previous filter output. The detectors then
-// run on their own, so one sample's logarithm, exponential and root can overlap
-// the next sample's instead of waiting in one chain through the whole sample.
+// the detectors take each sample's previous filter output. Each detector then
+// runs on its own over the run, so one sample's logarithm, exponential and root
+// can overlap the next sample's. What has no recursion is formed over all the
+// lanes of a control step at once, in loops of fixed length the compiler turns
+// into vector operations; the lanes after a short run's end carry silence and
+// are dropped.
 void CKovalithEngine::feedbackRun(const float* inL, const float* inR, const float* delayL, const float* delayR,
                                   float* sL, float* sR, int count) {
     CKovalithUnits& u = units_;
     // y[n + 1] is sample n's filter output.
-    float yL[kControlPeriod + 1], yR[kControlPeriod + 1];
+    alignas(16) float yL[kControlPeriod + 1] = {}, yR[kControlPeriod + 1] = {};
     yL[0] = u.biquad[0].lastOutput;
     yR[0] = u.biquad[1].lastOutput;
     for (int n = 0; n < count; ++n) {
@@ -288,29 +294,44 @@ void CKovalithEngine::feedbackRun(const float* inL, const float* inR, const floa
         yR[n + 1] = filteredReturn(1, delayR[n]);
     }
 
-    float xL[kControlPeriod], xR[kControlPeriod], gain[kControlPeriod];
-    for (int n = 0; n < count; ++n) {
-        xL[n] = wetInput(inL[n]);
-        xR[n] = wetInput(inR[n]);
+    alignas(16) float xL[kControlPeriod] = {}, xR[kControlPeriod] = {};
+    std::copy(inL, inL + count, xL);
+    std::copy(inR, inR + count, xR);
+    alignas(16) float power[kControlPeriod], level[kControlPeriod], mono[kControlPeriod];
+    for (int n = 0; n < kControlPeriod; ++n) {
+        xL[n] = wetInput(xL[n]);
+        xR[n] = wetInput(xR[n]);
+    }
+    for (int n = 0; n < kControlPeriod; ++n) {
         const float fbRawL = yL[n] * feedback_;
         const float fbRawR = yR[n] * feedback_;
-        if (compressorOn_) u.compressor.computeGainSmoothed((fbRawL * fbRawL + fbRawR * fbRawR) * 0.5f);
-        u.envelope.process((xL[n] * xL[n] + xR[n] * xR[n]) * 0.5f);
-        if (u.analysis.process((xL[n] + xR[n]) * 0.5f + fbRawL + fbRawR) != 0.0f) analysisBlockComplete();
-        gain[n] = compressorOn_ ? std::sqrt(u.compressor.lastOutput) : 1.0f;
+        power[n] = (fbRawL * fbRawL + fbRawR * fbRawR) * 0.5f;
+        level[n] = (xL[n] * xL[n] + xR[n] * xR[n]) * 0.5f;
+        mono[n] = (xL[n] + xR[n]) * 0.5f + fbRawL + fbRawR;
     }
 
-    for (int n = 0; n < count; ++n) {
-        float l = xL[n] + limitFeedback(gain[n] * targets_.gL * feedback_ * yL[n + 1]);
-        float r = xR[n] + limitFeedback(gain[n] * targets_.gR * feedback_ * yR[n + 1]);
-        if (saturation_ > 0.0f) {
-            const float k = 1.0f + 0.8f * saturation_;
-            l = k * l - saturation_ * (l * l * l);
-            r = k * r - saturation_ * (r * r * r);
-        }
-        sL[n] = l;
-        sR[n] = r;
+    alignas(16) float gain[kControlPeriod];
+    std::fill(gain, gain + kControlPeriod, 1.0f);
+    if (compressorOn_)
+        for (int n = 0; n < count; ++n) gain[n] = std::sqrt(u.compressor.computeGainSmoothed(power[n]));
+    for (int n = 0; n < count; ++n) u.envelope.process(level[n]);
+    for (int n = 0; n < count; ++n)
+        if (u.analysis.process(mono[n]) != 0.0f) analysisBlockComplete();
+
+    alignas(16) float l[kControlPeriod], r[kControlPeriod];
+    for (int n = 0; n < kControlPeriod; ++n) {
+        l[n] = xL[n] + limitFeedback(gain[n] * targets_.gL * feedback_ * yL[n + 1]);
+        r[n] = xR[n] + limitFeedback(gain[n] * targets_.gR * feedback_ * yR[n + 1]);
     }
+    if (saturation_ > 0.0f) {
+        const float k = 1.0f + 0.8f * saturation_;
+        for (int n = 0; n < kControlPeriod; ++n) {
+            l[n] = k * l[n] - saturation_ * (l[n] * l[n] * l[n]);
+            r[n] = k * r[n] - saturation_ * (r[n] * r[n] * r[n]);
+        }
+    }
+    std::copy(l, l + count, sL);
+    std::copy(r, r + count, sR);
 }
 
 // Both channels' wet paths for one sample: varispeed, FIR lattice, decimator,
