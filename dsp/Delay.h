@@ -165,8 +165,7 @@ public:
     // the store's end they are read without wrapping each index, four outputs at
     // a time where SSE2 is there (each lane the scalar arithmetic).
     void peekRun(T* out, int count) const {
-        const bool straight = i1_ == i0_ - 1 && i2_ == i0_ - 2 && i3_ == i0_ - 3 && i0_ + count <= capacity_;
-        if (!straight) {
+        if (!windowStraight(count)) {
             for (int n = 0; n < count; ++n) out[n] = peek(n);
             return;
         }
@@ -208,6 +207,13 @@ public:
             tinyOffset_ = -tinyOffset_;
             if (++w_ >= capacity_) w_ = 0;
         }
+        if (windowStraight(count + 1)) {
+            // The window moves on by count slots without reaching the store's end.
+            const T* s = store_.data() + i3_ + (count - 1);
+            this->lastOutput = interpolate(s[0], s[1], s[2], s[3]);
+            i3_ += count, i2_ += count, i1_ += count, i0_ += count;
+            return;
+        }
         this->lastOutput = peek(count - 1);
         const int i3 = slot(count), i2 = slot(count + 1), i1 = slot(count + 2), i0 = slot(count + 3);
         i3_ = i3, i2_ = i2, i1_ = i1, i0_ = i0;
@@ -240,6 +246,12 @@ private:
         return _mm_add_ps(p, x0);
     }
 #endif
+
+    // Whether the window's four slots follow each other in the store and the
+    // next `ahead` slots after it are there without wrapping.
+    bool windowStraight(int ahead) const {
+        return i1_ == i0_ - 1 && i2_ == i0_ - 2 && i3_ == i0_ - 3 && i0_ + ahead <= capacity_;
+    }
 
     // The k-th slot the read window passes over: the window's own four slots
     // (oldest first), then the ones after the newest. The window of the call
