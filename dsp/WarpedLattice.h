@@ -56,8 +56,15 @@ struct Pair {
 #endif
 
 
-// Both lanes of y rounded to single precision into out0 and out1; true when both
-// of those and both lanes of `next` are finite numbers.
+// Both lanes of y into out0 and out1; true when both of those and both lanes of
+// `next` are finite numbers.
+inline bool allFinite(Pair y, Pair next, double& out0, double& out1) {
+    out0 = y.lo();
+    out1 = y.hi();
+    return std::isfinite(out0) && std::isfinite(out1) && std::isfinite(next.lo()) && std::isfinite(next.hi());
+}
+
+// The same with y rounded to single precision.
 inline bool allFinite(Pair y, Pair next, float& out0, float& out1) {
 #if defined(__SSE2__)
     const __m128 f = _mm_cvtpd_ps(y.v);  // the upper two lanes are zero
@@ -226,6 +233,9 @@ class CUnitWFIRLattice : public CUnitWarpedLatticeBase<T, Stages> {
 
 public:
     CUnitWFIRLattice() : Base(1.0f) {}
+    // The IIR lattice's chain run takes a FIR pair's samples in its own passes.
+    template <typename, int>
+    friend class CUnitWIIRLattice;
 
     using Base::update;
     void update() override { Base::glide(); }
@@ -523,7 +533,7 @@ public:
             const Pair y = gNorm * (Pair(double(x0[n]), double(x1[n])) + feedback);
             PairStates lanes(states0, states1);
             const Pair next = advance<Pair>(lanes, y, lambda, m, first.order_);
-            float out0, out1;
+            T out0, out1;
             if (!lattice_detail::allFinite(y, next, out0, out1)) {
                 // finish() clears what the sample left outside the finite range.
                 first.endRun(n, feedback.lo());
@@ -545,8 +555,168 @@ public:
         return count;
     }
 
+    // What chainRunPair took: samples through the FIR pair (and `between`), and
+    // through the IIR pair.
+    struct ChainRun {
+        int whitened;
+        int synthesised;
+    };
+
+    // Whether chainRunPair takes these lattices and a run of this length: four
+    // lattices at one order of at least 1, and 1..kChainRun samples.
+    static constexpr int kChainRun = 8;
+    static bool chainFits(const CUnitWFIRLattice<T, Stages>& fir0, const CUnitWFIRLattice<T, Stages>& fir1,
+                          const CUnitWIIRLattice& iir0, const CUnitWIIRLattice& iir1, int count) {
+        const int order = iir0.order_;
+        return &fir0 != &fir1 && &iir0 != &iir1 && order >= 1 && fir0.order_ == order && fir1.order_ == order &&
+               iir1.order_ == order && count >= 1 && count <= kChainRun;
+    }
+
+    // A FIR lattice pair, a per-sample map of its outputs (`between(n, v0, v1)`
+    // maps sample n's outputs in place) and an IIR lattice pair over a run: the
+    // FIR pair takes sample n + 1 in the same pass over the stages as the IIR
+    // pair takes sample n, so the two recursions overlap instead of following
+    // each other. The results are exactly those of the FIR pair's
+    // processRunPair over the whole run, `between` on each sample, and then
+    // processRunPair of the IIR pair: m0 and m1 get the mapped FIR outputs, y0
+    // and y1 the IIR outputs. As processRunPair, it stops after an IIR sample
+    // that needs the owner's attention; the FIR side has then taken `whitened`
+    // samples, and a FIR lattice that gave a non-finite output keeps its states
+    // for the rest of the run, which clears them at its end. Needs chainFits().
+    template <typename Between>
+    static ChainRun chainRunPair(CUnitWFIRLattice<T, Stages>& fir0, CUnitWFIRLattice<T, Stages>& fir1,
+                                 CUnitWIIRLattice& iir0, CUnitWIIRLattice& iir1, const T* x0, const T* x1, T* m0,
+                                 T* m1, T* y0, T* y1, int count, Between between) {
+        ChainFir<Between> fir(fir0, fir1, x0, x1, m0, m1, between);
+        iir0.prepareFeedback();
+        iir1.prepareFeedback();
+        const int order = iir0.order_;
+        const Pair gNorm(iir0.gNorm_, iir1.gNorm_), lambda(iir0.lambda_, iir1.lambda_), m(iir0.m_, iir1.m_);
+        Pair feedback(iir0.feedback_, iir1.feedback_);
+        States states0(iir0), states1(iir1);
+        fir.whitenAlone(0, order);
+        for (int n = 0; n < count; ++n) {
+            const Pair y = gNorm * (Pair(double(m0[n]), double(m1[n])) + feedback);
+            PairStates lanes(states0, states1);
+            Pair next;
+            if (n + 1 < count)
+                next = advance<Pair>(lanes, y, lambda, m, order, fir.beside(n + 1));
+            else
+                next = advance<Pair>(lanes, y, lambda, m, order);
+            T out0, out1;
+            if (!lattice_detail::allFinite(y, next, out0, out1)) {
+                fir.end(count);
+                iir0.endRun(n, feedback.lo());
+                iir1.endRun(n, feedback.hi());
+                y0[n] = iir0.finish(y.lo(), next.lo());
+                y1[n] = iir1.finish(y.hi(), next.hi());
+                return {fir.taken, n + 1};
+            }
+            y0[n] = out0;
+            y1[n] = out1;
+            feedback = next;
+            states0.swap();
+            states1.swap();
+        }
+        fir.end(count);
+        iir0.endRun(count, feedback.lo());
+        iir1.endRun(count, feedback.hi());
+        iir0.lastOutput = y0[count - 1];
+        iir1.lastOutput = y1[count - 1];
+        return {count, count};
+    }
+
 private:
     using Pair = lattice_detail::Pair;
+
+    // The FIR side of chainRunPair: both lattices' states and coefficients side
+    // by side for the run, and one sample at a time through the stages, either
+    // alone or one stage per call beside the IIR pair's stages.
+    template <typename Between>
+    struct ChainFir {
+        using Fir = CUnitWFIRLattice<T, Stages>;
+
+        ChainFir(Fir& f0, Fir& f1, const T* in0, const T* in1, T* out0, T* out1, Between& map)
+            : first(f0), second(f1), x0(in0), x1(in1), m0(out0), m1(out1), between(map),
+              lambda(Pair(f0.lambda_, f1.lambda_).roundedToFloat()) {
+            offset[0] = Pair(double(f0.antiDenormal), double(f1.antiDenormal));
+            offset[1] = -offset[0];
+            for (int i = 0; i < f0.order_; ++i) {
+                s1[i] = Pair(f0.s1_[i], f1.s1_[i]);
+                s2[i] = Pair(f0.s2_[i], f1.s2_[i]);
+                k[i] = Pair(f0.c_[i], f1.c_[i]);
+            }
+        }
+
+        void begin(int n) {
+            a = Pair(double(x0[n]), double(x1[n])) + offset[n & 1];
+            q = a;
+        }
+
+        void stage(int i) {
+            const Pair u = s2[i] + lambda * (s1[i] - a);
+            s2[i] = a;
+            s1[i] = u;
+            a = u + k[i] * q;
+            q = q + k[i] * u;
+        }
+
+        // Sample n's outputs, as the FIR run gives them, through `between`.
+        void finish(int n) {
+            m0[n] = Fir::finiteOutput(q.lo(), finite0);
+            m1[n] = Fir::finiteOutput(q.hi(), finite1);
+            first.lastOutput = m0[n];
+            second.lastOutput = m1[n];
+            between(n, m0[n], m1[n]);
+            taken = n + 1;
+        }
+
+        void whitenAlone(int n, int order) {
+            begin(n);
+            for (int i = 0; i < order; ++i) stage(i);
+            finish(n);
+        }
+
+        // advance()'s companion: sample n beside the IIR pair's stages.
+        struct Beside {
+            ChainFir& fir;
+            int n;
+            void begin() { fir.begin(n); }
+            void stage(int i) { fir.stage(i); }
+            void finish() { fir.finish(n); }
+        };
+        Beside beside(int n) { return {*this, n}; }
+
+        // The states go back to the lattices; a lattice that gave a non-finite
+        // output is cleared once the run's last sample has passed it.
+        void end(int count) {
+            for (int i = 0; i < first.order_; ++i) {
+                first.s1_[i] = s1[i].lo(), second.s1_[i] = s1[i].hi();
+                first.s2_[i] = s2[i].lo(), second.s2_[i] = s2[i].hi();
+            }
+            if (taken & 1) {
+                first.antiDenormal = -first.antiDenormal;
+                second.antiDenormal = -second.antiDenormal;
+            }
+            if (taken < count) return;
+            if (!finite0) first.clearStates();
+            if (!finite1) second.clearStates();
+        }
+
+        Fir& first;
+        Fir& second;
+        const T* x0;
+        const T* x1;
+        T* m0;
+        T* m1;
+        Between& between;
+        const Pair lambda;
+        Pair offset[2];
+        Pair a, q;
+        bool finite0 = true, finite1 = true;
+        int taken = 0;
+        Pair s1[Stages], s2[Stages], k[Stages];
+    };
 
     // The arithmetic of update() after the glide, on one lattice (V = double) or
     // on two side by side (V = Pair); read() gives stage i of coefficients or
@@ -663,9 +833,21 @@ private:
     // w0 = m wr[0]; s = k0 w0; acc = -k0 w0; z = 0; per stage
     // wi = lambda (k[i-1] z - w(i-1)) + m wr[i]; s += k[i] wi; z = acc; acc -= k[i] wi.
     // V is double for one lattice, Pair for two side by side.
-    template <typename V, typename Src>
-    static V advance(Src& src, V y, V lambda, V m, int order) {
+    // Without a companion.
+    struct Alone {
+        void begin() {}
+        void stage(int) {}
+        void finish() {}
+    };
+
+    // With `beside` given, its stage i runs in the same pass as stage i here
+    // (its own arithmetic, independent of this lattice's), for an order of at
+    // least 1.
+    template <typename V, typename Src, typename Beside = Alone>
+    static V advance(Src& src, V y, V lambda, V m, int order, Beside beside = Beside()) {
         if (order <= 0) return src.constant(0.0);
+        beside.begin();
+        beside.stage(0);
         V rdPrev = src.rd(0);
         V pPrev = y + lambda * rdPrev, q = y;
         V k = src.k(0);
@@ -686,7 +868,9 @@ private:
             z = acc;
             acc = acc - k * w;
             rdPrev = rdi;
+            beside.stage(i);
         }
+        beside.finish();
         return next;
     }
 

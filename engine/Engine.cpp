@@ -360,6 +360,36 @@ void CKovalithEngine::analysisRun(const float* sL, const float* sR, float* dL, f
     for (int n = 0; n < count; ++n) dR[n] = u.decimator[1].process(dR[n]);
 }
 
+// The wet chains for a run of samples whose wet inputs are all known: what
+// analysisRun and synthesisRun give, with the IIR pair taking each sample in the
+// same pass over the stages as the FIR pair takes the next one.
+void CKovalithEngine::wetRun(const float* sL, const float* sR, float* wL, float* wR, int count) {
+    CKovalithUnits& u = units_;
+    float dL[kControlPeriod], dR[kControlPeriod];
+    if (!CUnitWIIRLattice<float>::chainFits(u.fir[0], u.fir[1], u.iir[0], u.iir[1], count)) {
+        analysisRun(sL, sR, dL, dR, count);
+        synthesisRun(dL, dR, wL, wR, count);
+        return;
+    }
+    float vL[kControlPeriod], vR[kControlPeriod];
+    CUnitVariSpeedDelay<float>::processRunPair(u.varispeed[0], sL, vL, u.varispeed[1], sR, vR, count);
+    auto decimate = [&u](int, float& l, float& r) {
+        l = u.decimator[0].process(l);
+        r = u.decimator[1].process(r);
+    };
+    const auto run = CUnitWIIRLattice<float>::chainRunPair(u.fir[0], u.fir[1], u.iir[0], u.iir[1], vL, vR, dL, dR,
+                                                           wL, wR, count, decimate);
+    if (run.whitened < count) {
+        // The rest of the FIR run goes first, as in analysisRun.
+        const int w = run.whitened;
+        CUnitWFIRLattice<float>::processRunPair(u.fir[0], vL + w, dL + w, u.fir[1], vR + w, dR + w, count - w);
+        for (int n = w; n < count; ++n) decimate(n, dL[n], dR[n]);
+    }
+    const int n = run.synthesised;
+    recoverIfNotFinite(wL[n - 1], wR[n - 1]);
+    if (n < count) synthesisRun(dL + n, dR + n, wL + n, wR + n, count - n);
+}
+
 // The IIR lattice pair on the decimators' outputs.
 inline void CKovalithEngine::synthesis(float dL, float dR, float& wL, float& wR) {
     CKovalithUnits& u = units_;
@@ -382,14 +412,20 @@ void CKovalithEngine::synthesisRun(const float* dL, const float* dR, float* wL, 
     CKovalithUnits& u = units_;
     for (int n = 0; n < count;) {
         n += CUnitWIIRLattice<float>::processRunPair(u.iir[0], dL + n, wL + n, u.iir[1], dR + n, wR + n, count - n);
-        if (!std::isfinite(wL[n - 1])) {
-            recoverChannel(0);
-            wL[n - 1] = 0.0f;
-        }
-        if (!std::isfinite(wR[n - 1])) {
-            recoverChannel(1);
-            wR[n - 1] = 0.0f;
-        }
+        recoverIfNotFinite(wL[n - 1], wR[n - 1]);
+    }
+}
+
+// A wet output outside the finite range clears its channel's wet path and
+// becomes 0.
+void CKovalithEngine::recoverIfNotFinite(float& wL, float& wR) {
+    if (!std::isfinite(wL)) {
+        recoverChannel(0);
+        wL = 0.0f;
+    }
+    if (!std::isfinite(wR)) {
+        recoverChannel(1);
+        wR = 0.0f;
     }
 }
 
@@ -454,7 +490,7 @@ void CKovalithEngine::processGroup(const float* inL, const float* inR, float* ou
 // outputs were formed, not before.
 void CKovalithEngine::processRun(const float* inL, const float* inR, float* outL, float* outR, int count) {
     CKovalithUnits& u = units_;
-    float sL[kControlPeriod] = {}, sR[kControlPeriod] = {}, dL[kControlPeriod], dR[kControlPeriod];
+    float sL[kControlPeriod] = {}, sR[kControlPeriod] = {};
     // The lines' returns for the group: their last outputs, then what their next
     // count - 1 calls will return.
     float delayL[kControlPeriod], delayR[kControlPeriod];
@@ -463,9 +499,8 @@ void CKovalithEngine::processRun(const float* inL, const float* inR, float* outL
     u.delay[0].peekRun(delayL + 1, count - 1);
     u.delay[1].peekRun(delayR + 1, count - 1);
     feedbackRun(inL, inR, delayL, delayR, sL, sR, count);
-    analysisRun(sL, sR, dL, dR, count);
     float wL[kControlPeriod], wR[kControlPeriod];
-    synthesisRun(dL, dR, wL, wR, count);
+    wetRun(sL, sR, wL, wR, count);
     float line0[kControlPeriod], line1[kControlPeriod];
     for (int n = 0; n < count; ++n) finishSample(inL[n], inR[n], wL[n], wR[n], outL[n], outR[n], line0[n], line1[n]);
     // The lines' outputs of these calls were read ahead above.

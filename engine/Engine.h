@@ -131,6 +131,8 @@ private:
     void analysisRun(const float* sL, const float* sR, float* dL, float* dR, int count);
     void synthesis(float dL, float dR, float& wL, float& wR);
     void synthesisRun(const float* dL, const float* dR, float* wL, float* wR, int count);
+    void wetRun(const float* sL, const float* sR, float* wL, float* wR, int count);
+    void recoverIfNotFinite(float& wL, float& wR);
     void recoverChannel(int ch);
     float delayInput(int ch, float w);
     void finishSample(float dryL, float dryR, float wL, float wR, float& outL, float& outR, float& line0,

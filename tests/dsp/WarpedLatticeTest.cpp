@@ -610,6 +610,76 @@ TEST(LatticePairs, IirRunGivesWhatSampleBySampleGives) {
     }
 }
 
+// The chain run takes the FIR pair's next sample beside each IIR sample; it
+// must give what the FIR run, the map between them and the IIR run give one
+// after the other: at order 1 and 24, with different warps on the two sides, a
+// stateful map, NaN into the FIR side (whose states are then cleared at the
+// end of the run), outputs beyond single precision (where the IIR side stops
+// and the owner finishes the run as the engine does), and both in one run.
+TEST(LatticePairs, ChainRunGivesTheFirRunThenTheIirRun) {
+    for (int order : {1, 24}) {
+        auto fir = std::make_unique<Fir[]>(4);  // 0, 1: chain; 2, 3: reference
+        auto iir = std::make_unique<Iir[]>(4);
+        const auto k = reflectionsOf(voiceLike(4096), 500, order, 0.6f);
+        prepareLattices({&fir[0], &fir[1], &fir[2], &fir[3]}, k, order);
+        prepareLattices({&iir[0], &iir[1], &iir[2], &iir[3]}, k, order, 0.5f);
+        float held[4] = {};  // a map with memory: it must see every sample once, in order
+        auto mapFor = [&held](int side) {
+            return [&held, side](int, float& v0, float& v1) {
+                for (float* v : {&v0, &v1}) {
+                    float& h = held[side + (v == &v1)];
+                    const float next = 0.5f * *v + 0.25f * h;
+                    h = std::isfinite(next) ? next : 0.0f;
+                    *v = 2.0f * *v + h;
+                }
+            };
+        };
+        auto chainMap = mapFor(0), refMap = mapFor(2);
+        const auto x0 = noise(3000, 50, 2.0f), x1 = noise(3000, 51, 2.0f);
+        for (int n = 0, length = 1; n + 8 <= 3000; n += length, length = length % 8 + 1) {
+            const double warp0 = 0.5 + 0.4 * std::sin(0.01 * n);
+            for (int side : {0, 2}) {
+                fir[side].update(warp0, 0.95);
+                fir[side + 1].update(0.3, 0.9);
+                Iir::updatePair(iir[side], warp0, 0.97, iir[side + 1], 0.7, 0.9);
+            }
+            float in0[8], in1[8];
+            std::copy(&x0[n], &x0[n] + length, in0);
+            std::copy(&x1[n], &x1[n] + length, in1);
+            if (n % 700 < 8) in1[length / 2] = NAN;
+            if (n % 700 >= 100 && n % 700 < 108) in0[length - 1] = NAN;
+            if (n % 700 >= 350 && n % 700 < 358) in1[0] = in1[length - 1] = FLT_MAX;
+            if (n % 700 >= 500 && n % 700 < 508) in1[0] = NAN, in0[0] = FLT_MAX;  // both in one run
+
+            float m0[8], m1[8], y0[8], y1[8];
+            ASSERT_TRUE(Iir::chainFits(fir[0], fir[1], iir[0], iir[1], length));
+            const auto run = Iir::chainRunPair(fir[0], fir[1], iir[0], iir[1], in0, in1, m0, m1, y0, y1, length, chainMap);
+            ASSERT_GE(run.whitened, run.synthesised);
+            for (int i = 0; i < run.synthesised - 1; ++i)
+                ASSERT_TRUE(std::isfinite(y0[i]) && std::isfinite(y1[i])) << "the run went on after " << n + i;
+            const int w = run.whitened;
+            Fir::processRunPair(fir[0], in0 + w, m0 + w, fir[1], in1 + w, m1 + w, length - w);
+            for (int i = w; i < length; ++i) chainMap(i, m0[i], m1[i]);
+            for (int done = run.synthesised; done < length;)
+                done += Iir::processRunPair(iir[0], m0 + done, y0 + done, iir[1], m1 + done, y1 + done, length - done);
+
+            float r0[8], r1[8], z0[8], z1[8];
+            Fir::processRunPair(fir[2], in0, r0, fir[3], in1, r1, length);
+            for (int i = 0; i < length; ++i) refMap(i, r0[i], r1[i]);
+            for (int done = 0; done < length;)
+                done += Iir::processRunPair(iir[2], r0 + done, z0 + done, iir[3], r1 + done, z1 + done, length - done);
+            for (int i = 0; i < length; ++i) {
+                ASSERT_EQ(m0[i], r0[i]) << order << " " << n + i;
+                ASSERT_EQ(m1[i], r1[i]) << order << " " << n + i;
+                ASSERT_EQ(y0[i], z0[i]) << order << " " << n + i;
+                ASSERT_EQ(y1[i], z1[i]) << order << " " << n + i;
+            }
+            ASSERT_EQ(fir[1].antiDenormal, fir[3].antiDenormal);
+            ASSERT_EQ(iir[1].lastOutput, iir[3].lastOutput);
+        }
+    }
+}
+
 // --- Both lattices at the edges -------------------------------------------
 
 TEST(LatticeEdges, NonFiniteInputDoesNotStayInTheState) {
