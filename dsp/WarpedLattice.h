@@ -593,11 +593,10 @@ public:
         const int order = iir0.order_;
         const Pair gNorm(iir0.gNorm_, iir1.gNorm_), lambda(iir0.lambda_, iir1.lambda_), m(iir0.m_, iir1.m_);
         Pair feedback(iir0.feedback_, iir1.feedback_);
-        States states0(iir0), states1(iir1);
+        SideBySide lanes(iir0, iir1);
         fir.whitenAlone(0, order);
         for (int n = 0; n < count; ++n) {
             const Pair y = gNorm * (Pair(double(m0[n]), double(m1[n])) + feedback);
-            PairStates lanes(states0, states1);
             Pair next;
             if (n + 1 < count)
                 next = advance<Pair>(lanes, y, lambda, m, order, fir.beside(n + 1));
@@ -606,6 +605,7 @@ public:
             T out0, out1;
             if (!lattice_detail::allFinite(y, next, out0, out1)) {
                 fir.end(count);
+                lanes.end(iir0, iir1);
                 iir0.endRun(n, feedback.lo());
                 iir1.endRun(n, feedback.hi());
                 y0[n] = iir0.finish(y.lo(), next.lo());
@@ -615,10 +615,10 @@ public:
             y0[n] = out0;
             y1[n] = out1;
             feedback = next;
-            states0.swap();
-            states1.swap();
+            lanes.swap();
         }
         fir.end(count);
+        lanes.end(iir0, iir1);
         iir0.endRun(count, feedback.lo());
         iir1.endRun(count, feedback.hi());
         iir0.lastOutput = y0[count - 1];
@@ -917,6 +917,41 @@ private:
         const double* __restrict k_;
         double* __restrict rd_;
         double* __restrict wr_;
+    };
+
+    // Two lattices' coefficients and states for advance(), copied side by side
+    // for a run and written back at its end.
+    struct SideBySide {
+        SideBySide(CUnitWIIRLattice& a, CUnitWIIRLattice& b) : order(a.order_) {
+            const States first(a), second(b);
+            for (int i = 0; i < order; ++i) {
+                coefficients[i] = Pair(first.k(i), second.k(i));
+                halves[0][i] = Pair(first.rd(i), second.rd(i));
+                halves[1][i] = Pair(first.wr(i), second.wr(i));
+            }
+        }
+        Pair k(int i) const { return coefficients[i]; }
+        Pair rd(int i) const { return read[i]; }
+        Pair wr(int i) const { return written[i]; }
+        void write(int i, Pair v) { written[i] = v; }
+        static Pair constant(double c) { return Pair(c, c); }
+        void swap() { std::swap(read, written); }
+
+        // The states back where they came from (the lattices' halves have not
+        // swapped yet).
+        void end(CUnitWIIRLattice& a, CUnitWIIRLattice& b) const {
+            States first(a), second(b);
+            for (int i = 0; i < order; ++i) {
+                first.rd_[i] = halves[0][i].lo(), second.rd_[i] = halves[0][i].hi();
+                first.wr_[i] = halves[1][i].lo(), second.wr_[i] = halves[1][i].hi();
+            }
+        }
+
+        const int order;
+        Pair coefficients[Stages];
+        Pair halves[2][Stages];
+        Pair* read = halves[0];
+        Pair* written = halves[1];
     };
 
     // Two lattices' coefficients and states for advance().
