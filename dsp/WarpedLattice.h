@@ -613,6 +613,9 @@ private:
             V w = m * src.rd(0);
             feedback = k * w;
             V acc = -k * w, z = src.constant(0.0);
+            // Two stages per pass, so the carried values change registers
+            // instead of being copied.
+#pragma GCC unroll 2
             for (int i = 1; i < order; ++i) {
                 const V kPrev = k;
                 k = src.k(i);
