@@ -5,7 +5,7 @@
 #include <limits>
 #include <type_traits>
 #if defined(__SSE2__)
-#include <xmmintrin.h>
+#include <emmintrin.h>
 #endif
 
 #include "dsp/UnitProcessorBase.h"
@@ -96,7 +96,7 @@ public:
         if (designOk_) {
             b0_ = other.b0_, b1_ = other.b1_, b2_ = other.b2_, a0_ = other.a0_, a1_ = other.a1_, a2_ = other.a2_;
             norm_ = other.norm_;
-            for (int i = 0; i < 5; ++i) block_[kCoeffs + i] = other.block_[kCoeffs + i];
+            copyPacked(block_.data() + kCoeffs, other.block_.data() + kCoeffs);
         }
         return designOk_;
     }
@@ -172,6 +172,17 @@ private:
         return y;
     }
 
+    // The five packed coefficients; in single precision the first four as one
+    // 16-byte move (both blocks are aligned).
+    static void copyPacked(float* to, const float* from) {
+#if defined(__SSE2__)
+        _mm_store_ps(to, _mm_load_ps(from));
+        to[4] = from[4];
+#else
+        for (int i = 0; i < 5; ++i) to[i] = from[i];
+#endif
+    }
+
     static bool sameParams(const BiquadParams& a, const BiquadParams& b) {
         return a.frequency == b.frequency && a.q == b.q && a.gain == b.gain && a.slope == b.slope &&
                a.useBandwidth == b.useBandwidth && a.bandpassPeakUnity == b.bandpassPeakUnity;
@@ -181,6 +192,9 @@ private:
     bool apply(int type, const BiquadParams& params) {
         T c[6];  // b0 b1 b2 a0 a1 a2
         if (!design(type, params, c)) return false;
+#if defined(__SSE2__)
+        if constexpr (std::is_same<T, float>::value) return storeNormalised(c);
+#endif
         for (T v : c)
             if (!fitsFloat(v)) return false;
         const T n[5] = {c[0] / c[3], c[1] / c[3], c[2] / c[3], c[4] / c[3], c[5] / c[3]};
@@ -192,6 +206,31 @@ private:
         for (int i = 0; i < 5; ++i) block_[kCoeffs + i] = packed[i];
         return true;
     }
+
+#if defined(__SSE2__)
+    // The tail of apply() in single precision: four of the five divisions by a0
+    // as one SSE division, lane by lane the same quotients, and the checks on
+    // whole vectors.
+    bool storeNormalised(const float c[6]) {
+        const __m128 low = _mm_loadu_ps(c), high = _mm_loadu_ps(c + 2);  // b0 b1 b2 a0, b2 a0 a1 a2
+        const __m128 a0 = _mm_set1_ps(c[3]);
+        const __m128 q = _mm_div_ps(_mm_shuffle_ps(low, high, _MM_SHUFFLE(3, 2, 2, 1)), a0);  // b1 b2 a1 a2 / a0
+        const __m128 q0 = _mm_div_ss(low, a0);                                                  // b0 / a0
+        const __m128 max = _mm_set1_ps(std::numeric_limits<float>::max());
+        const __m128 magnitude = _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
+        const auto fits = [&](__m128 v) { return _mm_cmple_ps(_mm_and_ps(v, magnitude), max); };
+        const __m128 all = _mm_and_ps(_mm_and_ps(fits(low), fits(high)), _mm_and_ps(fits(q), fits(q0)));
+        if (_mm_movemask_ps(all) != 0xF) return false;
+        b0_ = c[0], b1_ = c[1], b2_ = c[2], a0_ = c[3], a1_ = c[4], a2_ = c[5];
+        alignas(16) float n[4];
+        _mm_store_ps(n, q);
+        norm_ = {_mm_cvtss_f32(q0), n[0], n[1], n[2], n[3]};
+        const __m128 negateFeedback = _mm_castsi128_ps(_mm_setr_epi32(0, 0, int(0x80000000u), int(0x80000000u)));
+        _mm_store_ps(block_.data() + kCoeffs, _mm_xor_ps(q, negateFeedback));
+        block_[kCoeffs + 4] = _mm_cvtss_f32(q0);
+        return true;
+    }
+#endif
 
     // Finite and within single-precision range (NaN fails), so the rounding is defined.
     static bool fitsFloat(T v) { return std::abs(v) <= T(std::numeric_limits<float>::max()); }
@@ -206,10 +245,10 @@ private:
         if (type != kBiquadSlopeAllpass && !(sn > T(0) && q > T(0))) return false;
         const bool gainTypes = type == kBiquadLowShelf || type == kBiquadHighShelf || type == kBiquadPeaking;
         if (gainTypes && !(A > T(0))) return false;
-        const T sqrtA = std::sqrt(std::abs(A));
         const T alpha = p.useBandwidth ? sn * std::sinh(T(std::log(2.0) / 2.0) * q * w0 / sn)
                                        : sn / (T(2) * q);
-        const T beta = sn * sqrtA / q;
+        // Only the shelves take beta.
+        const T beta = gainTypes ? sn * std::sqrt(std::abs(A)) / q : T(0);
         T& b0 = c[0];
         T& b1 = c[1];
         T& b2 = c[2];

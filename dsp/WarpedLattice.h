@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cmath>
+#include <limits>
 #include <utility>
 
 #include "dsp/UnitProcessorBase.h"
@@ -39,6 +40,13 @@ struct Pair {
     // conversions because GCC 12 drops the rounding of double(float(x)) when it
     // builds a vector from such lanes.)
     Pair roundedToFloat() const { return _mm_cvtps_pd(_mm_cvtpd_ps(v)); }
+    // Both lanes finite.
+    bool finite() const {
+        const __m128d magnitude = _mm_andnot_pd(_mm_set1_pd(-0.0), v);
+        return _mm_movemask_pd(_mm_cmple_pd(magnitude, _mm_set1_pd(std::numeric_limits<double>::max()))) == 3;
+    }
+    // Finite lanes bounded to [-limit, limit] (limit > 0), as compares give it.
+    Pair boundedBy(Pair limit) const { return _mm_min_pd(_mm_max_pd(v, (-limit).v), limit.v); }
 };
 #else
 struct Pair {
@@ -52,6 +60,10 @@ struct Pair {
     friend Pair operator*(Pair a, Pair b) { return {a.l * b.l, a.h * b.h}; }
     friend Pair operator-(Pair a) { return {-a.l, -a.h}; }
     Pair roundedToFloat() const { return {double(float(l)), double(float(h))}; }
+    bool finite() const { return std::isfinite(l) && std::isfinite(h); }
+    Pair boundedBy(Pair limit) const {
+        return {l < limit.l ? (l > -limit.l ? l : -limit.l) : limit.l, h < limit.h ? (h > -limit.h ? h : -limit.h) : limit.h};
+    }
 };
 #endif
 
@@ -181,6 +193,48 @@ protected:
         }
     }
 
+    // approach() of two lattices, the warps side by side and the gains side by side
+    // when all four targets are finite.
+    static void approachBoth(CUnitWarpedLatticeBase& a, double warp0, double gain0, CUnitWarpedLatticeBase& b,
+                             double warp1, double gain1) {
+        using lattice_detail::Pair;
+        const Pair warp(warp0, warp1), gain(gain0, gain1);
+        if (&a == &b || !warp.finite() || !gain.finite()) {
+            a.approach(warp0, gain0);
+            b.approach(warp1, gain1);
+            return;
+        }
+        const Pair glide(kGlide, kGlide);
+        const Pair w = warp.boundedBy(Pair(kMaxWarp, kMaxWarp));
+        const Pair lambda = w + (Pair(a.lambda_, b.lambda_) - w) * glide;
+        const Pair g = gain.boundedBy(Pair(1.0, 1.0));
+        const Pair newGain = g + (Pair(a.gain_, b.gain_) - g) * glide;
+        a.lambda_ = lambda.lo(), b.lambda_ = lambda.hi();
+        a.gain_ = newGain.lo(), b.gain_ = newGain.hi();
+    }
+
+    // glide() of two lattices of the same order in one loop.
+    static void glideBoth(CUnitWarpedLatticeBase& a, CUnitWarpedLatticeBase& b) {
+        const int order = a.order_;
+        if (&a == &b || b.order_ != order) {
+            a.glide();
+            b.glide();
+            return;
+        }
+        const Glide ga(a), gb(b);
+        int i = 0;
+#if defined(__SSE2__)
+        for (; i + 2 <= order; i += 2) {
+            ga.two(i);
+            gb.two(i);
+        }
+#endif
+        for (; i < order; ++i) {
+            ga.one(i);
+            gb.one(i);
+        }
+    }
+
     // A finite x within [-limit, limit] (limit > 0): what fmax(-limit, fmin(limit, x))
     // gives, as compares rather than two library calls per update.
     static double bounded(double x, double limit) { return x < limit ? (x > -limit ? x : -limit) : limit; }
@@ -188,17 +242,30 @@ protected:
     // Two coefficients per SSE2 step where the target has it, each the scalar
     // arithmetic.
     void glide() {
-        const double keep = smoothing_, take = (1.0 - smoothing_) * gain_;
+        const int order = order_;
+        const Glide g(*this);
         int i = 0;
 #if defined(__SSE2__)
-        const __m128d keep2 = _mm_set1_pd(keep), take2 = _mm_set1_pd(take);
-        for (; i + 2 <= order_; i += 2) {
-            const __m128d kept = _mm_mul_pd(keep2, _mm_loadu_pd(c_ + i));
-            _mm_storeu_pd(c_ + i, _mm_add_pd(kept, _mm_mul_pd(take2, _mm_loadu_pd(p_ + i))));
+        for (; i + 2 <= order; i += 2) g.two(i);
+#endif
+        for (; i < order; ++i) g.one(i);
+    }
+
+    // One lattice's glide step c = keep c + take p, on one coefficient or two.
+    struct Glide {
+        explicit Glide(CUnitWarpedLatticeBase& l)
+            : c(l.c_), p(l.p_), keep(l.smoothing_), take((1.0 - l.smoothing_) * l.gain_) {}
+        void one(int i) const { c[i] = keep * c[i] + take * p[i]; }
+#if defined(__SSE2__)
+        void two(int i) const {
+            const __m128d kept = _mm_mul_pd(_mm_set1_pd(keep), _mm_loadu_pd(c + i));
+            _mm_storeu_pd(c + i, _mm_add_pd(kept, _mm_mul_pd(_mm_set1_pd(take), _mm_loadu_pd(p + i))));
         }
 #endif
-        for (; i < order_; ++i) c_[i] = keep * c_[i] + take * p_[i];
-    }
+        double* c;
+        const double* p;
+        double keep, take;
+    };
 
     static int limitCount(int count) { return count < 0 ? 0 : (count > Stages ? Stages : count); }
 
@@ -239,6 +306,20 @@ public:
 
     using Base::update;
     void update() override { Base::glide(); }
+
+    // update(targetWarp, targetGain) of both channels' lattices, the two warps and
+    // gains side by side and the two glides in one loop; each ends as its own
+    // update would leave it.
+    static void updatePair(CUnitWFIRLattice& first, double warp0, double gain0, CUnitWFIRLattice& second,
+                           double warp1, double gain1) {
+        if (&first == &second) {
+            first.update(warp0, gain0);
+            first.update(warp1, gain1);
+            return;
+        }
+        Base::approachBoth(first, warp0, gain0, second, warp1, gain1);
+        Base::glideBoth(first, second);
+    }
 
     T process(T x) override {
         Pass pass(*this, x);
@@ -440,15 +521,13 @@ public:
     // SSE2 pairs; each ends as its own update would leave it.
     static void updatePair(CUnitWIIRLattice& first, double warp0, double gain0, CUnitWIIRLattice& second,
                            double warp1, double gain1) {
-        first.approach(warp0, gain0);
-        second.approach(warp1, gain1);
+        Base::approachBoth(first, warp0, gain0, second, warp1, gain1);
         if (&first == &second || first.order_ != second.order_) {
             first.update();
             second.update();
             return;
         }
-        first.glide();
-        second.glide();
+        Base::glideBoth(first, second);
         PairLanes lanes(first, second);
         lanes.recompute(first.order_);
         lanes.store(first, second);
@@ -741,6 +820,9 @@ private:
             V w = m * src.rd(0);
             feedback = k * w;
             V acc = -k * w, z = src.constant(0.0);
+            // Two stages per pass, so the carried values change registers
+            // instead of being copied.
+#pragma GCC unroll 2
             for (int i = 1; i < order; ++i) {
                 const V kPrev = k;
                 k = src.k(i);

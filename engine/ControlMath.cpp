@@ -2,19 +2,69 @@
 
 #include <algorithm>
 
+#if defined(__SSE2__)
+#include <xmmintrin.h>
+#endif
+
 namespace kovalith {
 
 namespace {
 
+// Four floats computed lane by lane (one SSE operation where the target has it).
+// Each lane's arithmetic is exactly the scalar arithmetic of its own value.
+#if defined(__SSE2__)
+struct Quad {
+    __m128 v;
+    Quad(__m128 x) : v(x) {}
+    Quad(float a, float b, float c, float d) : v(_mm_setr_ps(a, b, c, d)) {}
+    static Quad all(float x) { return _mm_set1_ps(x); }
+    static Quad load(const float* p) { return _mm_loadu_ps(p); }
+    void store(float* p) const { _mm_storeu_ps(p, v); }
+    friend Quad operator+(Quad a, Quad b) { return _mm_add_ps(a.v, b.v); }
+    friend Quad operator*(Quad a, Quad b) { return _mm_mul_ps(a.v, b.v); }
+    friend Quad sqrt(Quad a) { return _mm_sqrt_ps(a.v); }
+    // Lanes 0 and 1 of a, lanes 2 and 3 of b.
+    friend Quad lowOfHighOf(Quad a, Quad b) { return _mm_shuffle_ps(a.v, b.v, _MM_SHUFFLE(3, 2, 1, 0)); }
+    // clampTo in every lane: compares and selections, so NaN gives lo and a
+    // value equal to a bound keeps its own bits.
+    friend Quad clamped(Quad x, Quad lo, Quad hi) {
+        const __m128 upper = select(_mm_cmple_ps(x.v, hi.v), x.v, hi.v);
+        return select(_mm_cmpge_ps(x.v, lo.v), upper, lo.v);
+    }
+
+private:
+    static __m128 select(__m128 mask, __m128 a, __m128 b) {
+        return _mm_or_ps(_mm_and_ps(mask, a), _mm_andnot_ps(mask, b));
+    }
+};
+#else
+struct Quad {
+    float l[4];
+    Quad(float a, float b, float c, float d) : l{a, b, c, d} {}
+    static Quad all(float x) { return {x, x, x, x}; }
+    static Quad load(const float* p) { return {p[0], p[1], p[2], p[3]}; }
+    void store(float* p) const {
+        for (int i = 0; i < 4; ++i) p[i] = l[i];
+    }
+    friend Quad operator+(Quad a, Quad b) { return {a.l[0] + b.l[0], a.l[1] + b.l[1], a.l[2] + b.l[2], a.l[3] + b.l[3]}; }
+    friend Quad operator*(Quad a, Quad b) { return {a.l[0] * b.l[0], a.l[1] * b.l[1], a.l[2] * b.l[2], a.l[3] * b.l[3]}; }
+    friend Quad sqrt(Quad a) { return {std::sqrt(a.l[0]), std::sqrt(a.l[1]), std::sqrt(a.l[2]), std::sqrt(a.l[3])}; }
+    friend Quad lowOfHighOf(Quad a, Quad b) { return {a.l[0], a.l[1], b.l[2], b.l[3]}; }
+    friend Quad clamped(Quad x, Quad lo, Quad hi) {
+        return {clampTo(x.l[0], lo.l[0], hi.l[0]), clampTo(x.l[1], lo.l[1], hi.l[1]),
+                clampTo(x.l[2], lo.l[2], hi.l[2]), clampTo(x.l[3], lo.l[3], hi.l[3])};
+    }
+};
+#endif
+
+struct QuadValues {
+    alignas(16) float lane[4];
+    explicit QuadValues(Quad q) { q.store(lane); }
+};
+
 constexpr double kMaxSamplesPerBeat = 1 << 30;  // keeps the beat in an int at absurdly slow tempos
 
 float warpTarget(float base, float mod) { return std::sqrt(clampTo(base + mod, 0.0f, 1.0f)) * 0.999f; }
-
-float resonanceTarget(float base, float mod) {
-    return std::sqrt(clampTo(base + mod, 0.0f, 1.0f)) * 0.999f + 0.001f;
-}
-
-float cutoffTarget(float base, float mod) { return clampTo((base + mod) * 22000.0f, 80.0f, 22000.0f); }
 
 }  // namespace
 
@@ -85,12 +135,15 @@ ModMatrix readModMatrix(const float* engValues) {
 
 ModSums computeModSums(const ModMatrix& m, float env, float lfo1, float lfo2) {
     ModSums s;
-    const float lfo1R = m.sign1 * lfo1;
-    const float lfo2R = m.sign2 * lfo2;
-    for (int d = 0; d < kNumModDestinations; ++d) {
-        const float envTerm = env * m.amount[0][d];
-        s.left[d] = kModScale[d] * (envTerm + lfo1 * m.amount[1][d] + lfo2 * m.amount[2][d]);
-        s.right[d] = kModScale[d] * (envTerm + lfo1R * m.amount[1][d] + lfo2R * m.amount[2][d]);
+    const Quad e = Quad::all(env), l1 = Quad::all(lfo1), l2 = Quad::all(lfo2);
+    const Quad l1R = Quad::all(m.sign1 * lfo1), l2R = Quad::all(m.sign2 * lfo2);
+    // Destinations 0..3 and 3..6: the middle one twice, with the same result.
+    for (const int d : {0, kNumModDestinations - 4}) {
+        const Quad envTerm = e * Quad::load(m.amount[0] + d);
+        const Quad a1 = Quad::load(m.amount[1] + d), a2 = Quad::load(m.amount[2] + d);
+        const Quad scale = Quad::load(kModScale + d);
+        (scale * (envTerm + l1 * a1 + l2 * a2)).store(s.left + d);
+        (scale * (envTerm + l1R * a1 + l2R * a2)).store(s.right + d);
     }
     return s;
 }
@@ -120,15 +173,22 @@ float playbackSpeed(float bufferRate, float mod, float window) {
 ControlTargets computeTargets(const TargetBase& b, const ModSums& mod, float windowL, float windowR) {
     ControlTargets t;
     t.aW = warpTarget(b.aWarp, mod.left[kModAWarp]);  // the analysis side is mono
-    t.sWL = warpTarget(b.sWarp, mod.left[kModSWarp]);
-    t.sWR = warpTarget(b.sWarp, mod.right[kModSWarp]);
     t.aR = std::sqrt(b.aRes) * 0.999f + 0.001f;
-    t.sRL = resonanceTarget(b.sRes, mod.left[kModSRes]);
-    t.sRR = resonanceTarget(b.sRes, mod.right[kModSRes]);
-    t.dL = clampTo(b.decimation + mod.left[kModDec], 0.0f, 1.0f);
-    t.dR = clampTo(b.decimation + mod.right[kModDec], 0.0f, 1.0f);
-    t.cL = cutoffTarget(b.cutoff, mod.left[kModFbCutoff]);
-    t.cR = cutoffTarget(b.cutoff, mod.right[kModFbCutoff]);
+    // The synthesis warps and resonances side by side: the root of the bounded sum
+    // times 0.999, plus 0.001 for a resonance.
+    const Quad zero = Quad::all(0.0f), one = Quad::all(1.0f);
+    const Quad synthesis(b.sWarp + mod.left[kModSWarp], b.sWarp + mod.right[kModSWarp],
+                         b.sRes + mod.left[kModSRes], b.sRes + mod.right[kModSRes]);
+    const Quad scaled = sqrt(clamped(synthesis, zero, one)) * Quad::all(0.999f);
+    const QuadValues s(lowOfHighOf(scaled, scaled + Quad::all(0.001f)));
+    t.sWL = s.lane[0], t.sWR = s.lane[1], t.sRL = s.lane[2], t.sRR = s.lane[3];
+    // The decimation amounts (the bounded sums) and the cutoffs (the sums times
+    // 22000 Hz, bounded to 80 .. 22000 Hz) side by side.
+    const Quad sum(b.decimation + mod.left[kModDec], b.decimation + mod.right[kModDec],
+                   b.cutoff + mod.left[kModFbCutoff], b.cutoff + mod.right[kModFbCutoff]);
+    const QuadValues dc(clamped(lowOfHighOf(sum, sum * Quad::all(22000.0f)), Quad(0.0f, 0.0f, 80.0f, 80.0f),
+                                Quad(1.0f, 1.0f, 22000.0f, 22000.0f)));
+    t.dL = dc.lane[0], t.dR = dc.lane[1], t.cL = dc.lane[2], t.cR = dc.lane[3];
     t.rL = playbackSpeed(b.bufferRate, mod.left[kModBufRate], windowL);
     t.rR = playbackSpeed(b.bufferRate, mod.right[kModBufRate], windowR);
     t.gL = 1.0f + mod.left[kModGain];

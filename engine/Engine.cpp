@@ -233,8 +233,7 @@ void CKovalithEngine::controlStep() {
     u.decimator[0].setFactor(t.dL * 64.0f);
     u.decimator[1].setFactor(t.dR * 64.0f);
 
-    u.fir[0].update(t.aW, t.aR);
-    u.fir[1].update(t.aW, t.aR);
+    CUnitWFIRLattice<float>::updatePair(u.fir[0], t.aW, t.aR, u.fir[1], t.aW, t.aR);
     CUnitWIIRLattice<float>::updatePair(u.iir[0], t.sWL, t.sRL, u.iir[1], t.sWR, t.sRR);
 
     // Without a stereo offset both cutoffs are the same: the right filter then

@@ -484,14 +484,6 @@ TEST(IirLattice, StableForCoefficientsInsideTheUnitInterval) {
 
 // --- Channel pairs ----------------------------------------------------------
 
-// The paired update: the IIR lattices have one of their own.
-void updateBoth(Fir& a, double warp0, double gain0, Fir& b, double warp1, double gain1) {
-    a.update(warp0, gain0);
-    b.update(warp1, gain1);
-}
-void updateBoth(Iir& a, double warp0, double gain0, Iir& b, double warp1, double gain1) {
-    Iir::updatePair(a, warp0, gain0, b, warp1, gain1);
-}
 
 // Lattices at the lattice rate with a short glide, on `count` entries of k.
 template <typename Lattice, typename List>
@@ -503,32 +495,36 @@ void prepareLattices(std::initializer_list<Lattice*> lattices, const List& k, in
     }
 }
 
-// processPair (and the IIR's updatePair) work on two lattices side by side;
-// each must end exactly as its own process() and update() would leave it,
-// through glides, a change of order on one side (where the orders differ) and a
-// non-finite input on one side.
+// processPair and updatePair work on two lattices side by side; each must end
+// exactly as its own process() and update() would leave it, through glides,
+// targets beyond their bounds or not finite on one side, a change of order on
+// one side (where the orders differ) and a non-finite input on one side.
 template <typename Lattice>
 void checkPairAgainstSingles() {
     auto paired = std::make_unique<Lattice[]>(2);
     auto single = std::make_unique<Lattice[]>(2);
     const auto chord = sawChord(4096), voice = voiceLike(4096);
     const auto k0 = reflectionsOf(chord, 0, 70, 0.8f), k1 = reflectionsOf(voice, 1000, 70, 0.6f);
-    prepareLattices({&paired[0], &single[0]}, k0, 70);
-    prepareLattices({&paired[1], &single[1]}, k1, 70, 0.25f);
+    // An odd order, so the two-wide glides end on a single stage.
+    prepareLattices({&paired[0], &single[0]}, k0, 69);
+    prepareLattices({&paired[1], &single[1]}, k1, 69, 0.25f);
     const auto x0 = noise(6000, 20), x1 = noise(6000, 21);
     for (int n = 0; n < 6000; ++n) {
         if (n % 8 == 0) {
-            updateBoth(paired[0], 0.8, 0.97, paired[1], 0.6, 0.9);
-            single[0].update(0.8, 0.97);
-            single[1].update(0.6, 0.9);
+            const int u = n / 8;
+            const double warp0 = u % 13 == 5 ? 1.5 : 0.8, gain0 = u % 11 == 3 ? -4.0 : 0.97;
+            const double warp1 = u % 17 == 7 ? NAN : 0.6, gain1 = u % 19 == 2 ? INFINITY : 0.9;
+            Lattice::updatePair(paired[0], warp0, gain0, paired[1], warp1, gain1);
+            single[0].update(warp0, gain0);
+            single[1].update(warp1, gain1);
         }
         if (n == 2000) {  // one side gets a shorter list
             paired[1].setCoefficientsRotated(k0.data(), 40, 0.5f);
             single[1].setCoefficientsRotated(k0.data(), 40, 0.5f);
         }
         if (n == 3000) {
-            paired[1].setCoefficientsRotated(k1.data(), 70, 0.0f);
-            single[1].setCoefficientsRotated(k1.data(), 70, 0.0f);
+            paired[1].setCoefficientsRotated(k1.data(), 69, 0.0f);
+            single[1].setCoefficientsRotated(k1.data(), 69, 0.0f);
         }
         const float in0 = x0[n], in1 = n == 4000 ? NAN : x1[n];
         Lattice::processPair(paired[0], in0, paired[1], in1);
@@ -589,7 +585,7 @@ TEST(LatticePairs, IirRunGivesWhatSampleBySampleGives) {
     prepareLattices({&run[0], &run[1], &single[0], &single[1]}, k, 24);
     const auto x0 = noise(4000, 40), x1 = noise(4000, 41);
     for (int n = 0, length = 1; n + 8 <= 4000; n += length, length = length % 8 + 1) {
-        updateBoth(run[0], 0.7, 0.95, run[1], 0.4, 0.9);
+        Iir::updatePair(run[0], 0.7, 0.95, run[1], 0.4, 0.9);
         single[0].update(0.7, 0.95);
         single[1].update(0.4, 0.9);
         float in1[8], y0[8], y1[8];
