@@ -33,6 +33,27 @@ constexpr float kMaxDelaySeconds = 1.0e6f;
 // The first seed of the random LFO shapes; each random table takes the next one.
 constexpr unsigned kFirstLfoSeed = 0x2545F491u;
 
+template <typename Unit>
+inline void restartIfNotFinite(Unit& unit, float& y) {
+    if (std::isfinite(y)) return;
+    unit.reset();
+    y = 0.0f;
+}
+
+// A pair run form (RunPair: a unit's static run over both channels that stops
+// after a sample whose output is not finite and returns the samples it took)
+// over `count` samples. A unit whose output left the finite range, e.g. a
+// marginal filter that overflowed, starts again from silence at that sample,
+// whose output becomes 0.
+template <auto RunPair, typename Unit>
+void runPairRestarting(Unit& left, const float* xL, float* yL, Unit& right, const float* xR, float* yR, int count) {
+    for (int n = 0; n < count;) {
+        n += RunPair(left, xL + n, yL + n, right, xR + n, yR + n, count - n);
+        restartIfNotFinite(left, yL[n - 1]);
+        restartIfNotFinite(right, yR[n - 1]);
+    }
+}
+
 }  // namespace
 
 CKovalithEngine::CKovalithEngine() = default;
@@ -255,17 +276,6 @@ void CKovalithEngine::analysisBlockComplete() {
     u.iir[1].setCoefficientsRotated(reflections_.data(), order, sRotate);
 }
 
-// The delay line's return (its output for this sample) through the smoothed
-// feedback filter.
-inline float CKovalithEngine::filteredReturn(int ch, float delayOutput) {
-    CUnitBiquad<float>& filter = units_.biquad[ch];
-    const float y = filter.processSmoothed(delayOutput);
-    if (std::isfinite(y)) return y;
-    // A marginal filter that overflowed: start it again from silence.
-    filter.reset();
-    return 0.0f;
-}
-
 // Samples up to the wet chains (count at most one control step): compressor,
 // envelope and analysis on the feedback side, the feedback filters on the delay
 // lines' returns, the input sum and saturation. Leaves the wet chains' inputs in
@@ -283,10 +293,8 @@ void CKovalithEngine::feedbackRun(const float* inL, const float* inR, const floa
     float yL[kControlPeriod + 1], yR[kControlPeriod + 1];
     yL[0] = u.biquad[0].lastOutput;
     yR[0] = u.biquad[1].lastOutput;
-    for (int n = 0; n < count; ++n) {
-        yL[n + 1] = filteredReturn(0, delayL[n]);
-        yR[n + 1] = filteredReturn(1, delayR[n]);
-    }
+    runPairRestarting<CUnitBiquad<float>::processSmoothedRunPair>(u.biquad[0], delayL, yL + 1, u.biquad[1], delayR,
+                                                                  yR + 1, count);
 
     float xL[kControlPeriod], xR[kControlPeriod], gain[kControlPeriod];
     for (int n = 0; n < count; ++n) {

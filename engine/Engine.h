@@ -126,7 +126,6 @@ private:
     void processRun(const float* inL, const float* inR, float* outL, float* outR, int count);
     void feedbackRun(const float* inL, const float* inR, const float* delayL, const float* delayR, float* sL,
                      float* sR, int count);
-    float filteredReturn(int ch, float delayOutput);
     void wetChains(float sL, float sR, float& wL, float& wR);
     void analysisRun(const float* sL, const float* sR, float* dL, float* dR, int count);
     void synthesis(float dL, float dR, float& wL, float& wR);
