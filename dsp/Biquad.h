@@ -5,9 +5,10 @@
 #include <limits>
 #include <type_traits>
 #if defined(__SSE2__)
-#include <emmintrin.h>
+#include <xmmintrin.h>
 #endif
 
+#include "dsp/FloatLanes.h"
 #include "dsp/UnitProcessorBase.h"
 
 namespace kovalith {
@@ -190,22 +191,11 @@ private:
         _mm_store_ps(l, _mm_shuffle_ps(low, high, _MM_SHUFFLE(2, 0, 2, 0)));
         _mm_store_ps(r, _mm_shuffle_ps(low, high, _MM_SHUFFLE(3, 1, 3, 1)));
     }
-    // {l, r, 0, 0}, and back.
-    static __m128 pairOf(float l, float r) { return _mm_unpacklo_ps(_mm_set_ss(l), _mm_set_ss(r)); }
-    static void storePair(__m128 v, float* l, float* r) {
-        _mm_store_ss(l, v);
-        _mm_store_ss(r, shuffled<_MM_SHUFFLE(1, 1, 1, 1)>(v));
-    }
-    // A shuffle of v's lanes into a new register (one instruction, v kept).
-    template <int Order>
-    static __m128 shuffled(__m128 v) {
-        return _mm_castsi128_ps(_mm_shuffle_epi32(_mm_castps_si128(v), Order));
-    }
-
     // The single-precision processSmoothedRunPair. Lanes 0 and 1 hold the left and
     // right filter; each lane's arithmetic is processSmoothed's, in its order.
     static int smoothedRunLanes(CUnitBiquad& left, const float* xL, float* yL, CUnitBiquad& right, const float* xR,
                                 float* yR, int count) {
+        using namespace float_lanes;
         float* bl = left.block_.data();
         float* br = right.block_.data();
         // Working and current coefficients {b1, b2} and {-a1, -a2}, then b0 in lanes 0 and 1.
@@ -221,7 +211,7 @@ private:
         __m128 sx, sy;
         gatherLanes(bl + kStates, br + kStates, sx, sy);
         __m128 offset = pairOf(left.antiDenormal, right.antiDenormal);
-        const __m128 sign = _mm_set1_ps(-0.0f);
+        const __m128 sign = signBits();
         int n = 0;
         while (n < count) {
             w12 = _mm_add_ps(_mm_mul_ps(keep, w12), add12);
@@ -239,9 +229,7 @@ private:
             offset = _mm_xor_ps(offset, sign);
             storePair(y, yL + n, yR + n);
             ++n;
-            // y - y is NaN exactly where y is infinite or NaN.
-            const __m128 difference = _mm_sub_ps(y, y);
-            if (_mm_movemask_ps(_mm_cmpunord_ps(difference, difference)) & 3) break;
+            if (pairNotFinite(y)) break;
         }
         scatterLanes(w12, wA, bl + kWorking, br + kWorking);
         storePair(w0, bl + kWorking + 4, br + kWorking + 4);

@@ -6,7 +6,9 @@
 #include <cfloat>
 #include <cmath>
 #include <limits>
+#include <type_traits>
 
+#include "dsp/FloatLanes.h"
 #include "dsp/UnitProcessorBase.h"
 
 namespace kovalith {
@@ -293,7 +295,53 @@ public:
         w_ = T(0);
     }
 
+    // process() on two blockers (the two channels) over up to `count` samples,
+    // alternating as single calls would: each ends as those calls would leave it,
+    // with the same outputs. Stops after the first sample whose output in either
+    // channel is not finite, so that the caller can recover there, and returns
+    // the number of samples taken.
+    static int processRunPair(CUnitDCKiller& left, const T* xL, T* yL, CUnitDCKiller& right, const T* xR, T* yR,
+                              int count) {
+#if defined(__SSE2__)
+        if constexpr (std::is_same<T, float>::value)
+            if (&left != &right) return runLanes(left, xL, yL, right, xR, yR, count);
+#endif
+        for (int n = 0; n < count; ++n) {
+            yL[n] = left.process(xL[n]);
+            yR[n] = right.process(xR[n]);
+            if (!std::isfinite(yL[n]) || !std::isfinite(yR[n])) return n + 1;
+        }
+        return count;
+    }
+
 private:
+#if defined(__SSE2__)
+    // The single-precision processRunPair: lanes 0 and 1 hold the left and right
+    // blocker, each lane's arithmetic that of process().
+    static int runLanes(CUnitDCKiller& left, const float* xL, float* yL, CUnitDCKiller& right, const float* xR,
+                        float* yR, int count) {
+        using namespace float_lanes;
+        const __m128 pole = pairOf(left.pole_, right.pole_), zero = pairOf(left.zero_, right.zero_);
+        const __m128 sign = signBits();
+        __m128 w = pairOf(left.w_, right.w_);
+        __m128 offset = pairOf(left.antiDenormal, right.antiDenormal);
+        int n = 0;
+        while (n < count) {
+            const __m128 wNew = _mm_add_ps(_mm_add_ps(_mm_mul_ps(pole, w), pairOf(xL[n], xR[n])), offset);
+            const __m128 y = _mm_sub_ps(wNew, _mm_mul_ps(zero, w));
+            w = wNew;
+            offset = _mm_xor_ps(offset, sign);
+            storePair(y, yL + n, yR + n);
+            ++n;
+            if (pairNotFinite(y)) break;
+        }
+        storePair(w, &left.w_, &right.w_);
+        storePair(offset, &left.antiDenormal, &right.antiDenormal);
+        if (n > 0) left.lastOutput = yL[n - 1], right.lastOutput = yR[n - 1];
+        return n;
+    }
+#endif
+
     T zero_ = T(0.999f);
     T pole_ = T(0.998f);
     T w_ = T(0);

@@ -390,28 +390,20 @@ void CKovalithEngine::recoverChannel(int ch) {
     u.iir[ch].reset();
 }
 
-// The DC-blocked wet signal for a delay line. A wet sample near the float limit
-// can overflow the blocker's state; it then starts again rather than writing
-// NaN into four seconds of delay.
-inline float CKovalithEngine::delayInput(int ch, float w) {
-    CUnitDCKiller<float>& killer = units_.dcKiller[ch];
-    const float dc = killer.process(w);
-    if (std::isfinite(dc)) return dc;
-    killer.reset();
-    return 0.0f;
-}
-
-// One sample after the wet chains: the mix into the outputs, and the DC-blocked
-// wet signals for the delay lines (crossed for ping-pong): line0 feeds the
-// left line, line1 the right.
-inline void CKovalithEngine::finishSample(float dryL, float dryR, float wL, float wR, float& outL, float& outR,
-                                          float& line0, float& line1) {
+// The mix of one sample into the outputs.
+inline void CKovalithEngine::mixSample(float dryL, float dryR, float wL, float wR, float& outL, float& outR) {
     outL = setup_.outGain * (dryL + setup_.mix * (wL - dryL));
     outR = setup_.outGain * (dryR + setup_.mix * (wR - dryR));
-    const float dcL = delayInput(0, wL);
-    const float dcR = delayInput(1, wR);
-    line0 = pingPong_ ? dcR : dcL;
-    line1 = pingPong_ ? dcL : dcR;
+}
+
+// The DC-blocked wet signals for the delay lines over a run (crossed for
+// ping-pong): line0 feeds the left line, line1 the right. A wet sample near the
+// float limit can overflow a blocker's state; it then starts again rather than
+// writing NaN into four seconds of delay.
+void CKovalithEngine::delayInputRun(const float* wL, const float* wR, float* line0, float* line1, int count) {
+    CKovalithUnits& u = units_;
+    runPairRestarting<CUnitDCKiller<float>::processRunPair>(u.dcKiller[0], wL, pingPong_ ? line1 : line0,
+                                                            u.dcKiller[1], wR, pingPong_ ? line0 : line1, count);
 }
 
 void CKovalithEngine::processGroup(const float* inL, const float* inR, float* outL, float* outR, int count) {
@@ -427,8 +419,9 @@ void CKovalithEngine::processGroup(const float* inL, const float* inR, float* ou
         float sL, sR, wL, wR;
         feedbackRun(inL + n, inR + n, &u.delay[0].lastOutput, &u.delay[1].lastOutput, &sL, &sR, 1);
         wetChains(sL, sR, wL, wR);
+        mixSample(inL[n], inR[n], wL, wR, outL[n], outR[n]);
         float line0, line1;
-        finishSample(inL[n], inR[n], wL, wR, outL[n], outR[n], line0, line1);
+        delayInputRun(&wL, &wR, &line0, &line1, 1);
         u.delay[0].process(line0);
         u.delay[1].process(line1);
     }
@@ -454,7 +447,8 @@ void CKovalithEngine::processRun(const float* inL, const float* inR, float* outL
     float wL[kControlPeriod], wR[kControlPeriod];
     synthesisRun(dL, dR, wL, wR, count);
     float line0[kControlPeriod], line1[kControlPeriod];
-    for (int n = 0; n < count; ++n) finishSample(inL[n], inR[n], wL[n], wR[n], outL[n], outR[n], line0[n], line1[n]);
+    for (int n = 0; n < count; ++n) mixSample(inL[n], inR[n], wL[n], wR[n], outL[n], outR[n]);
+    delayInputRun(wL, wR, line0, line1, count);
     // The lines' outputs of these calls were read ahead above.
     u.delay[0].writeRun(line0, count);
     u.delay[1].writeRun(line1, count);

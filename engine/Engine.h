@@ -131,9 +131,8 @@ private:
     void synthesis(float dL, float dR, float& wL, float& wR);
     void synthesisRun(const float* dL, const float* dR, float* wL, float* wR, int count);
     void recoverChannel(int ch);
-    float delayInput(int ch, float w);
-    void finishSample(float dryL, float dryR, float wL, float wR, float& outL, float& outR, float& line0,
-                      float& line1);
+    void mixSample(float dryL, float dryR, float wL, float wR, float& outL, float& outR);
+    void delayInputRun(const float* wL, const float* wR, float* line0, float* line1, int count);
 
     void applyFeedbackFilter();
     void applyCompressorLevel(float value);

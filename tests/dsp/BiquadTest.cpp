@@ -2,15 +2,13 @@
 // running filter measured against its own transfer function.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
 #include <complex>
-#include <cstdint>
-#include <cstring>
 #include <random>
 #include <vector>
 
 #include "dsp/Biquad.h"
+#include "tests/dsp/PairRunCheck.h"
 
 namespace kovalith {
 namespace {
@@ -327,15 +325,9 @@ TEST(BiquadLifecycle, SmoothedFormFadesInAndConverges) {
     }
 }
 
-uint32_t bitsOf(float v) {
-    uint32_t b;
-    std::memcpy(&b, &v, sizeof b);
-    return b;
-}
-
 // The pair run against alternating single calls, bit for bit, over runs of 1 to 8
-// samples with cutoff changes and non-finite or overflowing inputs: the run stops
-// after a non-finite output, and the caller restarts that filter as the engine does.
+// samples with cutoff changes and non-finite or overflowing inputs in the middle
+// of runs.
 TEST(BiquadLifecycle, SmoothedPairRunEqualsAlternatingCalls) {
     CUnitBiquad<float> run[2], ref[2];
     const float hz[2][3] = {{800.0f, 2500.0f, 120.0f}, {5000.0f, 300.0f, 9000.0f}};
@@ -343,40 +335,20 @@ TEST(BiquadLifecycle, SmoothedPairRunEqualsAlternatingCalls) {
         for (auto* f : {&run[ch], &ref[ch]})
             ASSERT_TRUE(f->setFilter(ch ? kBiquadPeaking : kBiquadLowpass, qParams(hz[ch][0], 0.7f, 3.0f)));
     for (auto* f : {&run[0], &ref[0]}) f->processSmoothed(0.25f);  // the channels' offsets differ in sign
-    constexpr int kLength = 300;
     std::mt19937 rng(3);
     std::uniform_real_distribution<float> noise(-1.0f, 1.0f);
     std::vector<float> x[2];
     for (auto& v : x)
-        for (int n = 0; n < kLength; ++n) v.push_back(noise(rng));
+        for (int n = 0; n < 300; ++n) v.push_back(noise(rng));
     x[0][19] = NAN, x[1][43] = INFINITY, x[0][90] = 3.4e38f, x[1][93] = -3.4e38f, x[0][150] = x[1][150] = NAN;
-    int stops = 0;
-    for (int n = 0, runs = 0; n < kLength; ++runs) {
-        const int count = std::min(1 + runs % 8, kLength - n);
-        for (int ch = 0; ch < 2; ++ch)
-            for (auto* f : {&run[ch], &ref[ch]}) f->setFrequency(hz[ch][runs / 5 % 3]);
-        float y[2][8], expected[2][8];
-        const int taken =
-            CUnitBiquad<float>::processSmoothedRunPair(run[0], &x[0][n], y[0], run[1], &x[1][n], y[1], count);
-        int i = 0;
-        for (bool finite = true; i < count && finite; ++i)
-            for (int ch = 0; ch < 2; ++ch) {
-                expected[ch][i] = ref[ch].processSmoothed(x[ch][n + i]);
-                finite = finite && std::isfinite(expected[ch][i]);
-            }
-        ASSERT_EQ(taken, i) << "at " << n;
-        stops += taken < count;
-        for (int ch = 0; ch < 2; ++ch) {
-            for (int k = 0; k < taken; ++k) ASSERT_EQ(bitsOf(y[ch][k]), bitsOf(expected[ch][k])) << n + k << " ch " << ch;
-            ASSERT_EQ(bitsOf(run[ch].lastOutput), bitsOf(ref[ch].lastOutput)) << n;
-            ASSERT_EQ(run[ch].antiDenormal, ref[ch].antiDenormal) << n;
-            if (std::isfinite(ref[ch].lastOutput)) continue;
-            run[ch].reset();
-            ref[ch].reset();
-        }
-        n += taken;
-    }
-    EXPECT_EQ(stops, 4);  // each special input stops a run in its middle
+    const int stops = checkPairRun(
+        run, ref, x, CUnitBiquad<float>::processSmoothedRunPair,
+        [](CUnitBiquad<float>& f, float v) { return f.processSmoothed(v); },
+        [&](int runs) {
+            for (int ch = 0; ch < 2; ++ch)
+                for (auto* f : {&run[ch], &ref[ch]}) f->setFrequency(hz[ch][runs / 5 % 3]);
+        });
+    EXPECT_EQ(stops, 4);  // each stop in the middle of a run
 }
 
 }  // namespace

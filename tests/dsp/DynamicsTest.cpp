@@ -6,6 +6,8 @@
 #include <random>
 #include <vector>
 
+#include "tests/dsp/PairRunCheck.h"
+
 namespace kovalith {
 namespace {
 
@@ -239,6 +241,19 @@ TEST(DCKiller, GainIsNearUnityAboveAFewHertz) {
         EXPECT_NEAR(peak, num / den, 5e-3) << hz;
         EXPECT_GT(peak, 0.985f) << hz;
     }
+}
+
+// The pair run against alternating single calls, bit for bit, with different
+// states per channel, and non-finite inputs and an overflow in the middle of runs.
+TEST(DCKiller, PairRunEqualsAlternatingCalls) {
+    CUnitDCKiller<float> run[2], ref[2];
+    for (auto* dc : {&run[0], &ref[0]}) dc->process(0.25f);  // the channels' offsets differ in sign
+    std::vector<float> x[2] = {noise(300, 5), noise(300, 6)};
+    x[0][19] = NAN, x[1][43] = INFINITY, x[0][90] = x[0][91] = 3.4e38f, x[0][148] = x[1][148] = NAN;
+    const int stops = checkPairRun(
+        run, ref, x, CUnitDCKiller<float>::processRunPair, [](CUnitDCKiller<float>& dc, float v) { return dc.process(v); },
+        [](int) {});
+    EXPECT_EQ(stops, 4);  // each stop in the middle of a run
 }
 
 // --- decimator ----------------------------------------------------------------------
