@@ -357,17 +357,28 @@ public:
     virtual void setFactor(T f) { step_ = f > T(1) ? T(1) / f : T(1); }
 
     T process(T x) override {
-        phase_ = phase_ + step_;
         T y;
-        if (phase_ > T(1)) {
-            phase_ = phase_ - wholePart(phase_);
-            y = x;
-        } else {
-            // The float 0.98; the product of two floats rounds the same way as in double.
-            y = this->lastOutput * T(0.98f);
-        }
-        this->lastOutput = y;
+        processRun(&x, &y, 1);
         return y;
+    }
+
+    // `count` calls of process() with the phase and the held value kept in
+    // registers from sample to sample. y may be x (in place).
+    void processRun(const T* x, T* y, int count) {
+        T phase = phase_, held = this->lastOutput;
+        for (int n = 0; n < count; ++n) {
+            phase = phase + step_;
+            if (phase > T(1)) {
+                phase = phase - wholePart(phase);
+                held = x[n];
+            } else {
+                // The float 0.98; the product of two floats rounds the same way as in double.
+                held = held * T(0.98f);
+            }
+            y[n] = held;
+        }
+        phase_ = phase;
+        this->lastOutput = held;
     }
 
     void reset() override {

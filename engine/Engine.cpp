@@ -343,8 +343,8 @@ void CKovalithEngine::analysisRun(const float* sL, const float* sR, float* dL, f
     float vL[kControlPeriod], vR[kControlPeriod];
     CUnitVariSpeedDelay<float>::processRunPair(u.varispeed[0], sL, vL, u.varispeed[1], sR, vR, count);
     CUnitWFIRLattice<float>::processRunPair(u.fir[0], vL, dL, u.fir[1], vR, dR, count);
-    for (int n = 0; n < count; ++n) dL[n] = u.decimator[0].process(dL[n]);
-    for (int n = 0; n < count; ++n) dR[n] = u.decimator[1].process(dR[n]);
+    u.decimator[0].processRun(dL, dL, count);
+    u.decimator[1].processRun(dR, dR, count);
 }
 
 // The IIR lattice pair on the decimators' outputs.
