@@ -8,7 +8,7 @@
 #include <xmmintrin.h>
 #endif
 
-#include "dsp/FloatLanes.h"
+#include "dsp/PairRun.h"
 #include "dsp/UnitProcessorBase.h"
 
 namespace kovalith {
@@ -129,12 +129,8 @@ public:
         if constexpr (std::is_same<T, float>::value)
             if (&left != &right) return smoothedRunLanes(left, xL, yL, right, xR, yR, count);
 #endif
-        for (int n = 0; n < count; ++n) {
-            yL[n] = left.processSmoothed(xL[n]);
-            yR[n] = right.processSmoothed(xR[n]);
-            if (!std::isfinite(yL[n]) || !std::isfinite(yR[n])) return n + 1;
-        }
-        return count;
+        return alternateUntilNotFinite(left, xL, yL, right, xR, yR, count,
+                                       [](CUnitBiquad& f, T x) { return f.processSmoothed(x); });
     }
 
     // Clears the four states and the output; coefficients and working set stay.

@@ -8,7 +8,7 @@
 #include <limits>
 #include <type_traits>
 
-#include "dsp/FloatLanes.h"
+#include "dsp/PairRun.h"
 #include "dsp/UnitProcessorBase.h"
 
 namespace kovalith {
@@ -306,12 +306,8 @@ public:
         if constexpr (std::is_same<T, float>::value)
             if (&left != &right) return runLanes(left, xL, yL, right, xR, yR, count);
 #endif
-        for (int n = 0; n < count; ++n) {
-            yL[n] = left.process(xL[n]);
-            yR[n] = right.process(xR[n]);
-            if (!std::isfinite(yL[n]) || !std::isfinite(yR[n])) return n + 1;
-        }
-        return count;
+        return alternateUntilNotFinite(left, xL, yL, right, xR, yR, count,
+                                       [](CUnitDCKiller& dc, T x) { return dc.process(x); });
     }
 
 private:

@@ -251,8 +251,8 @@ TEST(DCKiller, PairRunEqualsAlternatingCalls) {
     std::vector<float> x[2] = {noise(300, 5), noise(300, 6)};
     x[0][19] = NAN, x[1][43] = INFINITY, x[0][90] = x[0][91] = 3.4e38f, x[0][148] = x[1][148] = NAN;
     const int stops = checkPairRun(
-        run, ref, x, CUnitDCKiller<float>::processRunPair, [](CUnitDCKiller<float>& dc, float v) { return dc.process(v); },
-        [](int) {});
+        run, ref, x, CUnitDCKiller<float>::processRunPair,
+        [](CUnitDCKiller<float>& dc, float v) { return dc.process(v); }, [](int) {});
     EXPECT_EQ(stops, 4);  // each stop in the middle of a run
 }
 

@@ -1,7 +1,28 @@
-// The two channels of a unit pair side by side in lanes 0 and 1 of an SSE
-// register, for the units' pair runs.
+// Helpers of the units' pair runs, which process the two channels' units of a
+// kind together over a run of samples.
 #pragma once
 
+#include <cmath>
+
+namespace kovalith {
+
+// Single calls alternating between the two units as the portable form of a pair
+// run: single(unit, x) processes one sample. Stops after the first sample whose
+// output in either channel is not finite and returns the number of samples taken.
+template <typename Unit, typename T, typename Single>
+int alternateUntilNotFinite(Unit& left, const T* xL, T* yL, Unit& right, const T* xR, T* yR, int count,
+                            Single single) {
+    for (int n = 0; n < count; ++n) {
+        yL[n] = single(left, xL[n]);
+        yR[n] = single(right, xR[n]);
+        if (!std::isfinite(yL[n]) || !std::isfinite(yR[n])) return n + 1;
+    }
+    return count;
+}
+
+}  // namespace kovalith
+
+// The two channels side by side in lanes 0 and 1 of an SSE register.
 #if defined(__SSE2__)
 #include <emmintrin.h>
 
