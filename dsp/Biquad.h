@@ -127,7 +127,7 @@ public:
                                       int count) {
 #if defined(__SSE2__)
         if constexpr (std::is_same<T, float>::value)
-            if (&left != &right) return smoothedRunLanes(left, xL, yL, right, xR, yR, count);
+            if (&left != &right && count > 0 && smoothedRunLanes(left, xL, yL, right, xR, yR, count)) return count;
 #endif
         return alternateUntilNotFinite(left, xL, yL, right, xR, yR, count,
                                        [](CUnitBiquad& f, T x) { return f.processSmoothed(x); });
@@ -187,10 +187,12 @@ private:
         _mm_store_ps(l, _mm_shuffle_ps(low, high, _MM_SHUFFLE(2, 0, 2, 0)));
         _mm_store_ps(r, _mm_shuffle_ps(low, high, _MM_SHUFFLE(3, 1, 3, 1)));
     }
-    // The single-precision processSmoothedRunPair. Lanes 0 and 1 hold the left and
-    // right filter; each lane's arithmetic is processSmoothed's, in its order.
-    static int smoothedRunLanes(CUnitBiquad& left, const float* xL, float* yL, CUnitBiquad& right, const float* xR,
-                                float* yR, int count) {
+    // The single-precision processSmoothedRunPair over the whole run. Lanes 0 and 1
+    // hold the left and right filter; each lane's arithmetic is processSmoothed's,
+    // in its order. An output that is not finite is rare: the run then returns
+    // false and leaves both filters untouched, for single calls to redo it.
+    static bool smoothedRunLanes(CUnitBiquad& left, const float* xL, float* yL, CUnitBiquad& right, const float* xR,
+                                 float* yR, int count) {
         using namespace float_lanes;
         float* bl = left.block_.data();
         float* br = right.block_.data();
@@ -208,8 +210,9 @@ private:
         gatherLanes(bl + kStates, br + kStates, sx, sy);
         __m128 offset = pairOf(left.antiDenormal, right.antiDenormal);
         const __m128 sign = signBits();
-        int n = 0;
-        while (n < count) {
+        // y - y summed over the run: NaN in a lane once its output was not finite.
+        __m128 checked = _mm_setzero_ps();
+        for (int n = 0; n < count; ++n) {
             w12 = _mm_add_ps(_mm_mul_ps(keep, w12), add12);
             wA = _mm_add_ps(_mm_mul_ps(keep, wA), addA);
             w0 = _mm_add_ps(_mm_mul_ps(keep, w0), add0);
@@ -224,15 +227,15 @@ private:
             sy = _mm_movelh_ps(y, sy);
             offset = _mm_xor_ps(offset, sign);
             storePair(y, yL + n, yR + n);
-            ++n;
-            if (pairNotFinite(y)) break;
+            checked = _mm_add_ps(checked, _mm_sub_ps(y, y));
         }
+        if (pairNotFinite(checked)) return false;
         scatterLanes(w12, wA, bl + kWorking, br + kWorking);
         storePair(w0, bl + kWorking + 4, br + kWorking + 4);
         scatterLanes(sx, sy, bl + kStates, br + kStates);
         storePair(offset, &left.antiDenormal, &right.antiDenormal);
-        if (n > 0) left.lastOutput = yL[n - 1], right.lastOutput = yR[n - 1];
-        return n;
+        left.lastOutput = yL[count - 1], right.lastOutput = yR[count - 1];
+        return true;
     }
 #endif
 

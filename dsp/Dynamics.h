@@ -304,7 +304,7 @@ public:
                               int count) {
 #if defined(__SSE2__)
         if constexpr (std::is_same<T, float>::value)
-            if (&left != &right) return runLanes(left, xL, yL, right, xR, yR, count);
+            if (&left != &right && count > 0 && runLanes(left, xL, yL, right, xR, yR, count)) return count;
 #endif
         return alternateUntilNotFinite(left, xL, yL, right, xR, yR, count,
                                        [](CUnitDCKiller& dc, T x) { return dc.process(x); });
@@ -312,29 +312,32 @@ public:
 
 private:
 #if defined(__SSE2__)
-    // The single-precision processRunPair: lanes 0 and 1 hold the left and right
-    // blocker, each lane's arithmetic that of process().
-    static int runLanes(CUnitDCKiller& left, const float* xL, float* yL, CUnitDCKiller& right, const float* xR,
-                        float* yR, int count) {
+    // The single-precision processRunPair over the whole run: lanes 0 and 1 hold
+    // the left and right blocker, each lane's arithmetic that of process(). An
+    // output that is not finite is rare: the run then returns false and leaves
+    // both blockers untouched, for single calls to redo it.
+    static bool runLanes(CUnitDCKiller& left, const float* xL, float* yL, CUnitDCKiller& right, const float* xR,
+                         float* yR, int count) {
         using namespace float_lanes;
         const __m128 pole = pairOf(left.pole_, right.pole_), zero = pairOf(left.zero_, right.zero_);
         const __m128 sign = signBits();
         __m128 w = pairOf(left.w_, right.w_);
         __m128 offset = pairOf(left.antiDenormal, right.antiDenormal);
-        int n = 0;
-        while (n < count) {
+        // y - y summed over the run: NaN in a lane once its output was not finite.
+        __m128 checked = _mm_setzero_ps();
+        for (int n = 0; n < count; ++n) {
             const __m128 wNew = _mm_add_ps(_mm_add_ps(_mm_mul_ps(pole, w), pairOf(xL[n], xR[n])), offset);
             const __m128 y = _mm_sub_ps(wNew, _mm_mul_ps(zero, w));
             w = wNew;
             offset = _mm_xor_ps(offset, sign);
             storePair(y, yL + n, yR + n);
-            ++n;
-            if (pairNotFinite(y)) break;
+            checked = _mm_add_ps(checked, _mm_sub_ps(y, y));
         }
+        if (pairNotFinite(checked)) return false;
         storePair(w, &left.w_, &right.w_);
         storePair(offset, &left.antiDenormal, &right.antiDenormal);
-        if (n > 0) left.lastOutput = yL[n - 1], right.lastOutput = yR[n - 1];
-        return n;
+        left.lastOutput = yL[count - 1], right.lastOutput = yR[count - 1];
+        return true;
     }
 #endif
 
