@@ -33,6 +33,7 @@ constexpr float kMaxDelaySeconds = 1.0e6f;
 // The first seed of the random LFO shapes; each random table takes the next one.
 constexpr unsigned kFirstLfoSeed = 0x2545F491u;
 
+// A unit whose output y left the finite range starts again from silence; y becomes 0.
 template <typename Unit>
 inline void restartIfNotFinite(Unit& unit, float& y) {
     if (std::isfinite(y)) return;
@@ -42,9 +43,8 @@ inline void restartIfNotFinite(Unit& unit, float& y) {
 
 // A pair run form (RunPair: a unit's static run over both channels that stops
 // after a sample whose output is not finite and returns the samples it took)
-// over `count` samples. A unit whose output left the finite range, e.g. a
-// marginal filter that overflowed, starts again from silence at that sample,
-// whose output becomes 0.
+// over `count` samples. A unit that left the finite range there, e.g. a marginal
+// filter that overflowed, is restarted at that sample and the run goes on.
 template <auto RunPair, typename Unit>
 void runPairRestarting(Unit& left, const float* xL, float* yL, Unit& right, const float* xR, float* yR, int count) {
     for (int n = 0; n < count;) {
