@@ -8,6 +8,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "dsp/PairRun.h"
 #include "dsp/UnitProcessorBase.h"
 
 namespace kovalith {
@@ -117,6 +118,21 @@ public:
         return step(x, w[4], w[0], w[1], w[2], w[3]);
     }
 
+    // processSmoothed on two filters (the two channels) over up to `count` samples,
+    // alternating as single calls would: each filter ends as those calls would leave
+    // it, with the same outputs. Stops after the first sample whose output in either
+    // channel is not finite, so that the caller can recover there, and returns the
+    // number of samples taken.
+    static int processSmoothedRunPair(CUnitBiquad& left, const T* xL, T* yL, CUnitBiquad& right, const T* xR, T* yR,
+                                      int count) {
+#if defined(__SSE2__)
+        if constexpr (std::is_same<T, float>::value)
+            if (&left != &right && count > 0 && smoothedRunLanes(left, xL, yL, right, xR, yR, count)) return count;
+#endif
+        return alternateUntilNotFinite(left, xL, yL, right, xR, yR, count,
+                                       [](CUnitBiquad& f, T x) { return f.processSmoothed(x); });
+    }
+
     // Clears the four states and the output; coefficients and working set stay.
     void reset() override {
         Base::reset();
@@ -157,6 +173,71 @@ private:
 #endif
         for (int i = 0; i < 5; ++i) w[i] = float(T(0.99) * T(w[i]) + T(0.01) * T(k[i]));
     }
+
+#if defined(__SSE2__)
+    // Both filters' blocks side by side in the lanes of SSE registers: a block's
+    // four values i..i+3 of the left filter l and the right one r become
+    // {l[i], r[i], l[i+1], r[i+1]} and {l[i+2], r[i+2], l[i+3], r[i+3]}.
+    static void gatherLanes(const float* l, const float* r, __m128& low, __m128& high) {
+        const __m128 vl = _mm_load_ps(l), vr = _mm_load_ps(r);
+        low = _mm_unpacklo_ps(vl, vr);
+        high = _mm_unpackhi_ps(vl, vr);
+    }
+    static void scatterLanes(__m128 low, __m128 high, float* l, float* r) {
+        _mm_store_ps(l, _mm_shuffle_ps(low, high, _MM_SHUFFLE(2, 0, 2, 0)));
+        _mm_store_ps(r, _mm_shuffle_ps(low, high, _MM_SHUFFLE(3, 1, 3, 1)));
+    }
+    // The single-precision processSmoothedRunPair over the whole run. Lanes 0 and 1
+    // hold the left and right filter; each lane's arithmetic is processSmoothed's,
+    // in its order. An output that is not finite is rare: the run then returns
+    // false and leaves both filters untouched, for single calls to redo it.
+    static bool smoothedRunLanes(CUnitBiquad& left, const float* xL, float* yL, CUnitBiquad& right, const float* xR,
+                                 float* yR, int count) {
+        using namespace float_lanes;
+        float* bl = left.block_.data();
+        float* br = right.block_.data();
+        // Working and current coefficients {b1, b2} and {-a1, -a2}, then b0 in lanes 0 and 1.
+        __m128 w12, wA, k12, kA;
+        gatherLanes(bl + kWorking, br + kWorking, w12, wA);
+        gatherLanes(bl + kCoeffs, br + kCoeffs, k12, kA);
+        __m128 w0 = pairOf(bl[kWorking + 4], br[kWorking + 4]);
+        const __m128 k0 = pairOf(bl[kCoeffs + 4], br[kCoeffs + 4]);
+        // The glide's 1 % of the current coefficients is the same in every step.
+        const __m128 keep = _mm_set1_ps(0.99f), part = _mm_set1_ps(0.01f);
+        const __m128 add12 = _mm_mul_ps(part, k12), addA = _mm_mul_ps(part, kA), add0 = _mm_mul_ps(part, k0);
+        // States {x[n-1], x[n-2]} and {y[n-1], y[n-2]}.
+        __m128 sx, sy;
+        gatherLanes(bl + kStates, br + kStates, sx, sy);
+        __m128 offset = pairOf(left.antiDenormal, right.antiDenormal);
+        const __m128 sign = signBits();
+        // y - y summed over the run: NaN in a lane once its output was not finite.
+        __m128 checked = _mm_setzero_ps();
+        for (int n = 0; n < count; ++n) {
+            w12 = _mm_add_ps(_mm_mul_ps(keep, w12), add12);
+            wA = _mm_add_ps(_mm_mul_ps(keep, wA), addA);
+            w0 = _mm_add_ps(_mm_mul_ps(keep, w0), add0);
+            const __m128 xin = _mm_add_ps(pairOf(xL[n], xR[n]), offset);
+            const __m128 feedForward = _mm_mul_ps(w12, sx);
+            const __m128 feedBack = _mm_mul_ps(wA, sy);
+            __m128 sum = _mm_add_ps(_mm_mul_ps(w0, xin), feedForward);
+            sum = _mm_add_ps(sum, shuffled<_MM_SHUFFLE(3, 2, 3, 2)>(feedForward));
+            sum = _mm_add_ps(sum, feedBack);
+            const __m128 y = _mm_add_ps(sum, shuffled<_MM_SHUFFLE(3, 2, 3, 2)>(feedBack));
+            sx = _mm_movelh_ps(xin, sx);
+            sy = _mm_movelh_ps(y, sy);
+            offset = _mm_xor_ps(offset, sign);
+            storePair(y, yL + n, yR + n);
+            checked = _mm_add_ps(checked, _mm_sub_ps(y, y));
+        }
+        if (pairNotFinite(checked)) return false;
+        scatterLanes(w12, wA, bl + kWorking, br + kWorking);
+        storePair(w0, bl + kWorking + 4, br + kWorking + 4);
+        scatterLanes(sx, sy, bl + kStates, br + kStates);
+        storePair(offset, &left.antiDenormal, &right.antiDenormal);
+        left.lastOutput = yL[count - 1], right.lastOutput = yR[count - 1];
+        return true;
+    }
+#endif
 
     T step(T x, float b0, float b1, float b2, float na1, float na2) {
         float* s = block_.data() + kStates;

@@ -6,7 +6,9 @@
 #include <cfloat>
 #include <cmath>
 #include <limits>
+#include <type_traits>
 
+#include "dsp/PairRun.h"
 #include "dsp/UnitProcessorBase.h"
 
 namespace kovalith {
@@ -293,7 +295,52 @@ public:
         w_ = T(0);
     }
 
+    // process() on two blockers (the two channels) over up to `count` samples,
+    // alternating as single calls would: each ends as those calls would leave it,
+    // with the same outputs. Stops after the first sample whose output in either
+    // channel is not finite, so that the caller can recover there, and returns
+    // the number of samples taken.
+    static int processRunPair(CUnitDCKiller& left, const T* xL, T* yL, CUnitDCKiller& right, const T* xR, T* yR,
+                              int count) {
+#if defined(__SSE2__)
+        if constexpr (std::is_same<T, float>::value)
+            if (&left != &right && count > 0 && runLanes(left, xL, yL, right, xR, yR, count)) return count;
+#endif
+        return alternateUntilNotFinite(left, xL, yL, right, xR, yR, count,
+                                       [](CUnitDCKiller& dc, T x) { return dc.process(x); });
+    }
+
 private:
+#if defined(__SSE2__)
+    // The single-precision processRunPair over the whole run: lanes 0 and 1 hold
+    // the left and right blocker, each lane's arithmetic that of process(). An
+    // output that is not finite is rare: the run then returns false and leaves
+    // both blockers untouched, for single calls to redo it.
+    static bool runLanes(CUnitDCKiller& left, const float* xL, float* yL, CUnitDCKiller& right, const float* xR,
+                         float* yR, int count) {
+        using namespace float_lanes;
+        const __m128 pole = pairOf(left.pole_, right.pole_), zero = pairOf(left.zero_, right.zero_);
+        const __m128 sign = signBits();
+        __m128 w = pairOf(left.w_, right.w_);
+        __m128 offset = pairOf(left.antiDenormal, right.antiDenormal);
+        // y - y summed over the run: NaN in a lane once its output was not finite.
+        __m128 checked = _mm_setzero_ps();
+        for (int n = 0; n < count; ++n) {
+            const __m128 wNew = _mm_add_ps(_mm_add_ps(_mm_mul_ps(pole, w), pairOf(xL[n], xR[n])), offset);
+            const __m128 y = _mm_sub_ps(wNew, _mm_mul_ps(zero, w));
+            w = wNew;
+            offset = _mm_xor_ps(offset, sign);
+            storePair(y, yL + n, yR + n);
+            checked = _mm_add_ps(checked, _mm_sub_ps(y, y));
+        }
+        if (pairNotFinite(checked)) return false;
+        storePair(w, &left.w_, &right.w_);
+        storePair(offset, &left.antiDenormal, &right.antiDenormal);
+        left.lastOutput = yL[count - 1], right.lastOutput = yR[count - 1];
+        return true;
+    }
+#endif
+
     T zero_ = T(0.999f);
     T pole_ = T(0.998f);
     T w_ = T(0);
@@ -309,17 +356,28 @@ public:
     virtual void setFactor(T f) { step_ = f > T(1) ? T(1) / f : T(1); }
 
     T process(T x) override {
-        phase_ = phase_ + step_;
         T y;
-        if (phase_ > T(1)) {
-            phase_ = phase_ - wholePart(phase_);
-            y = x;
-        } else {
-            // The float 0.98; the product of two floats rounds the same way as in double.
-            y = this->lastOutput * T(0.98f);
-        }
-        this->lastOutput = y;
+        processRun(&x, &y, 1);
         return y;
+    }
+
+    // `count` calls of process() with the phase and the held value kept in
+    // registers from sample to sample. y may be x (in place).
+    void processRun(const T* x, T* y, int count) {
+        T phase = phase_, held = this->lastOutput;
+        for (int n = 0; n < count; ++n) {
+            phase = phase + step_;
+            if (phase > T(1)) {
+                phase = phase - wholePart(phase);
+                held = x[n];
+            } else {
+                // The float 0.98; the product of two floats rounds the same way as in double.
+                held = held * T(0.98f);
+            }
+            y[n] = held;
+        }
+        phase_ = phase;
+        this->lastOutput = held;
     }
 
     void reset() override {

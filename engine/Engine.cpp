@@ -36,6 +36,27 @@ constexpr float kMaxDelaySeconds = 1.0e6f;
 // The first seed of the random LFO shapes; each random table takes the next one.
 constexpr unsigned kFirstLfoSeed = 0x2545F491u;
 
+// A unit whose output y left the finite range starts again from silence; y becomes 0.
+template <typename Unit>
+inline void restartIfNotFinite(Unit& unit, float& y) {
+    if (std::isfinite(y)) return;
+    unit.reset();
+    y = 0.0f;
+}
+
+// A pair run form (RunPair: a unit's static run over both channels that stops
+// after a sample whose output is not finite and returns the samples it took)
+// over `count` samples. A unit that left the finite range there, e.g. a marginal
+// filter that overflowed, is restarted at that sample and the run goes on.
+template <auto RunPair, typename Unit>
+void runPairRestarting(Unit& left, const float* xL, float* yL, Unit& right, const float* xR, float* yR, int count) {
+    for (int n = 0; n < count;) {
+        n += RunPair(left, xL + n, yL + n, right, xR + n, yR + n, count - n);
+        restartIfNotFinite(left, yL[n - 1]);
+        restartIfNotFinite(right, yR[n - 1]);
+    }
+}
+
 }  // namespace
 
 CKovalithEngine::CKovalithEngine() = default;
@@ -257,17 +278,6 @@ void CKovalithEngine::analysisBlockComplete() {
     u.iir[1].setCoefficientsRotated(reflections_.data(), order, sRotate);
 }
 
-// The delay line's return (its output for this sample) through the smoothed
-// feedback filter.
-inline float CKovalithEngine::filteredReturn(int ch, float delayOutput) {
-    CUnitBiquad<float>& filter = units_.biquad[ch];
-    const float y = filter.processSmoothed(delayOutput);
-    if (std::isfinite(y)) return y;
-    // A marginal filter that overflowed: start it again from silence.
-    filter.reset();
-    return 0.0f;
-}
-
 // Samples up to the wet chains (count at most one control step): compressor,
 // envelope and analysis on the feedback side, the feedback filters on the delay
 // lines' returns, the input sum and saturation. Leaves the wet chains' inputs in
@@ -288,10 +298,8 @@ void CKovalithEngine::feedbackRun(const float* inL, const float* inR, const floa
     alignas(16) float yL[kControlPeriod + 1] = {}, yR[kControlPeriod + 1] = {};
     yL[0] = u.biquad[0].lastOutput;
     yR[0] = u.biquad[1].lastOutput;
-    for (int n = 0; n < count; ++n) {
-        yL[n + 1] = filteredReturn(0, delayL[n]);
-        yR[n + 1] = filteredReturn(1, delayR[n]);
-    }
+    runPairRestarting<CUnitBiquad<float>::processSmoothedRunPair>(u.biquad[0], delayL, yL + 1, u.biquad[1], delayR,
+                                                                  yR + 1, count);
 
     alignas(16) float xL[kControlPeriod] = {}, xR[kControlPeriod] = {};
     std::copy(inL, inL + count, xL);
@@ -355,8 +363,8 @@ void CKovalithEngine::analysisRun(const float* sL, const float* sR, float* dL, f
     float vL[kControlPeriod], vR[kControlPeriod];
     CUnitVariSpeedDelay<float>::processRunPair(u.varispeed[0], sL, vL, u.varispeed[1], sR, vR, count);
     CUnitWFIRLattice<float>::processRunPair(u.fir[0], vL, dL, u.fir[1], vR, dR, count);
-    for (int n = 0; n < count; ++n) dL[n] = u.decimator[0].process(dL[n]);
-    for (int n = 0; n < count; ++n) dR[n] = u.decimator[1].process(dR[n]);
+    u.decimator[0].processRun(dL, dL, count);
+    u.decimator[1].processRun(dR, dR, count);
 }
 
 // The wet chains for a run of samples whose wet inputs are all known: what
@@ -438,28 +446,20 @@ void CKovalithEngine::recoverChannel(int ch) {
     u.iir[ch].reset();
 }
 
-// The DC-blocked wet signal for a delay line. A wet sample near the float limit
-// can overflow the blocker's state; it then starts again rather than writing
-// NaN into four seconds of delay.
-inline float CKovalithEngine::delayInput(int ch, float w) {
-    CUnitDCKiller<float>& killer = units_.dcKiller[ch];
-    const float dc = killer.process(w);
-    if (std::isfinite(dc)) return dc;
-    killer.reset();
-    return 0.0f;
-}
-
-// One sample after the wet chains: the mix into the outputs, and the DC-blocked
-// wet signals for the delay lines (crossed for ping-pong): line0 feeds the
-// left line, line1 the right.
-inline void CKovalithEngine::finishSample(float dryL, float dryR, float wL, float wR, float& outL, float& outR,
-                                          float& line0, float& line1) {
+// The mix of one sample into the outputs.
+inline void CKovalithEngine::mixSample(float dryL, float dryR, float wL, float wR, float& outL, float& outR) {
     outL = setup_.outGain * (dryL + setup_.mix * (wL - dryL));
     outR = setup_.outGain * (dryR + setup_.mix * (wR - dryR));
-    const float dcL = delayInput(0, wL);
-    const float dcR = delayInput(1, wR);
-    line0 = pingPong_ ? dcR : dcL;
-    line1 = pingPong_ ? dcL : dcR;
+}
+
+// The DC-blocked wet signals for the delay lines over a run (crossed for
+// ping-pong): line0 feeds the left line, line1 the right. A wet sample near the
+// float limit can overflow a blocker's state; it then starts again rather than
+// writing NaN into four seconds of delay.
+void CKovalithEngine::delayInputRun(const float* wL, const float* wR, float* line0, float* line1, int count) {
+    CKovalithUnits& u = units_;
+    runPairRestarting<CUnitDCKiller<float>::processRunPair>(u.dcKiller[0], wL, pingPong_ ? line1 : line0,
+                                                            u.dcKiller[1], wR, pingPong_ ? line0 : line1, count);
 }
 
 void CKovalithEngine::processGroup(const float* inL, const float* inR, float* outL, float* outR, int count) {
@@ -475,8 +475,9 @@ void CKovalithEngine::processGroup(const float* inL, const float* inR, float* ou
         float sL, sR, wL, wR;
         feedbackRun(inL + n, inR + n, &u.delay[0].lastOutput, &u.delay[1].lastOutput, &sL, &sR, 1);
         wetChains(sL, sR, wL, wR);
+        mixSample(inL[n], inR[n], wL, wR, outL[n], outR[n]);
         float line0, line1;
-        finishSample(inL[n], inR[n], wL, wR, outL[n], outR[n], line0, line1);
+        delayInputRun(&wL, &wR, &line0, &line1, 1);
         u.delay[0].process(line0);
         u.delay[1].process(line1);
     }
@@ -501,7 +502,8 @@ void CKovalithEngine::processRun(const float* inL, const float* inR, float* outL
     float wL[kControlPeriod], wR[kControlPeriod];
     wetRun(sL, sR, wL, wR, count);
     float line0[kControlPeriod], line1[kControlPeriod];
-    for (int n = 0; n < count; ++n) finishSample(inL[n], inR[n], wL[n], wR[n], outL[n], outR[n], line0[n], line1[n]);
+    for (int n = 0; n < count; ++n) mixSample(inL[n], inR[n], wL[n], wR[n], outL[n], outR[n]);
+    delayInputRun(wL, wR, line0, line1, count);
     // The lines' outputs of these calls were read ahead above.
     u.delay[0].writeRun(line0, count);
     u.delay[1].writeRun(line1, count);

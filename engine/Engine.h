@@ -126,7 +126,6 @@ private:
     void processRun(const float* inL, const float* inR, float* outL, float* outR, int count);
     void feedbackRun(const float* inL, const float* inR, const float* delayL, const float* delayR, float* sL,
                      float* sR, int count);
-    float filteredReturn(int ch, float delayOutput);
     void wetChains(float sL, float sR, float& wL, float& wR);
     void analysisRun(const float* sL, const float* sR, float* dL, float* dR, int count);
     void synthesis(float dL, float dR, float& wL, float& wR);
@@ -134,9 +133,8 @@ private:
     void wetRun(const float* sL, const float* sR, float* wL, float* wR, int count);
     void recoverIfNotFinite(float& wL, float& wR);
     void recoverChannel(int ch);
-    float delayInput(int ch, float w);
-    void finishSample(float dryL, float dryR, float wL, float wR, float& outL, float& outR, float& line0,
-                      float& line1);
+    void mixSample(float dryL, float dryR, float wL, float wR, float& outL, float& outR);
+    void delayInputRun(const float* wL, const float* wR, float* line0, float* line1, int count);
 
     void applyFeedbackFilter();
     void applyCompressorLevel(float value);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "dsp/Biquad.h"
+#include "tests/dsp/PairRunCheck.h"
 
 namespace kovalith {
 namespace {
@@ -322,6 +323,32 @@ TEST(BiquadLifecycle, SmoothedFormFadesInAndConverges) {
         const float x = std::sin(0.05f * float(n));
         EXPECT_NEAR(smooth.processSmoothed(x), plain.process(x), 1e-4f) << n;
     }
+}
+
+// The pair run against alternating single calls, bit for bit, over runs of 1 to 8
+// samples with cutoff changes and non-finite or overflowing inputs in the middle
+// of runs.
+TEST(BiquadLifecycle, SmoothedPairRunEqualsAlternatingCalls) {
+    CUnitBiquad<float> run[2], ref[2];
+    const float hz[2][3] = {{800.0f, 2500.0f, 120.0f}, {5000.0f, 300.0f, 9000.0f}};
+    for (int ch = 0; ch < 2; ++ch)
+        for (auto* f : {&run[ch], &ref[ch]})
+            ASSERT_TRUE(f->setFilter(ch ? kBiquadPeaking : kBiquadLowpass, qParams(hz[ch][0], 0.7f, 3.0f)));
+    for (auto* f : {&run[0], &ref[0]}) f->processSmoothed(0.25f);  // the channels' offsets differ in sign
+    std::mt19937 rng(3);
+    std::uniform_real_distribution<float> noise(-1.0f, 1.0f);
+    std::vector<float> x[2];
+    for (auto& v : x)
+        for (int n = 0; n < 300; ++n) v.push_back(noise(rng));
+    x[0][19] = NAN, x[1][43] = INFINITY, x[0][90] = 3.4e38f, x[1][93] = -3.4e38f, x[0][150] = x[1][150] = NAN;
+    const int stops = checkPairRun(
+        run, ref, x, CUnitBiquad<float>::processSmoothedRunPair,
+        [](CUnitBiquad<float>& f, float v) { return f.processSmoothed(v); },
+        [&](int runs) {
+            for (int ch = 0; ch < 2; ++ch)
+                for (auto* f : {&run[ch], &ref[ch]}) f->setFrequency(hz[ch][runs / 5 % 3]);
+        });
+    EXPECT_EQ(stops, 4);  // each stop in the middle of a run
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 #include <random>
 #include <vector>
 
+#include "tests/dsp/PairRunCheck.h"
+
 namespace kovalith {
 namespace {
 
@@ -241,6 +243,19 @@ TEST(DCKiller, GainIsNearUnityAboveAFewHertz) {
     }
 }
 
+// The pair run against alternating single calls, bit for bit, with different
+// states per channel, and non-finite inputs and an overflow in the middle of runs.
+TEST(DCKiller, PairRunEqualsAlternatingCalls) {
+    CUnitDCKiller<float> run[2], ref[2];
+    for (auto* dc : {&run[0], &ref[0]}) dc->process(0.25f);  // the channels' offsets differ in sign
+    std::vector<float> x[2] = {noise(300, 5), noise(300, 6)};
+    x[0][19] = NAN, x[1][43] = INFINITY, x[0][90] = x[0][91] = 3.4e38f, x[0][148] = x[1][148] = NAN;
+    const int stops = checkPairRun(
+        run, ref, x, CUnitDCKiller<float>::processRunPair,
+        [](CUnitDCKiller<float>& dc, float v) { return dc.process(v); }, [](int) {});
+    EXPECT_EQ(stops, 4);  // each stop in the middle of a run
+}
+
 // --- decimator ----------------------------------------------------------------------
 
 TEST(Decimator, FactorFourTakesEveryFourthSampleAndDecaysBetween) {
@@ -271,6 +286,24 @@ TEST(Decimator, FactorOfOneOrLessTakesEverySecondSample) {
             EXPECT_EQ(y, n % 2 == 1 ? x : held * 0.9800000190734863f) << f << " " << n;
             held = y;
         }
+    }
+}
+
+// A run in place gives what single calls give, over runs of 1 to 8 samples and
+// fractional factors changed between runs: the phase and held value carry over.
+TEST(Decimator, RunInPlaceEqualsSingleCalls) {
+    CUnitLoFiDecimate<float> run, single;
+    const std::vector<float> x = noise(300, 7);
+    const float factors[] = {7.4f, 2.5f, 19.2f, 1.0f};
+    for (int n = 0, runs = 0; n < 300; ++runs) {
+        const int count = std::min(1 + runs % 8, 300 - n);
+        run.setFactor(factors[runs / 6 % 4]);
+        single.setFactor(factors[runs / 6 % 4]);
+        float y[8];
+        std::copy(&x[n], &x[n] + count, y);
+        run.processRun(y, y, count);
+        for (int i = 0; i < count; ++i, ++n) ASSERT_EQ(bitsOf(y[i]), bitsOf(single.process(x[n]))) << n;
+        ASSERT_EQ(bitsOf(run.lastOutput), bitsOf(single.lastOutput)) << n;
     }
 }
 
