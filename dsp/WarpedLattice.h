@@ -511,6 +511,7 @@ public:
     // f = f - e k with the old e. The next sample's feedback sum, which the new
     // coefficients change, is formed in the same pass.
     void update() override {
+        settle();
         Base::glide();
         Lane lane(*this);
         lane.recompute(Base::order_);
@@ -521,38 +522,67 @@ public:
     // SSE2 pairs; each ends as its own update would leave it.
     static void updatePair(CUnitWIIRLattice& first, double warp0, double gain0, CUnitWIIRLattice& second,
                            double warp1, double gain1) {
+        if (updatePairDeferred(first, warp0, gain0, second, warp1, gain1)) completeUpdatePair(first, second);
+    }
+
+    // updatePair with the loop-gain recomputation left for later: the glide is
+    // done, and the recomputation, which runs through every stage, waits for
+    // the pair's next chainRunPair (beside the FIR pair's first sample there),
+    // for completeUpdatePair, or for whatever next touches a lattice, which
+    // completes its own first. Either way each ends exactly as its update
+    // would leave it. Returns whether the recomputation waits.
+    static bool updatePairDeferred(CUnitWIIRLattice& first, double warp0, double gain0, CUnitWIIRLattice& second,
+                                   double warp1, double gain1) {
+        first.settle();
+        second.settle();
         Base::approachBoth(first, warp0, gain0, second, warp1, gain1);
         if (&first == &second || first.order_ != second.order_) {
             first.update();
             second.update();
-            return;
+            return false;
         }
         Base::glideBoth(first, second);
+        first.recomputeWaits_ = second.recomputeWaits_ = true;
+        return true;
+    }
+
+    // The recomputation updatePairDeferred left, for both lattices at once.
+    static void completeUpdatePair(CUnitWIIRLattice& first, CUnitWIIRLattice& second) {
+        if (!first.recomputeWaits_ || !second.recomputeWaits_ || first.order_ != second.order_) {
+            first.settle();
+            second.settle();
+            return;
+        }
         PairLanes lanes(first, second);
         lanes.recompute(first.order_);
         lanes.store(first, second);
+        first.recomputeWaits_ = second.recomputeWaits_ = false;
     }
 
     // With the coefficients cleared, the loop gain is 1 again.
     void reset() override {
+        settle();
         Base::reset();
         Base::gNorm_ = 1.0;
         feedbackReady_ = false;
     }
 
     void setCoefficientsNow(const T* values, int count) override {
+        settle();
         Base::setCoefficientsNow(values, count);
         feedbackReady_ = false;
     }
 
     // Targets alone don't enter the filter before update(); only a new order does.
     void setCoefficients(const T* values, int count) override {
+        settle();
         const int order = Base::order_;
         Base::setCoefficients(values, count);
         if (Base::order_ != order) feedbackReady_ = false;
     }
 
     void setCoefficientsRotated(const T* values, int count, T rotate) override {
+        settle();
         const int order = Base::order_;
         Base::setCoefficientsRotated(values, count, rotate);
         if (Base::order_ != order) feedbackReady_ = false;
@@ -667,13 +697,21 @@ public:
                                  CUnitWIIRLattice& iir0, CUnitWIIRLattice& iir1, const T* x0, const T* x1, T* m0,
                                  T* m1, T* y0, T* y1, int count, Between between) {
         ChainFir<Between> fir(fir0, fir1, x0, x1, m0, m1, between);
+        if (iir0.recomputeWaits_ && iir1.recomputeWaits_) {
+            // The recomputation an update left goes beside the FIR pair's first sample.
+            iir0.recomputeWaits_ = iir1.recomputeWaits_ = false;
+            PairLanes lanes(iir0, iir1);
+            lanes.r.run(lanes, iir0.order_, fir.beside(0));
+            lanes.store(iir0, iir1);
+        } else {
+            fir.whitenAlone(0, iir0.order_);
+        }
         iir0.prepareFeedback();
         iir1.prepareFeedback();
         const int order = iir0.order_;
         const Pair gNorm(iir0.gNorm_, iir1.gNorm_), lambda(iir0.lambda_, iir1.lambda_), m(iir0.m_, iir1.m_);
         Pair feedback(iir0.feedback_, iir1.feedback_);
         SideBySide lanes(iir0, iir1);
-        fir.whitenAlone(0, order);
         for (int n = 0; n < count; ++n) {
             const Pair y = gNorm * (Pair(double(m0[n]), double(m1[n])) + feedback);
             Pair next;
@@ -800,17 +838,29 @@ private:
     // The arithmetic of update() after the glide, on one lattice (V = double) or
     // on two side by side (V = Pair); read() gives stage i of coefficients or
     // states as a V.
+    // No companion for advance() or Recompute::run.
+    struct Alone {
+        void begin() {}
+        void stage(int) {}
+        void finish() {}
+    };
+
     template <typename V, typename Source>
     struct Recompute {
         V lambda, m, sum, feedback;
 
-        void run(const Source& src, int order) {
+        // With `beside` given, its stage i runs in the same pass as stage i here,
+        // for an order of at least 1.
+        template <typename Beside = Alone>
+        void run(const Source& src, int order, Beside beside = Beside()) {
             const V one = src.constant(1.0);
             m = one - lambda * lambda;
             V e = -lambda, f = one;
             sum = src.constant(0.0);
             feedback = src.constant(0.0);
             if (order <= 0) return;
+            beside.begin();
+            beside.stage(0);
             V k = src.k(0);
             sum = sum + e * k;
             V eNext = -lambda * (e - k * f);
@@ -835,7 +885,9 @@ private:
                 feedback = feedback + k * w;
                 z = acc;
                 acc = acc - k * w;
+                beside.stage(i);
             }
+            beside.finish();
         }
     };
 
@@ -875,6 +927,15 @@ private:
         Recompute<Pair, PairLanes> r;
     };
 
+    // Completes a recomputation updatePairDeferred left.
+    void settle() {
+        if (!recomputeWaits_) return;
+        recomputeWaits_ = false;
+        Lane lane(*this);
+        lane.recompute(Base::order_);
+        lane.store(*this);
+    }
+
     void takeRecomputed(double m, double sum, double feedback) {
         Base::m_ = m;
         const double g = 1.0 / (1.0 - sum);
@@ -901,6 +962,7 @@ private:
     // The feedback sum over the previous sample's states, unless update() or the
     // previous sample left it ready.
     void prepareFeedback() {
+        settle();
         if (feedbackReady_) return;
         const double* rd = Base::stateToggle_ ? Base::s1_ : Base::s2_;
         feedback_ = feedbackSum(rd, Base::c_, Base::lambda_, Base::m_, Base::order_);
@@ -915,13 +977,6 @@ private:
     // w0 = m wr[0]; s = k0 w0; acc = -k0 w0; z = 0; per stage
     // wi = lambda (k[i-1] z - w(i-1)) + m wr[i]; s += k[i] wi; z = acc; acc -= k[i] wi.
     // V is double for one lattice, Pair for two side by side.
-    // Without a companion.
-    struct Alone {
-        void begin() {}
-        void stage(int) {}
-        void finish() {}
-    };
-
     // With `beside` given, its stage i runs in the same pass as stage i here
     // (its own arithmetic, independent of this lattice's), for an order of at
     // least 1.
@@ -1054,6 +1109,7 @@ private:
 
     double feedback_ = 0.0;
     bool feedbackReady_ = false;
+    bool recomputeWaits_ = false;  // updatePairDeferred left the recomputation
 };
 
 }  // namespace kovalith

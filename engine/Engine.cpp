@@ -255,7 +255,9 @@ void CKovalithEngine::controlStep() {
     u.decimator[1].setFactor(t.dR * 64.0f);
 
     CUnitWFIRLattice<float>::updatePair(u.fir[0], t.aW, t.aR, u.fir[1], t.aW, t.aR);
-    CUnitWIIRLattice<float>::updatePair(u.iir[0], t.sWL, t.sRL, u.iir[1], t.sWR, t.sRR);
+    // The IIR pair's loop-gain recomputation waits for the group's chain run,
+    // which does it beside the FIR pair's first sample.
+    CUnitWIIRLattice<float>::updatePairDeferred(u.iir[0], t.sWL, t.sRL, u.iir[1], t.sWR, t.sRR);
 
     // Without a stereo offset both cutoffs are the same: the right filter then
     // takes the left one's design.
