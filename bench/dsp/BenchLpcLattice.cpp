@@ -5,6 +5,7 @@
 // whatever keeps them off denormals.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <random>
@@ -150,6 +151,48 @@ void BM_FourLatticesPaired(benchmark::State& state) {
     });
 }
 BENCHMARK(BM_FourLatticesPaired)->Args({70, 0})->Args({70, 1});
+
+// The engine's group of lattices per control step, both channels: the FIR pair
+// over the group stage by stage, then the IIR pair sample by sample (variant 0),
+// or the chain run, where the FIR pair takes each next sample beside the IIR
+// pair (variant 1). The IIR pair alone (variant 2) is the recursion's own pace.
+void BM_LatticeGroups(benchmark::State& state) {
+    const int order = int(state.range(0));
+    const int variant = int(state.range(1));
+    auto fir = std::make_unique<CUnitWFIRLattice<float>[]>(2);
+    auto iir = std::make_unique<CUnitWIIRLattice<float>[]>(2);
+    for (int c = 0; c < 2; ++c) {
+        prepare(fir[c], order);
+        prepare(iir[c], order);
+    }
+    const auto x0 = noise(kBlock, 3), x1 = noise(kBlock, 4);
+    const auto none = [](int, float&, float&) {};
+    float m0[kControlStep], m1[kControlStep], y0[kControlStep], y1[kControlStep];
+    for (auto _ : state) {
+        for (int n = 0; n < kBlock; n += kControlStep) {
+            CUnitWFIRLattice<float>::updatePair(fir[0], kWarp, kGain, fir[1], kWarp, kGain);
+            CUnitWIIRLattice<float>::updatePair(iir[0], kWarp, kGain, iir[1], kWarp, kGain);
+            if (variant == 1) {
+                CUnitWIIRLattice<float>::chainRunPair(fir[0], fir[1], iir[0], iir[1], &x0[n], &x1[n], m0, m1, y0, y1,
+                                                      kControlStep, none);
+            } else {
+                if (variant == 0)
+                    CUnitWFIRLattice<float>::processRunPair(fir[0], &x0[n], m0, fir[1], &x1[n], m1, kControlStep);
+                else
+                    std::copy(&x0[n], &x0[n] + kControlStep, m0), std::copy(&x1[n], &x1[n] + kControlStep, m1);
+                for (int done = 0; done < kControlStep;)
+                    done += CUnitWIIRLattice<float>::processRunPair(iir[0], m0 + done, y0 + done, iir[1], m1 + done,
+                                                                    y1 + done, kControlStep - done);
+            }
+            benchmark::DoNotOptimize(y0[kControlStep - 1]);
+        }
+    }
+    state.counters["x realtime"] =
+        benchmark::Counter(double(state.iterations()) * kBlock / 44100.0, benchmark::Counter::kIsRate);
+    static const char* const kLabels[] = {"FIR run, then IIR run", "chain run", "IIR run alone"};
+    state.SetLabel(kLabels[variant]);
+}
+BENCHMARK(BM_LatticeGroups)->ArgsProduct({{20, 70}, {0, 1, 2}});
 
 // One extraction per analysis block: window, warped (lambda > 0) or plain
 // autocorrelation and the recursion.
