@@ -454,14 +454,16 @@ private:
             _mm_sub_epi32(truncated, _mm_and_si128(_mm_cmpgt_epi32(truncated, last), _mm_set1_epi32(Capacity)));
         __m128 atFloor, atCeiling;
         if (!_mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(f, last)))) {
-            // Each slot with its successor in one 64-bit load; the ceiling is the
-            // successor where d is not whole.
-            const __m128 pairs01 = _mm_unpacklo_ps(pairAt(storeA, _mm_cvtsi128_si32(f)),
-                                                   pairAt(storeB, _mm_cvtsi128_si32(_mm_shuffle_epi32(f, 1))));
-            const __m128 pairs23 = _mm_unpacklo_ps(pairAt(storeA, _mm_cvtsi128_si32(_mm_shuffle_epi32(f, 2))),
-                                                   pairAt(storeB, _mm_cvtsi128_si32(_mm_shuffle_epi32(f, 3))));
-            atFloor = _mm_movelh_ps(pairs01, pairs23);
-            const __m128 next = _mm_movehl_ps(pairs23, pairs01);
+            // Each slot and its successor (the ceiling where d is not whole) by
+            // loads of one float: head 1 often reads the slot written just
+            // before, and a wider load over that store would wait for it to
+            // reach the cache instead of taking its value on the way.
+            const float* at[4] = {storeA + static_cast<unsigned>(_mm_cvtsi128_si32(f)),
+                                  storeB + static_cast<unsigned>(_mm_cvtsi128_si32(_mm_shuffle_epi32(f, 1))),
+                                  storeA + static_cast<unsigned>(_mm_cvtsi128_si32(_mm_shuffle_epi32(f, 2))),
+                                  storeB + static_cast<unsigned>(_mm_cvtsi128_si32(_mm_shuffle_epi32(f, 3)))};
+            atFloor = _mm_setr_ps(at[0][0], at[1][0], at[2][0], at[3][0]);
+            const __m128 next = _mm_setr_ps(at[0][1], at[1][1], at[2][1], at[3][1]);
             atCeiling = delay_detail::select(fractional, next, atFloor);
         } else {
             readAcrossEnd(storeA, storeB, f, fractional, atFloor, atCeiling);
@@ -488,11 +490,6 @@ private:
         atCeiling = _mm_load_ps(ceilingValue);
     }
 
-    // store[i] and store[i + 1] in the low lanes (i below the last slot).
-    static __m128 pairAt(const float* store, int i) {
-        return _mm_castsi128_ps(
-            _mm_loadl_epi64(reinterpret_cast<const __m128i*>(store + static_cast<unsigned>(i))));
-    }
 #endif
 
     T position_ = T(0);
