@@ -375,7 +375,9 @@ void CKovalithEngine::analysisRun(const float* sL, const float* sR, float* dL, f
 void CKovalithEngine::wetRun(const float* sL, const float* sR, float* wL, float* wR, int count) {
     CKovalithUnits& u = units_;
     float dL[kControlPeriod], dR[kControlPeriod];
-    if (!CUnitWIIRLattice<float>::chainFits(u.fir[0], u.fir[1], u.iir[0], u.iir[1], count)) {
+    // A single stage has no recursion worth hiding: the chain run's per-sample
+    // set-up then costs more than it saves.
+    if (u.iir[0].order() < 2 || !CUnitWIIRLattice<float>::chainFits(u.fir[0], u.fir[1], u.iir[0], u.iir[1], count)) {
         analysisRun(sL, sR, dL, dR, count);
         synthesisRun(dL, dR, wL, wR, count);
         return;
