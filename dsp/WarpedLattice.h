@@ -631,6 +631,18 @@ public:
             }
             return count;
         }
+        // A single stage (the least "# Stages" gives) has its own copy of the
+        // loop, with the stage loop gone.
+        if (first.order_ == 1) return runPair<1>(first, x0, y0, second, x1, y1, count);
+        return runPair<0>(first, x0, y0, second, x1, y1, count);
+    }
+
+    // The run of processRunPair; Order is the lattices' order when known at
+    // compile time (0: their order_).
+    template <int Order>
+    static int runPair(CUnitWIIRLattice& first, const T* x0, T* y0, CUnitWIIRLattice& second, const T* x1, T* y1,
+                       int count) {
+        const int order = Order ? Order : first.order_;
         first.prepareFeedback();
         second.prepareFeedback();
         const Pair gNorm(first.gNorm_, second.gNorm_), lambda(first.lambda_, second.lambda_), m(first.m_, second.m_);
@@ -641,7 +653,7 @@ public:
         for (int n = 0; n < count; ++n) {
             const Pair y = gNorm * (Pair(double(x0[n]), double(x1[n])) + feedback);
             PairStates lanes(states0, states1);
-            const Pair next = advance<Pair>(lanes, y, lambda, m, first.order_);
+            const Pair next = advance<Pair>(lanes, y, lambda, m, order);
             T out0, out1;
             if (!lattice_detail::allFinite(y, next, out0, out1)) {
                 // finish() clears what the sample left outside the finite range.
