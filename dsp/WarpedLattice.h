@@ -365,7 +365,9 @@ public:
             }
             return;
         }
-        if (count == kMaxRun)
+        if (first.order_ == 1)
+            runOneStage(first, x0, y0, second, x1, y1, count);
+        else if (count == kMaxRun)
             runPair<kMaxRun>(first, x0, y0, second, x1, y1, count);
         else
             runPair<0>(first, x0, y0, second, x1, y1, count);
@@ -401,6 +403,39 @@ private:
         if (!finite1) second.clearStates();
         first.lastOutput = y0[length - 1];
         second.lastOutput = y1[length - 1];
+    }
+
+    // runPair for a single stage (the least "# Stages" gives): each sample goes
+    // in, through the stage and out in one pass, with the stage's states in
+    // registers; the arithmetic is runPair's.
+    static void runOneStage(CUnitWFIRLattice& first, const T* x0, T* y0, CUnitWFIRLattice& second, const T* x1,
+                            T* y1, int count) {
+        // The offsets' signs alternate from sample to sample.
+        const Pair offset[2] = {Pair(double(first.antiDenormal), double(second.antiDenormal)),
+                                Pair(double(-first.antiDenormal), double(-second.antiDenormal))};
+        const Pair lambda = Pair(first.lambda_, second.lambda_).roundedToFloat();
+        const Pair k(first.c_[0], second.c_[0]);
+        Pair s1(first.s1_[0], second.s1_[0]), s2(first.s2_[0], second.s2_[0]);
+        bool finite0 = true, finite1 = true;
+        for (int n = 0; n < count; ++n) {
+            const Pair a = Pair(double(x0[n]), double(x1[n])) + offset[n & 1];
+            const Pair u = s2 + lambda * (s1 - a);
+            s2 = a;
+            s1 = u;
+            const Pair q = a + k * u;
+            y0[n] = finiteOutput(q.lo(), finite0);
+            y1[n] = finiteOutput(q.hi(), finite1);
+        }
+        first.s1_[0] = s1.lo(), second.s1_[0] = s1.hi();
+        first.s2_[0] = s2.lo(), second.s2_[0] = s2.hi();
+        if (count & 1) {
+            first.antiDenormal = -first.antiDenormal;
+            second.antiDenormal = -second.antiDenormal;
+        }
+        if (!finite0) first.clearStates();
+        if (!finite1) second.clearStates();
+        first.lastOutput = y0[count - 1];
+        second.lastOutput = y1[count - 1];
     }
 
     // Stages taken together in one pass over the run: a sample's a and q go

@@ -548,28 +548,31 @@ TEST(LatticePairs, IirPairGivesWhatEachLatticeGivesAlone) { checkPairAgainstSing
 // the two sides (the warp is rounded to single precision per lane), and a
 // non-finite input at the end of a run, which clears that side's states.
 TEST(LatticePairs, FirRunGivesWhatSampleBySampleGives) {
-    auto run = std::make_unique<Fir[]>(2);
-    auto single = std::make_unique<Fir[]>(2);
-    const auto k = reflectionsOf(sawChord(4096), 0, 30, 0.7f);
-    prepareLattices({&run[0], &run[1], &single[0], &single[1]}, k, 30);
-    const auto x0 = noise(4000, 30), x1 = noise(4000, 31);
-    bool poisoned = false;
-    for (int n = 0, length = 1; n + 8 <= 4000; n += length, length = length % 8 + 1) {
-        const double warp0 = 0.3 + 0.6 * std::sin(0.01 * n), warp1 = 0.5 - 0.4 * std::cos(0.013 * n);
-        run[0].update(warp0, 0.95);
-        run[1].update(warp1, 0.9);
-        single[0].update(warp0, 0.95);
-        single[1].update(warp1, 0.9);
-        float in1[8], y0[8], y1[8];
-        std::copy(&x1[n], &x1[n] + length, in1);
-        if (n >= 3000 && !poisoned) {
-            in1[length - 1] = INFINITY;
-            poisoned = true;
-        }
-        Fir::processRunPair(run[0], &x0[n], y0, run[1], in1, y1, length);
-        for (int i = 0; i < length; ++i) {
-            ASSERT_EQ(y0[i], single[0].process(x0[n + i])) << n + i;
-            ASSERT_EQ(y1[i], single[1].process(in1[i])) << n + i;
+    for (int order : {1, 30}) {  // a single stage has a run of its own
+        auto run = std::make_unique<Fir[]>(2);
+        auto single = std::make_unique<Fir[]>(2);
+        const auto k = reflectionsOf(sawChord(4096), 0, order, 0.7f);
+        prepareLattices({&run[0], &run[1], &single[0], &single[1]}, k, order);
+        const auto x0 = noise(4000, 30), x1 = noise(4000, 31);
+        bool poisoned = false;
+        for (int n = 0, length = 1; n + 8 <= 4000; n += length, length = length % 8 + 1) {
+            const double warp0 = 0.3 + 0.6 * std::sin(0.01 * n), warp1 = 0.5 - 0.4 * std::cos(0.013 * n);
+            run[0].update(warp0, 0.95);
+            run[1].update(warp1, 0.9);
+            single[0].update(warp0, 0.95);
+            single[1].update(warp1, 0.9);
+            float in1[8], y0[8], y1[8];
+            std::copy(&x1[n], &x1[n] + length, in1);
+            if (n >= 3000 && !poisoned) {
+                in1[length - 1] = INFINITY;
+                poisoned = true;
+            }
+            Fir::processRunPair(run[0], &x0[n], y0, run[1], in1, y1, length);
+            for (int i = 0; i < length; ++i) {
+                ASSERT_EQ(y0[i], single[0].process(x0[n + i])) << order << " " << n + i;
+                ASSERT_EQ(y1[i], single[1].process(in1[i])) << order << " " << n + i;
+            }
+            ASSERT_EQ(run[0].antiDenormal, single[0].antiDenormal) << order << " " << n;
         }
     }
 }
