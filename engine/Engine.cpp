@@ -407,14 +407,7 @@ inline void CKovalithEngine::synthesis(float dL, float dR, float& wL, float& wR)
     CUnitWIIRLattice<float>::processPair(u.iir[0], dL, u.iir[1], dR);
     wL = u.iir[0].lastOutput;
     wR = u.iir[1].lastOutput;
-    if (!std::isfinite(wL)) {
-        recoverChannel(0);
-        wL = 0.0f;
-    }
-    if (!std::isfinite(wR)) {
-        recoverChannel(1);
-        wR = 0.0f;
-    }
+    recoverIfNotFinite(wL, wR);
 }
 
 // The IIR lattice pair over a run of the decimators' outputs; a wet path that
