@@ -191,32 +191,23 @@ public:
     // most the store's length.
     void writeRun(const T* in, int count) {
         if (count <= 0) return;
-        int n = 0;
-#if defined(__SSE2__)
-        if constexpr (std::is_same<T, float>::value) {
-            // Away from the store's end, four inputs at a time with the offset's
-            // alternating signs in the lanes; an even count leaves its sign as it was.
-            const __m128 offsets = _mm_setr_ps(tinyOffset_, -tinyOffset_, tinyOffset_, -tinyOffset_);
-            for (; n + 4 <= count && w_ + 4 <= capacity_; n += 4, w_ += 4)
-                _mm_storeu_ps(store_.data() + w_, _mm_add_ps(_mm_loadu_ps(in + n), offsets));
-            if (w_ >= capacity_) w_ = 0;
-        }
-#endif
-        for (; n < count; ++n) {
-            store_[w_] = in[n] + tinyOffset_;
-            tinyOffset_ = -tinyOffset_;
-            if (++w_ >= capacity_) w_ = 0;
-        }
+        storeRun(in, count);
         if (windowStraight(count + 1)) {
-            // The window moves on by count slots without reaching the store's end.
             const T* s = store_.data() + i3_ + (count - 1);
             this->lastOutput = interpolate(s[0], s[1], s[2], s[3]);
-            i3_ += count, i2_ += count, i1_ += count, i0_ += count;
-            return;
+        } else {
+            this->lastOutput = peek(count - 1);
         }
-        this->lastOutput = peek(count - 1);
-        const int i3 = slot(count), i2 = slot(count + 1), i1 = slot(count + 2), i0 = slot(count + 3);
-        i3_ = i3, i2_ = i2, i1_ = i1, i0_ = i0;
+        moveWindow(count);
+    }
+
+    // writeRun for an owner whose peekRun also gave the last call's output,
+    // `last` (exact when the delay is at least count samples, as peek says).
+    void writeRun(const T* in, int count, T last) {
+        if (count <= 0) return;
+        storeRun(in, count);
+        this->lastOutput = last;
+        moveWindow(count);
     }
 
 private:
@@ -246,6 +237,37 @@ private:
         return _mm_add_ps(p, x0);
     }
 #endif
+
+    // The inputs of a run into the store, each with the anti-denormal offset.
+    void storeRun(const T* in, int count) {
+        int n = 0;
+#if defined(__SSE2__)
+        if constexpr (std::is_same<T, float>::value) {
+            // Away from the store's end, four inputs at a time with the offset's
+            // alternating signs in the lanes; an even count leaves its sign as it was.
+            const __m128 offsets = _mm_setr_ps(tinyOffset_, -tinyOffset_, tinyOffset_, -tinyOffset_);
+            for (; n + 4 <= count && w_ + 4 <= capacity_; n += 4, w_ += 4)
+                _mm_storeu_ps(store_.data() + w_, _mm_add_ps(_mm_loadu_ps(in + n), offsets));
+            if (w_ >= capacity_) w_ = 0;
+        }
+#endif
+        for (; n < count; ++n) {
+            store_[w_] = in[n] + tinyOffset_;
+            tinyOffset_ = -tinyOffset_;
+            if (++w_ >= capacity_) w_ = 0;
+        }
+    }
+
+    // The read window on by count calls; without reaching the store's end the
+    // four slots just move by count.
+    void moveWindow(int count) {
+        if (windowStraight(count + 1)) {
+            i3_ += count, i2_ += count, i1_ += count, i0_ += count;
+            return;
+        }
+        const int i3 = slot(count), i2 = slot(count + 1), i1 = slot(count + 2), i0 = slot(count + 3);
+        i3_ = i3, i2_ = i2, i1_ = i1, i0_ = i0;
+    }
 
     // Whether the window's four slots follow each other in the store and the
     // next `ahead` slots after it are there without wrapping.

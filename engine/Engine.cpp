@@ -237,8 +237,9 @@ void CKovalithEngine::beginBlock(ITimeInfoSource* timeSource) {
     setup_.outGain = out * out * out * out;
     // The delay lines' outputs of a whole group can be read ahead when both lines
     // are at least as long as the group (less its last sample).
-    delaysOutlastGroup_ = std::min(units_.delay[0].getDelaySamples(), units_.delay[1].getDelaySamples()) >=
-                          kControlPeriod - 1;
+    const int shorterDelay = std::min(units_.delay[0].getDelaySamples(), units_.delay[1].getDelaySamples());
+    delaysOutlastGroup_ = shorterDelay >= kControlPeriod - 1;
+    delaysExceedGroup_ = shorterDelay >= kControlPeriod;
 }
 
 // A control step: the modulation targets and every unit that takes them.
@@ -490,11 +491,13 @@ void CKovalithEngine::processRun(const float* inL, const float* inR, float* outL
     float sL[kControlPeriod] = {}, sR[kControlPeriod] = {};
     // The lines' returns for the group: their last outputs, then what their next
     // count - 1 calls will return.
-    float delayL[kControlPeriod], delayR[kControlPeriod];
+    float delayL[kControlPeriod + 1], delayR[kControlPeriod + 1];
     delayL[0] = u.delay[0].lastOutput;
     delayR[0] = u.delay[1].lastOutput;
-    u.delay[0].peekRun(delayL + 1, count - 1);
-    u.delay[1].peekRun(delayR + 1, count - 1);
+    // Lines longer than the group also give the output of its last call.
+    const int peeked = delaysExceedGroup_ ? count : count - 1;
+    u.delay[0].peekRun(delayL + 1, peeked);
+    u.delay[1].peekRun(delayR + 1, peeked);
     feedbackRun(inL, inR, delayL, delayR, sL, sR, count);
     float wL[kControlPeriod], wR[kControlPeriod];
     wetRun(sL, sR, wL, wR, count);
@@ -502,8 +505,13 @@ void CKovalithEngine::processRun(const float* inL, const float* inR, float* outL
     for (int n = 0; n < count; ++n) mixSample(inL[n], inR[n], wL[n], wR[n], outL[n], outR[n]);
     delayInputRun(wL, wR, line0, line1, count);
     // The lines' outputs of these calls were read ahead above.
-    u.delay[0].writeRun(line0, count);
-    u.delay[1].writeRun(line1, count);
+    if (delaysExceedGroup_) {
+        u.delay[0].writeRun(line0, count, delayL[count]);
+        u.delay[1].writeRun(line1, count, delayR[count]);
+    } else {
+        u.delay[0].writeRun(line0, count);
+        u.delay[1].writeRun(line1, count);
+    }
 }
 
 void CKovalithEngine::process(const float* const* inputs, float* const* outputs, int sampleFrames,

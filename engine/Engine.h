@@ -156,6 +156,7 @@ private:
     bool pingPong_ = false;
     bool compressorOn_ = false;
     bool delaysOutlastGroup_ = false;
+    bool delaysExceedGroup_ = false;  // both lines at least a control step long
 
     float sampleRate_ = 44100.0f;  // the audio thread's copy for the current block
     std::atomic<float> pendingSampleRate_{44100.0f};
