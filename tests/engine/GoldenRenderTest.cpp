@@ -74,6 +74,8 @@ const GoldenCase kCases[] = {
       {kSmoothing, 0.0f}}},
     {"48 kHz", 0, 48000.0f, 333, 22050, 120.0, {}},
     {"88.2 kHz", 3, 88200.0f, 512, 22050, 0.0, {}},
+    // The least "# Stages": runs of their own in the lattices.
+    {"1 stage", 0, 44100.0f, 512, 22050, 120.0, {{kNumStages, 0.0f}}},
 };
 
 // Filter types 0..8 on the feedback path, one render each.
