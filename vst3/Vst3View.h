@@ -1,0 +1,64 @@
+// The editor in the host's window: IPlugView around KovalithEditor, a child
+// of the X11 window (Linux) or HWND (Windows) the host attaches it to, idled
+// ~30 times a second by a timer of the host's run loop (Linux) or a Win32
+// timer.
+#pragma once
+
+#include <memory>
+
+#include "vst3/Vst3Com.h"
+
+namespace kovalith {
+class KovalithEditor;
+}
+
+namespace kovalith::vst3 {
+
+class Vst3Controller;
+
+// A new view with one reference for the host, or null without an editor.
+v3_plugin_view** createEditorView(Vst3Controller& controller);
+
+class Vst3View : public RefCounted {
+public:
+    explicit Vst3View(Vst3Controller& controller);
+    ~Vst3View() override;
+
+    v3_result queryInterface(const v3_tuid iid, void** out);
+    v3_plugin_view** view() { return reinterpret_cast<v3_plugin_view**>(&viewFace_); }
+
+    // IPlugView
+    v3_result isPlatformTypeSupported(const char* type);
+    v3_result attached(void* parent, const char* type);
+    v3_result removed();
+    v3_result onWheel(float) { return kResultFalse; }
+    v3_result onKeyDown(int16_t, int16_t, int16_t) { return kResultFalse; }
+    v3_result onKeyUp(int16_t, int16_t, int16_t) { return kResultFalse; }
+    v3_result getSize(v3_view_rect* rect);
+    v3_result onSize(v3_view_rect* rect);
+    v3_result onFocus(v3_bool) { return kResultOk; }
+    v3_result setFrame(v3_plugin_frame** frame);
+    v3_result canResize() { return kResultFalse; }
+    v3_result checkSizeConstraint(v3_view_rect* rect);
+
+    // ITimerHandler: the host's run loop calls it on the user-interface thread.
+    void onTimer();
+
+    // A parameter's new stored value, for the open editor.
+    void showParameter(int index, float value);
+
+private:
+    bool startTimer();
+    void stopTimer();
+
+    Face viewFace_;
+    Face timerFace_;
+    Vst3Controller& controller_;
+    std::unique_ptr<KovalithEditor> editor_;
+    // The host's frame, valid while it is set; not referenced, as hosts expect.
+    v3_plugin_frame** frame_ = nullptr;
+    v3_run_loop** runLoop_ = nullptr;
+    uintptr_t win32Timer_ = 0;
+};
+
+}  // namespace kovalith::vst3
