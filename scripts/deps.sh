@@ -7,6 +7,8 @@ set -euo pipefail
 
 build_pkgs=(cmake g++ make pkg-config libcairo2-dev libx11-dev libxres-dev libxtst-dev libpng-dev zlib1g-dev
             libsndfile1-dev libgtest-dev libbenchmark-dev fonts-liberation fontconfig)
+# The VST3 plug-in is written on dpf-source's C description of the interface.
+build_pkgs+=(dpf-source)
 # The tests also need a real X server, and third-party Linux VST2 plug-ins to load.
 test_pkgs=(xvfb xauth x11-utils dpf-plugins-vst)
 # Cross compilers with the posix thread model (std::thread, std::mutex), zlib
