@@ -163,8 +163,9 @@ v3_result Vst3Controller::setParamNormalized(v3_param_id id, double normalized) 
     if (std::isnan(normalized)) return kInvalidArgument;
     if (isEffectParameter(id)) {
         const int index = static_cast<int>(id);
-        if (normalizedFromStored(index, model()->getParameter(index)) != normalized)
-            setEffectParameter(index, storedFromNormalized(index, normalized));
+        const std::shared_ptr<KovalithEffect> effect = model();
+        if (normalizedFromStored(index, effect->getParameter(index)) != normalized)
+            effect->setParameter(index, storedFromNormalized(index, normalized));
         return kResultOk;
     }
     if (id == kProgramParamId) {
@@ -175,11 +176,6 @@ v3_result Vst3Controller::setParamNormalized(v3_param_id id, double normalized) 
     if (controller < 0) return kInvalidArgument;
     controllerValues_[static_cast<std::size_t>(controller)] = normalized;
     return kResultOk;
-}
-
-void Vst3Controller::setEffectParameter(int index, float stored) {
-    model()->setParameter(index, stored);
-    if (view_) view_->showParameter(index, stored);
 }
 
 v3_result Vst3Controller::setComponentHandler(v3_component_handler** handler) {
@@ -216,12 +212,6 @@ void Vst3Controller::onIdle() {
 
 // ---- the editor -------------------------------------------------------------------------
 
-void Vst3Controller::viewOpened(Vst3View* view) { view_ = view; }
-
-void Vst3Controller::viewClosed(Vst3View* view) {
-    if (view_ == view) view_ = nullptr;
-}
-
 void Vst3Controller::EditorBridge::beginEdit(int index) {
     if (const v3_component_handler* h = controller_.handler())
         if (isEffectParameter(static_cast<v3_param_id>(index))) h->begin_edit(controller_.handler_, static_cast<v3_param_id>(index));
@@ -232,7 +222,7 @@ void Vst3Controller::EditorBridge::beginEdit(int index) {
 void Vst3Controller::EditorBridge::performEdit(int index, float value) {
     const auto id = static_cast<v3_param_id>(index);
     if (!isEffectParameter(id) || !std::isfinite(value)) return;
-    controller_.setEffectParameter(index, value);
+    controller_.model()->setParameter(index, value);
     if (const v3_component_handler* h = controller_.handler())
         h->perform_edit(controller_.handler_, id, normalizedFromStored(index, value));
 }

@@ -23,8 +23,6 @@
 
 namespace kovalith::vst3 {
 
-class Vst3View;
-
 class Vst3Controller : public RefCounted {
 public:
     Vst3Controller();
@@ -75,8 +73,6 @@ public:
 
     // For the view.
     IEditController& editorController() { return bridge_; }
-    void viewOpened(Vst3View* view);
-    void viewClosed(Vst3View* view);
     // The view's timer: what had to wait until the host's call returned.
     void onIdle();
 
@@ -99,7 +95,6 @@ private:
     };
 
     void selectProgram(int program);
-    void setEffectParameter(int index, float stored);
     const v3_component_handler* handler() const;
 
     Face controllerFace_;
@@ -112,7 +107,6 @@ private:
     v3_component_handler** handler_ = nullptr;
     std::weak_ptr<KovalithEffect> linked_;
     std::shared_ptr<KovalithEffect> own_;
-    Vst3View* view_ = nullptr;
     bool restartPending_ = false;
 };
 

@@ -1,5 +1,6 @@
 #include "vst3/Vst3View.h"
 
+#include <cmath>
 #include <cstring>
 
 #include "vst3/Vst3Controller.h"
@@ -8,7 +9,6 @@
 
 namespace kovalith::vst3 {
 v3_plugin_view** createEditorView(Vst3Controller&) { return nullptr; }
-void Vst3View::showParameter(int, float) {}
 }  // namespace kovalith::vst3
 
 #else
@@ -85,7 +85,8 @@ v3_result Vst3View::attached(void* parent, const char* type) {
         editor_.reset();
         return kResultFalse;
     }
-    controller_.viewOpened(this);
+    shown_.fill(std::nanf(""));  // nothing shown yet: every value goes to the editor
+    showChangedValues();
     startTimer();
     return kResultOk;
 }
@@ -93,7 +94,6 @@ v3_result Vst3View::attached(void* parent, const char* type) {
 v3_result Vst3View::removed() {
     if (!editor_) return kResultFalse;
     stopTimer();
-    controller_.viewClosed(this);
     editor_->close();
     editor_.reset();
     return kResultOk;
@@ -122,11 +122,20 @@ v3_result Vst3View::checkSizeConstraint(v3_view_rect* rect) {
 
 void Vst3View::onTimer() {
     controller_.onIdle();
-    if (editor_) editor_->idle();
+    if (!editor_) return;
+    showChangedValues();
+    editor_->idle();
 }
 
-void Vst3View::showParameter(int index, float value) {
-    if (editor_) editor_->setParameter(index, value);
+void Vst3View::showChangedValues() {
+    const std::shared_ptr<KovalithEffect> effect = controller_.model();
+    for (int i = 0; i < kNumParams; ++i) {
+        const float value = effect->getParameter(i);
+        float& shown = shown_[static_cast<std::size_t>(i)];
+        if (value == shown) continue;
+        shown = value;
+        editor_->setParameter(i, value);
+    }
 }
 
 #ifdef _WIN32

@@ -1,11 +1,16 @@
 // The editor in the host's window: IPlugView around KovalithEditor, a child
 // of the X11 window (Linux) or HWND (Windows) the host attaches it to, idled
 // ~30 times a second by a timer of the host's run loop (Linux) or a Win32
-// timer.
+// timer. At each tick the editor is given the values that changed since the
+// last, whoever changed them (host, automation, a learned controller, a
+// program or state): the user-interface thread reads them, so no other
+// thread calls into the editor.
 #pragma once
 
+#include <array>
 #include <memory>
 
+#include "engine/ParameterIds.h"
 #include "vst3/Vst3Com.h"
 
 namespace kovalith {
@@ -44,12 +49,10 @@ public:
     // ITimerHandler: the host's run loop calls it on the user-interface thread.
     void onTimer();
 
-    // A parameter's new stored value, for the open editor.
-    void showParameter(int index, float value);
-
 private:
     bool startTimer();
     void stopTimer();
+    void showChangedValues();
 
     Face viewFace_;
     Face timerFace_;
@@ -59,6 +62,7 @@ private:
     v3_plugin_frame** frame_ = nullptr;
     v3_run_loop** runLoop_ = nullptr;
     uintptr_t win32Timer_ = 0;
+    std::array<float, kNumParams> shown_{};
 };
 
 }  // namespace kovalith::vst3

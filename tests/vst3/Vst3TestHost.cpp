@@ -42,7 +42,7 @@ v3_result MemoryStream::queryInterface(const v3_tuid iid, void** out) {
 v3_result MemoryStream::read(void* buffer, int32_t size, int32_t* done) {
     if (size < 0 || !buffer) return kInvalidArgument;
     const std::size_t n = std::min(static_cast<std::size_t>(size), bytes_.size() - position_);
-    std::memcpy(buffer, bytes_.data() + position_, n);
+    if (n > 0) std::memcpy(buffer, bytes_.data() + position_, n);
     position_ += n;
     if (done) *done = static_cast<int32_t>(n);
     return kResultOk;
