@@ -2,6 +2,7 @@
 # Cross-builds the plug-in for Windows from the same sources:
 #   build-win32/Kovalith.dll  32-bit Windows (i686)
 #   build-win64/Kovalith.dll  64-bit Windows (x86-64)
+#   build-windows/Kovalith.vst3  the VST3 bundle with both (Contents/x86-win, Contents/x86_64-win)
 # with Debian's mingw-w64 compilers, libpng built from Debian's source package.
 #
 #   scripts/build-windows.sh [--tests] [--werror]
@@ -36,3 +37,8 @@ for arch in win32:i686 win64:x86_64; do
   cmake --build "$dir" -j"$jobs"
   echo "built $dir/Kovalith.dll" >&2
 done
+# One VST3 bundle with both architectures' modules; each host loads its own.
+bundle=build-windows/Kovalith.vst3
+rm -rf "$bundle" && mkdir -p "$bundle/Contents"
+cp -r build-win32/Kovalith.vst3/Contents/x86-win build-win64/Kovalith.vst3/Contents/x86_64-win "$bundle/Contents/"
+echo "built $bundle" >&2

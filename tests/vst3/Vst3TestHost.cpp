@@ -347,7 +347,7 @@ bool Vst3Plugin::process(const float* const* in, float* const* out, int frames, 
     data.outputs = &outputs;
     data.input_params = inParams->changes();
     data.output_params = outParams->changes();
-    data.ctx = &ctx;
+    data.ctx = context_.present ? &ctx : nullptr;
     const bool ok = v3_cpp_obj(processor_)->process(processor_, &data) == kResultOk;
     if (reported) *reported = outParams->result();
     inParams->release();

@@ -64,7 +64,10 @@ struct HostRecord {
     int begins = 0, ends = 0, restarts = 0;
 };
 
+// The transport the host reports; without it, no process context at all
+// (as the command-line host renders without --tempo).
 struct ProcessContext {
+    bool present = true;
     double tempo = 120.0;
     double ppq = 0.0;
 };
