@@ -223,6 +223,8 @@ void Vst3Controller::EditorBridge::performEdit(int index, float value) {
     const auto id = static_cast<v3_param_id>(index);
     if (!isEffectParameter(id) || !std::isfinite(value)) return;
     controller_.model()->setParameter(index, value);
+    // The editor shows what its edit changed in the same redraw.
+    if (controller_.echo_) controller_.echo_->echo(index, controller_.model()->getParameter(index));
     if (const v3_component_handler* h = controller_.handler())
         h->perform_edit(controller_.handler_, id, normalizedFromStored(index, value));
 }

@@ -23,6 +23,15 @@
 
 namespace kovalith::vst3 {
 
+// The open editor, as the controller's edits reach it at once.
+class IEditorEcho {
+public:
+    virtual void echo(int index, float value) = 0;
+
+protected:
+    ~IEditorEcho() = default;
+};
+
 class Vst3Controller : public RefCounted {
 public:
     Vst3Controller();
@@ -71,8 +80,10 @@ public:
     v3_result disconnect(v3_connection_point** other);
     v3_result notify(v3_message** message);
 
-    // For the view.
+    // For the view: what its editor talks to, and where the editor's own
+    // edits come back to it (null while closed).
     IEditController& editorController() { return bridge_; }
+    void setEditorEcho(IEditorEcho* echo) { echo_ = echo; }
     // The view's timer: what had to wait until the host's call returned.
     void onIdle();
 
@@ -108,6 +119,7 @@ private:
     std::weak_ptr<KovalithEffect> linked_;
     std::shared_ptr<KovalithEffect> own_;
     bool restartPending_ = false;
+    IEditorEcho* echo_ = nullptr;
 };
 
 }  // namespace kovalith::vst3

@@ -3,8 +3,6 @@
 #include <cmath>
 #include <cstring>
 
-#include "vst3/Vst3Controller.h"
-
 #ifdef KOVALITH_NO_EDITOR
 
 namespace kovalith::vst3 {
@@ -87,6 +85,7 @@ v3_result Vst3View::attached(void* parent, const char* type) {
     }
     shown_.fill(std::nanf(""));  // nothing shown yet: every value goes to the editor
     showChangedValues();
+    controller_.setEditorEcho(this);
     startTimer();
     return kResultOk;
 }
@@ -94,6 +93,7 @@ v3_result Vst3View::attached(void* parent, const char* type) {
 v3_result Vst3View::removed() {
     if (!editor_) return kResultFalse;
     stopTimer();
+    controller_.setEditorEcho(nullptr);
     editor_->close();
     editor_.reset();
     return kResultOk;
@@ -125,6 +125,12 @@ void Vst3View::onTimer() {
     if (!editor_) return;
     showChangedValues();
     editor_->idle();
+}
+
+void Vst3View::echo(int index, float value) {
+    if (!editor_ || !isParameterIndex(index)) return;
+    shown_[static_cast<std::size_t>(index)] = value;
+    editor_->setParameter(index, value);
 }
 
 void Vst3View::showChangedValues() {

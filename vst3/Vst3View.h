@@ -12,6 +12,7 @@
 
 #include "engine/ParameterIds.h"
 #include "vst3/Vst3Com.h"
+#include "vst3/Vst3Controller.h"
 
 namespace kovalith {
 class KovalithEditor;
@@ -19,12 +20,10 @@ class KovalithEditor;
 
 namespace kovalith::vst3 {
 
-class Vst3Controller;
-
 // A new view with one reference for the host, or null without an editor.
 v3_plugin_view** createEditorView(Vst3Controller& controller);
 
-class Vst3View : public RefCounted {
+class Vst3View : public RefCounted, private IEditorEcho {
 public:
     explicit Vst3View(Vst3Controller& controller);
     ~Vst3View() override;
@@ -50,6 +49,7 @@ public:
     void onTimer();
 
 private:
+    void echo(int index, float value) override;
     bool startTimer();
     void stopTimer();
     void showChangedValues();
