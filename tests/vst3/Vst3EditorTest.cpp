@@ -167,6 +167,20 @@ TEST_F(Vst3Editor, EmbedsInTheHostsWindowAndIdlesOnItsRunLoop) {
     EXPECT_EQ(children().size(), 1u);
 }
 
+// A host selecting a program hears of the new values only from the next timer
+// tick: calling back from inside the host's own call can deadlock it.
+TEST_F(Vst3Editor, ProgramChangeIsAnnouncedFromTheTimerOnly) {
+    ASSERT_EQ(attach(), V3_OK);
+    run(1);
+    ASSERT_TRUE(plugin_->setParam(0x20000, 2 / 31.0));
+    EXPECT_EQ(plugin_->record().restarts, 0);
+    EXPECT_EQ(plugin_->getParam(5), static_cast<double>(0.324113f));  // "Scratchy"'s "A Res", at once
+    run(1);
+    EXPECT_EQ(plugin_->record().restarts, 1);
+    run(2);
+    EXPECT_EQ(plugin_->record().restarts, 1);
+}
+
 // The Feedback knob dragged with the pointer: one gesture for the host, the
 // value in the controller.
 TEST_F(Vst3Editor, KnobDragIsAnEditGesture) {
