@@ -38,7 +38,11 @@ for arch in win32:i686 win64:x86_64; do
   echo "built $dir/Kovalith.dll" >&2
 done
 # One VST3 bundle with both architectures' modules; each host loads its own.
+# (Without dpf-source the builds have none: vst3/CMakeLists.txt said why.)
 bundle=build-windows/Kovalith.vst3
-rm -rf "$bundle" && mkdir -p "$bundle/Contents"
-cp -r build-win32/Kovalith.vst3/Contents/x86-win build-win64/Kovalith.vst3/Contents/x86_64-win "$bundle/Contents/"
-echo "built $bundle" >&2
+rm -rf "$bundle"
+if [ -d build-win32/Kovalith.vst3/Contents/x86-win ] && [ -d build-win64/Kovalith.vst3/Contents/x86_64-win ]; then
+  mkdir -p "$bundle/Contents"
+  cp -r build-win32/Kovalith.vst3/Contents/x86-win build-win64/Kovalith.vst3/Contents/x86_64-win "$bundle/Contents/"
+  echo "built $bundle" >&2
+fi
