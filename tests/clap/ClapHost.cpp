@@ -355,7 +355,7 @@ bool ClapInstance::loadState(const std::vector<uint8_t>& bytes, size_t chunk, lo
                               size_t n = std::min<uint64_t>(size, in->bytes->size() - in->position);
                               if (in->chunk) n = std::min(n, in->chunk);
                               if (in->failAt >= 0) n = std::min(n, static_cast<size_t>(in->failAt) - in->position);
-                              std::memcpy(buffer, in->bytes->data() + in->position, n);
+                              if (n > 0) std::memcpy(buffer, in->bytes->data() + in->position, n);
                               in->position += n;
                               return static_cast<int64_t>(n);
                           }};

@@ -307,8 +307,10 @@ TEST(ClapParamsTest, DisplayTextsAsTheEditorShowsThem) {
 // ---- audio --------------------------------------------------------------------------
 
 TEST(ClapRenderTest, ProgramsRenderBitForBitAsTheVst2Plugin) {
+    // Programs 0 to 4 are the factory presets, 5 to 31 all hold "Default":
+    // the last one stands for them.
     const auto input = material(1.5);
-    for (int program = 0; program < 32; ++program) {
+    for (int program : {0, 1, 2, 3, 4, 5, 31}) {
         for (uint32_t block : {64u, 512u}) {
             SCOPED_TRACE("program " + std::to_string(program) + ", blocks of " + std::to_string(block));
             auto k = newInstance();
