@@ -2,7 +2,12 @@
 
 #include "clap/ext/thread-check.h"
 
+#ifdef _WIN32
+#define NOMINMAX
+#include <windows.h>
+#else
 #include <dlfcn.h>
+#endif
 
 #include <algorithm>
 #include <cmath>
@@ -12,15 +17,36 @@ namespace claptest {
 
 // ---- module ---------------------------------------------------------------------
 
+namespace {
+
+#ifdef _WIN32
+void* openLibrary(const std::string& path, std::string* error) {
+    HMODULE library = LoadLibraryA(path.c_str());
+    if (!library) *error = "LoadLibrary failed with error " + std::to_string(GetLastError());
+    return reinterpret_cast<void*>(library);
+}
+void* findSymbol(void* library, const char* name) {
+    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
+}
+void closeLibrary(void* library) { FreeLibrary(static_cast<HMODULE>(library)); }
+#else
+void* openLibrary(const std::string& path, std::string* error) {
+    void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!library) *error = std::string("dlopen: ") + dlerror();
+    return library;
+}
+void* findSymbol(void* library, const char* name) { return dlsym(library, name); }
+void closeLibrary(void* library) { dlclose(library); }
+#endif
+
+}  // namespace
+
 std::unique_ptr<ClapModule> ClapModule::open(const std::string& path, std::string* error) {
     std::unique_ptr<ClapModule> module(new ClapModule);
     module->path_ = path;
-    module->library_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!module->library_) {
-        *error = std::string("dlopen: ") + dlerror();
-        return nullptr;
-    }
-    module->entry_ = static_cast<const clap_plugin_entry_t*>(dlsym(module->library_, "clap_entry"));
+    module->library_ = openLibrary(path, error);
+    if (!module->library_) return nullptr;
+    module->entry_ = static_cast<const clap_plugin_entry_t*>(findSymbol(module->library_, "clap_entry"));
     if (!module->entry_) {
         *error = "no clap_entry";
         return nullptr;
@@ -40,7 +66,7 @@ std::unique_ptr<ClapModule> ClapModule::open(const std::string& path, std::strin
 
 ClapModule::~ClapModule() {
     if (entry_) entry_->deinit();
-    if (library_) dlclose(library_);
+    if (library_) closeLibrary(library_);
 }
 
 const clap_plugin_factory_t* ClapModule::factory() const {
@@ -412,15 +438,25 @@ void ClapInstance::clearRecord() {
 }
 
 std::vector<std::vector<float>> renderClap(ClapInstance& instance, const std::vector<std::vector<float>>& input,
-                                           uint32_t block, std::optional<clap_event_transport_t> transport) {
-    const size_t frames = input[0].size();
-    std::vector<std::vector<float>> output(2, std::vector<float>(frames));
-    for (size_t start = 0; start < frames; start += block) {
-        const uint32_t n = static_cast<uint32_t>(std::min<size_t>(block, frames - start));
-        const float* in[2] = {input[0].data() + start, input[1].data() + start};
-        float* out[2] = {output[0].data() + start, output[1].data() + start};
+                                           uint32_t block, std::optional<clap_event_transport_t> transport,
+                                           size_t tailFrames) {
+    const size_t inputFrames = input[0].size();
+    const size_t total = inputFrames + tailFrames;
+    std::vector<std::vector<float>> output(2, std::vector<float>(total));
+    std::vector<float> inL(block), inR(block);
+    for (size_t done = 0; done < total;) {
+        const size_t end = done < inputFrames ? std::min<size_t>(done + block, inputFrames)
+                                              : std::min<size_t>(done + block, total);
+        const uint32_t n = static_cast<uint32_t>(end - done);
+        for (uint32_t k = 0; k < n; ++k) {
+            inL[k] = done + k < inputFrames ? input[0][done + k] : 0.0f;
+            inR[k] = done + k < inputFrames ? input[1][done + k] : 0.0f;
+        }
+        const float* in[2] = {inL.data(), inR.data()};
+        float* out[2] = {output[0].data() + done, output[1].data() + done};
         instance.process(in, out, n, nullptr, nullptr, transport ? &*transport : nullptr);
         if (transport) *transport = makeTransport(transport->tempo, advanceBeats(*transport, n, instance.sampleRate()));
+        done = end;
     }
     return output;
 }

@@ -178,8 +178,11 @@ private:
 };
 
 // Renders stereo `input` (left, right) through `instance` in blocks of
-// `block` frames; `transport` (when given) is advanced block by block.
+// `block` frames, the last one short, then `tailFrames` of silence in fresh
+// blocks, as `kovalith render --tail` does; `transport` (when given) is
+// advanced block by block.
 std::vector<std::vector<float>> renderClap(ClapInstance& instance, const std::vector<std::vector<float>>& input,
-                                           uint32_t block, std::optional<clap_event_transport_t> transport = {});
+                                           uint32_t block, std::optional<clap_event_transport_t> transport = {},
+                                           size_t tailFrames = 0);
 
 }  // namespace claptest

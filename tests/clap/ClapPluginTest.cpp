@@ -3,6 +3,7 @@
 // compared bit for bit with the VST 2.4 plug-in build/Kovalith.so, the state,
 // events both ways, the host's transport, and the editor in a real X window.
 #include "tests/clap/ClapHost.h"
+#include "tests/clap/ClapParity.h"
 
 #include <gtest/gtest.h>
 
@@ -10,10 +11,12 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <random>
 #include <set>
 
+#include "host/ParameterOptions.h"
 #include "host/PluginHost.h"
 
 namespace claptest {
@@ -74,14 +77,16 @@ bool selectProgram(ClapInstance& instance, int program) {
     return instance.loadState(*state);
 }
 
-// The VST 2.4 plug-in's render of the same input, as `kovalith render` drives it.
+// The VST 2.4 plug-in's render of the same input, blocks as renderClap makes
+// them, after `setup` (as `kovalith render` drives build/Kovalith.so).
 struct VstRender {
     std::unique_ptr<kovalith::host::PluginInstance> plugin;
     std::vector<std::vector<float>> output;
 };
 
-VstRender renderVst(int program, const std::vector<std::vector<float>>& input, int block,
-                    std::optional<clap_event_transport_t> transport = {}) {
+VstRender renderVst(const std::function<bool(kovalith::host::PluginInstance&)>& setup,
+                    const std::vector<std::vector<float>>& input, int block,
+                    std::optional<clap_event_transport_t> transport = {}, size_t tailFrames = 0) {
     VstRender r;
     std::string error;
     r.plugin = kovalith::host::PluginInstance::load(KOVALITH_VST2, &error);
@@ -89,14 +94,25 @@ VstRender renderVst(int program, const std::vector<std::vector<float>>& input, i
     if (!r.plugin) return r;
     r.plugin->setSampleRate(kRate);
     r.plugin->setBlockSize(block);
-    r.plugin->setProgram(program);
+    if (!setup(*r.plugin)) {
+        ADD_FAILURE() << "set-up failed";
+        r.plugin.reset();
+        return r;
+    }
     // The time record answers exactly what the CLAP transport says, block by block.
     vst2::VstTimeInfo time{};
     if (transport) r.plugin->setTimeInfoOverride(&time);
-    const size_t frames = input[0].size();
-    r.output.assign(2, std::vector<float>(frames));
-    for (size_t start = 0; start < frames; start += static_cast<size_t>(block)) {
-        const int n = static_cast<int>(std::min<size_t>(static_cast<size_t>(block), frames - start));
+    const size_t inputFrames = input[0].size();
+    const size_t total = inputFrames + tailFrames;
+    r.output.assign(2, std::vector<float>(total));
+    std::vector<float> inL(static_cast<size_t>(block)), inR(static_cast<size_t>(block));
+    for (size_t done = 0; done < total;) {
+        const size_t end = std::min(done + static_cast<size_t>(block), done < inputFrames ? inputFrames : total);
+        const int n = static_cast<int>(end - done);
+        for (int k = 0; k < n; ++k) {
+            inL[k] = done + k < inputFrames ? input[0][done + k] : 0.0f;
+            inR[k] = done + k < inputFrames ? input[1][done + k] : 0.0f;
+        }
         if (transport) {
             time = vst2::VstTimeInfo{};
             time.sampleRate = kRate;
@@ -108,14 +124,25 @@ VstRender renderVst(int program, const std::vector<std::vector<float>>& input, i
             time.flags = vst2::kVstPpqPosValid | vst2::kVstTempoValid | vst2::kVstBarsValid |
                          vst2::kVstTimeSigValid | vst2::kVstTransportPlaying;
         }
-        float* in[2] = {const_cast<float*>(input[0].data() + start), const_cast<float*>(input[1].data() + start)};
-        float* out[2] = {r.output[0].data() + start, r.output[1].data() + start};
+        float* in[2] = {inL.data(), inR.data()};
+        float* out[2] = {r.output[0].data() + done, r.output[1].data() + done};
         EXPECT_TRUE(r.plugin->process(in, out, n));
-        if (transport) *transport = makeTransport(transport->tempo, advanceBeats(*transport, n, kRate));
+        if (transport) *transport = makeTransport(transport->tempo, advanceBeats(*transport, static_cast<uint32_t>(n), kRate));
+        done = end;
     }
     // The record lives here; the plug-in must not read it after this.
     r.plugin->setTimeInfoOverride(nullptr);
     return r;
+}
+
+VstRender renderVst(int program, const std::vector<std::vector<float>>& input, int block,
+                    std::optional<clap_event_transport_t> transport = {}) {
+    return renderVst(
+        [program](kovalith::host::PluginInstance& p) {
+            p.setProgram(program);
+            return true;
+        },
+        input, block, transport);
 }
 
 // The first sample where two renders differ, or -1.
@@ -407,6 +434,37 @@ TEST(ClapRenderTest, HostTempoDrivesTheSyncedDelay) {
             << "tempo " << tempo;
     }
     EXPECT_NE(renders[0], renders[1]);
+}
+
+TEST(ClapRenderTest, TheWindowsParityCasesRenderAsTheVst2Plugin) {
+    // The program through the state, the settings as parameter events: the
+    // way the Windows .clap renders these cases under Wine.
+    const std::vector<ParityCase> cases = readParityCases(KOVALITH_PARITY_CASES);
+    ASSERT_GE(cases.size(), 5u);
+    const auto input = material(1.0);
+    for (const ParityCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto k = newInstance();
+        ASSERT_NE(k, nullptr);
+        ASSERT_TRUE(k->activate(kRate, 1, 512));
+        CaseSettings settings;
+        std::string error;
+        ASSERT_TRUE(parseCase(*k, c, settings, &error)) << error;
+        ASSERT_TRUE(applySettings(*k, settings, &error)) << error;
+        std::optional<clap_event_transport_t> transport;
+        if (settings.tempo) transport = makeTransport(*settings.tempo, 0);
+        const auto clap = renderClap(*k, input, 512, transport, 22050);
+
+        kovalith::host::ParameterOptions options;
+        std::vector<std::string> args = c.args;
+        ASSERT_TRUE(kovalith::host::extractParameterOptions(args, options, &error)) << error;
+        const VstRender vst = renderVst(
+            [&](kovalith::host::PluginInstance& p) { return kovalith::host::applyParameterOptions(p, options, &error); },
+            input, 512, transport, 22050);
+        ASSERT_NE(vst.plugin, nullptr) << error;
+        EXPECT_GT(peak(clap), 0.01);
+        EXPECT_EQ(firstDifference(clap, vst.output), -1);
+    }
 }
 
 // ---- state --------------------------------------------------------------------------
