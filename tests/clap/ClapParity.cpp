@@ -130,27 +130,33 @@ bool applySettings(ClapInstance& instance, const CaseSettings& settings, std::st
     }
     for (int i = 0; i < 4; ++i)
         (*state)[kBankSize + 4 + static_cast<size_t>(i)] = static_cast<uint8_t>(settings.program >> (8 * i));
-    EventList events;
+    if (!instance.loadState(*state)) {
+        *error = "the plug-in refused the state";
+        return false;
+    }
+    // One at a time, in order: a refused filter type keeps the coefficients
+    // the settings before it left, and each random LFO shape takes the next seed.
     for (const auto& [index, stored] : settings.stored) {
         std::optional<double> value;
         for (uint32_t i = 0; i < instance.paramCount() && !value; ++i)
             if (const auto info = instance.paramInfo(i); info && info->id == static_cast<clap_id>(index))
                 value = clapValue(*info, stored);
         if (value) {
+            EventList events, out;
             events.addParamValue(static_cast<clap_id>(index), *value);
+            instance.flush(events, out);
             continue;
         }
         uint32_t bits;
         std::memcpy(&bits, &stored, sizeof bits);
         const size_t at = static_cast<size_t>(settings.program) * kRecordSize + static_cast<size_t>(index) * 4;
+        state = instance.saveState();
         for (int i = 0; i < 4; ++i) (*state)[at + static_cast<size_t>(i)] = static_cast<uint8_t>(bits >> (8 * i));
+        if (!instance.loadState(*state)) {
+            *error = "the plug-in refused the state";
+            return false;
+        }
     }
-    if (!instance.loadState(*state)) {
-        *error = "the plug-in refused the state";
-        return false;
-    }
-    EventList out;
-    instance.flush(events, out);
     return true;
 }
 

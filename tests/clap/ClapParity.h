@@ -33,10 +33,10 @@ struct CaseSettings {
 bool parseCase(const ClapInstance& instance, const ParityCase& c, CaseSettings& settings, std::string* error);
 
 // The settings as a CLAP host makes them: the program through the state,
-// then each setting as a parameter event in the given order, as the VST 2.4
-// plug-in takes them one by one. A value no CLAP parameter value stands for (a
-// "Filter Type" of 3, outside its items) goes into the program's record in the
-// state instead, where the VST 2.4 plug-in's setParameter stores it too.
+// then each setting in the given order, as the VST 2.4 plug-in takes them one
+// by one: a parameter event, or, for a value no CLAP parameter value stands for
+// (a "Filter Type" of 3, outside its items), the state again with the value in
+// the program's record, where the VST 2.4 plug-in's setParameter stores it too.
 bool applySettings(ClapInstance& instance, const CaseSettings& settings, std::string* error);
 
 // A 32-bit float stereo WAV as `kovalith render` writes it.
