@@ -3,10 +3,14 @@
 // reaches the host as a gesture with its values.
 #include "tests/editor/XServer.h"
 
+#include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
+#include <cairo.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <functional>
+#include <cstring>
 #include <thread>
 
 #include "tests/clap/ClapHost.h"
@@ -144,6 +148,58 @@ TEST_F(ClapEditorTest, EmbedsInTheHostsWindowOnItsTimer) {
     EXPECT_EQ(children().size(), 1u);
     k.reset();
     EXPECT_TRUE(children().empty());
+}
+
+TEST_F(ClapEditorTest, DrawsWhatTheVst2EditorDraws) {
+    // The same settings in both: "Scratchy" with a feedback of 0.9.
+    const std::string png = std::string(TEST_TMP_DIR) + "/clap-snapshot-" + std::to_string(getpid()) + ".png";
+    const std::string command = std::string(KOVALITH_HOST_EXE) + " snapshot '" + png +
+                                "' --preset 2 --set Feedback=0.9 >/dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    cairo_surface_t* snapshot = cairo_image_surface_create_from_png(png.c_str());
+    std::remove(png.c_str());
+    ASSERT_EQ(cairo_surface_status(snapshot), CAIRO_STATUS_SUCCESS);
+
+    std::vector<uint8_t> state = *k->saveState();
+    state[24576 + 4] = 2;
+    ASSERT_TRUE(k->loadState(state));
+    EventList in, out;
+    in.addParamValue(17, 0.9);
+    k->flush(in, out);
+    const clap_plugin_t* p = k->plugin();
+    ASSERT_TRUE(gui->create(p, CLAP_WINDOW_API_X11, false));
+    const clap_window_t parent = parentWindow();
+    ASSERT_TRUE(gui->set_parent(p, &parent));
+    ASSERT_TRUE(gui->show(p));
+    for (int i = 0; i < 10; ++i) {
+        k->fireTimers();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    const std::vector<Window> kids = children();
+    ASSERT_EQ(kids.size(), 1u);
+    XImage* image = XGetImage(display_, kids[0], 0, 0, 659, 479, AllPlanes, ZPixmap);
+    ASSERT_NE(image, nullptr);
+    cairo_surface_flush(snapshot);
+    ASSERT_EQ(cairo_image_surface_get_width(snapshot), 659);
+    ASSERT_EQ(cairo_image_surface_get_height(snapshot), 479);
+    const unsigned char* data = cairo_image_surface_get_data(snapshot);
+    const int stride = cairo_image_surface_get_stride(snapshot);
+    int differing = 0, firstX = -1, firstY = -1;
+    for (int y = 0; y < 479; ++y)
+        for (int x = 0; x < 659; ++x) {
+            uint32_t expected;
+            std::memcpy(&expected, data + y * stride + 4 * x, 4);
+            const unsigned long pixel = XGetPixel(image, x, y);
+            if ((expected & 0xFFFFFF) != (pixel & 0xFFFFFF)) {
+                if (differing++ == 0) {
+                    firstX = x;
+                    firstY = y;
+                }
+            }
+        }
+    XDestroyImage(image);
+    cairo_surface_destroy(snapshot);
+    EXPECT_EQ(differing, 0) << "first at (" << firstX << ", " << firstY << ")";
 }
 
 TEST_F(ClapEditorTest, WithoutTheHostsTimerThereIsNoEditor) {
