@@ -4,6 +4,7 @@
 // references (`kovalith render --block 512 --tail 1`), within 1e-4 of each
 // reference's peak.
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <algorithm>
 #include <cmath>
@@ -58,6 +59,89 @@ TEST(ClapWindows, WhatAHostSeesAndTheStateRoundTrip) {
     damaged.pop_back();
     EXPECT_FALSE(k.loadState(damaged));
     EXPECT_EQ(k.saveState(), saved);
+}
+
+// A window of the test for the editor to open into, as a host's plug-in frame.
+HWND hostWindow() {
+    static const bool registered = [] {
+        WNDCLASSA windowClass{};
+        windowClass.lpfnWndProc = DefWindowProcA;
+        windowClass.hInstance = GetModuleHandleA(nullptr);
+        windowClass.lpszClassName = "KovalithClapTestHost";
+        return RegisterClassA(&windowClass) != 0;
+    }();
+    if (!registered) return nullptr;
+    return CreateWindowExA(0, "KovalithClapTestHost", "Kovalith", WS_POPUP | WS_VISIBLE, 0, 0, 659, 479, nullptr,
+                           nullptr, GetModuleHandleA(nullptr), nullptr);
+}
+
+// The thread's messages and the host's timers for `ms`.
+void pump(ClapInstance& k, DWORD ms) {
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < ms) {
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+        k.fireTimers();
+        Sleep(10);
+    }
+}
+
+TEST(ClapWindows, TheEditorEmbedsInAWin32WindowAndItsEditsReachTheHost) {
+    Loaded l = load();
+    ASSERT_NE(l.instance, nullptr);
+    ClapInstance& k = *l.instance;
+    const clap_plugin_t* p = k.plugin();
+    const clap_plugin_gui_t* gui = k.gui();
+    HWND parent = hostWindow();
+    ASSERT_NE(parent, nullptr);
+    ASSERT_TRUE(k.activate(44100.0, 1, kBlock));
+    EventList in, out;
+    in.addParamValue(17, 0.25);
+    k.flush(in, out);
+
+    ASSERT_TRUE(gui->create(p, CLAP_WINDOW_API_WIN32, false));
+    clap_window_t window{};
+    window.api = CLAP_WINDOW_API_WIN32;
+    window.win32 = parent;
+    ASSERT_TRUE(gui->set_parent(p, &window));
+    ASSERT_TRUE(gui->show(p));
+    pump(k, 100);
+    HWND editor = GetWindow(parent, GW_CHILD);
+    ASSERT_NE(editor, nullptr);
+    RECT client{};
+    GetClientRect(editor, &client);
+    EXPECT_EQ(client.right - client.left, 659);
+    EXPECT_EQ(client.bottom - client.top, 479);
+
+    // The Feedback knob's centre is (520, 59): drag up 40 pixels.
+    const auto send = [&](UINT message, WPARAM keys, int x, int y) {
+        SendMessageA(editor, message, keys, MAKELPARAM(x, y));
+    };
+    send(WM_LBUTTONDOWN, MK_LBUTTON, 520, 59);
+    for (int step = 1; step <= 4; ++step) send(WM_MOUSEMOVE, MK_LBUTTON, 520, 59 - 10 * step);
+    send(WM_LBUTTONUP, 0, 520, 19);
+    pump(k, 50);
+    EXPECT_NEAR(*k.paramValue(17), 0.45, 1e-5);
+    EXPECT_GE(k.record().requestFlush, 3);
+    out.clear();
+    k.flush(EventList(), out);
+    ASSERT_GE(out.size(), 3u);
+    EXPECT_EQ(out.at(0).type, CLAP_EVENT_PARAM_GESTURE_BEGIN);
+    EXPECT_EQ(out.at(out.size() - 1).type, CLAP_EVENT_PARAM_GESTURE_END);
+    EXPECT_EQ(out.ofType(CLAP_EVENT_PARAM_VALUE).size(), out.size() - 2);
+
+    EXPECT_TRUE(gui->hide(p));
+    EXPECT_EQ(GetWindow(parent, GW_CHILD), nullptr);
+    EXPECT_TRUE(gui->show(p));
+    EXPECT_NE(GetWindow(parent, GW_CHILD), nullptr);
+    gui->destroy(p);
+    pump(k, 20);
+    EXPECT_EQ(GetWindow(parent, GW_CHILD), nullptr);
+    EXPECT_TRUE(k.timers().empty());
+    DestroyWindow(parent);
 }
 
 TEST(ClapWindows, ParityCasesMatchTheLinuxLibraryWithinATenThousandthOfThePeak) {
