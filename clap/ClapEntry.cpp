@@ -122,7 +122,9 @@ const clap_plugin_gui_t kGui = {
         uint32_t w = 0, h = 0;
         return instance(p) && instance(p)->guiSize(&w, &h) && w == width && h == height;
     },
-    [](const clap_plugin_t* p, const clap_window_t* window) { return instance(p) && instance(p)->guiSetParent(window); },
+    [](const clap_plugin_t* p, const clap_window_t* window) {
+        return instance(p) && instance(p)->guiSetParent(window);
+    },
     [](const clap_plugin_t*, const clap_window_t*) { return false; },  // no floating window
     [](const clap_plugin_t*, const char*) {},
     [](const clap_plugin_t* p) { return instance(p) && instance(p)->guiShow(); },

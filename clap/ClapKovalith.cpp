@@ -39,7 +39,9 @@ const std::vector<int>& exposedParameters() {
     return list;
 }
 
-bool isExposed(clap_id id) { return id < static_cast<clap_id>(kNumParams) && describeParameter(static_cast<int>(id)).exposed; }
+bool isExposed(clap_id id) {
+    return id < static_cast<clap_id>(kNumParams) && describeParameter(static_cast<int>(id)).exposed;
+}
 
 ClapKovalith::ClapKovalith(const clap_host_t* host, clap_plugin_t plugin) : plugin_(plugin), host_(host) {
     plugin_.plugin_data = this;
@@ -77,11 +79,10 @@ bool ClapKovalith::activate(double sampleRate, uint32_t minFrames, uint32_t maxF
     maxFrames_ = maxFrames;
     effect_.setSampleRate(static_cast<float>(sampleRate));
     effect_.reset();
-    active_ = true;
     return true;
 }
 
-void ClapKovalith::deactivate() { active_ = false; }
+void ClapKovalith::deactivate() {}
 
 void ClapKovalith::reset() { effect_.reset(); }
 
@@ -106,7 +107,8 @@ clap_process_status ClapKovalith::process(const clap_process_t* process) {
         const float* inputs[2] = {inBuffer->data32[0], inBuffer->data32[1]};
         effect_.process(inputs, outputs, static_cast<int>(frames), this);
     } else {
-        // No input from the host: silence goes in, so the delay still rings out.
+        // No input from the host: silence goes in, so the delay still rings out
+        // (in pieces of the buffer's size should the host exceed its own maximum).
         for (uint32_t done = 0; done < frames && maxFrames_ > 0;) {
             const uint32_t n = std::min(frames - done, maxFrames_);
             const float* inputs[2] = {silence_.data(), silence_.data()};

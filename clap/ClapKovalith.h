@@ -151,7 +151,6 @@ private:
     const HostTail* hostTail_ = nullptr;
 
     KovalithEffect effect_;
-    bool active_ = false;
     std::vector<float> silence_;  // the input of a host that gives none
     uint32_t maxFrames_ = 0;
 

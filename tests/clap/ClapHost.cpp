@@ -250,8 +250,12 @@ std::unique_ptr<ClapInstance> ClapInstance::create(ClapModule& module, const cha
     host.url = "";
     host.version = "1";
     host.get_extension = &ClapInstance::hostExtension;
-    host.request_restart = [](const clap_host_t* h) { ++static_cast<ClapInstance*>(h->host_data)->record_.requestRestart; };
-    host.request_process = [](const clap_host_t* h) { ++static_cast<ClapInstance*>(h->host_data)->record_.requestProcess; };
+    host.request_restart = [](const clap_host_t* h) {
+        ++static_cast<ClapInstance*>(h->host_data)->record_.requestRestart;
+    };
+    host.request_process = [](const clap_host_t* h) {
+        ++static_cast<ClapInstance*>(h->host_data)->record_.requestProcess;
+    };
     host.request_callback = [](const clap_host_t* h) {
         ++static_cast<ClapInstance*>(h->host_data)->record_.requestCallback;
     };

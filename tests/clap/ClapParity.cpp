@@ -88,7 +88,8 @@ bool parseCase(const ClapInstance& instance, const ParityCase& c, CaseSettings& 
             const size_t equals = value.find('=');
             const std::optional<int> index =
                 equals == std::string::npos ? std::nullopt : findParameter(instance, value.substr(0, equals));
-            const std::optional<double> v = equals == std::string::npos ? std::nullopt : number(value.substr(equals + 1));
+            const std::optional<double> v =
+                equals == std::string::npos ? std::nullopt : number(value.substr(equals + 1));
             if (!index || !v) {
                 *error = "setting '" + value + "'";
                 return false;
@@ -163,7 +164,8 @@ bool applySettings(ClapInstance& instance, const CaseSettings& settings, std::st
 bool readFloatWav(const std::string& path, Stereo& audio, int& sampleRate, std::string* error) {
     std::ifstream file(path, std::ios::binary);
     std::vector<char> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    if (bytes.size() < 12 || std::memcmp(bytes.data(), "RIFF", 4) != 0 || std::memcmp(bytes.data() + 8, "WAVE", 4) != 0) {
+    if (bytes.size() < 12 || std::memcmp(bytes.data(), "RIFF", 4) != 0 ||
+        std::memcmp(bytes.data() + 8, "WAVE", 4) != 0) {
         *error = "not a WAV file: " + path;
         return false;
     }
@@ -186,8 +188,7 @@ bool readFloatWav(const std::string& path, Stereo& audio, int& sampleRate, std::
             const size_t frames = size / 8;
             audio.assign(2, std::vector<float>(frames));
             for (size_t n = 0; n < frames; ++n)
-                for (int c = 0; c < 2; ++c)
-                    std::memcpy(&audio[static_cast<size_t>(c)][n], bytes.data() + body + 8 * n + 4 * static_cast<size_t>(c), 4);
+                for (size_t c = 0; c < 2; ++c) std::memcpy(&audio[c][n], bytes.data() + body + 8 * n + 4 * c, 4);
             return true;
         }
         at = body + size + (size & 1);

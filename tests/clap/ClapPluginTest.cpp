@@ -60,7 +60,8 @@ std::vector<std::vector<float>> material(double seconds, unsigned seed = 7) {
     for (size_t n = 0; n < frames; ++n) {
         const double t = static_cast<double>(n) / kRate;
         for (int c = 0; c < 2; ++c) {
-            const double tone = 0.3 * std::sin(6.283185307 * (220.0 + 55.0 * c) * t) + 0.15 * std::sin(6.283185307 * 330.0 * t);
+            const double tone =
+                0.3 * std::sin(6.283185307 * (220.0 + 55.0 * c) * t) + 0.15 * std::sin(6.283185307 * 330.0 * t);
             s[c][n] = static_cast<float>(0.5 * std::exp(-20.0 * std::fmod(t, 0.5)) * noise(rng) + tone);
         }
     }
@@ -129,7 +130,8 @@ VstRender renderVst(const std::function<bool(kovalith::host::PluginInstance&)>& 
         float* in[2] = {inL.data(), inR.data()};
         float* out[2] = {r.output[0].data() + done, r.output[1].data() + done};
         EXPECT_TRUE(r.plugin->process(in, out, n));
-        if (transport) *transport = makeTransport(transport->tempo, advanceBeats(*transport, static_cast<uint32_t>(n), kRate));
+        if (transport)
+            *transport = makeTransport(transport->tempo, advanceBeats(*transport, static_cast<uint32_t>(n), kRate));
         done = end;
     }
     // The record lives here; the plug-in must not read it after this.
@@ -463,7 +465,9 @@ TEST(ClapRenderTest, TheWindowsParityCasesRenderAsTheVst2Plugin) {
         std::vector<std::string> args = c.args;
         ASSERT_TRUE(kovalith::host::extractParameterOptions(args, options, &error)) << error;
         const VstRender vst = renderVst(
-            [&](kovalith::host::PluginInstance& p) { return kovalith::host::applyParameterOptions(p, options, &error); },
+            [&](kovalith::host::PluginInstance& p) {
+                return kovalith::host::applyParameterOptions(p, options, &error);
+            },
             input, 512, transport, 44100);
         ASSERT_NE(vst.plugin, nullptr) << error;
         EXPECT_GT(peak(clap), 0.01);
