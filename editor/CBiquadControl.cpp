@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "effect/Parameters.h"
+#include "engine/ControlMath.h"
 #include "gui/CFrame.h"
 
 namespace kovalith {
@@ -14,8 +16,7 @@ using namespace VSTGUI;
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
-constexpr const char* kTypeNames[CBiquadControl::kNumFilterTypes] = {
-    "Lowpass", "Highpass", "Bandpass", "Bandstop", "Allpass", "Low Shelf", "High Shelf", "Peaking"};
+static_assert(CBiquadControl::kNumFilterTypes == kNumFilterTypes, "one name per type");
 
 // Not drawn, opening at the control's top, with a check mark on the current type.
 constexpr int kTypeMenuStyle = kNoDrawStyle | kPopupStyle | kCheckStyle;  // 5632
@@ -55,7 +56,7 @@ CBiquadControl::CBiquadControl(const CRect& size, CControlListener* listener, in
     typeMenu_->setFontColor(lineColour_);
     typeMenu_->setBackColor(backColour_);
     typeMenu_->setFrameColor(frameColour_);
-    for (const char* name : kTypeNames) typeMenu_->addEntry(name);
+    for (const char* name : kFilterTypeNames) typeMenu_->addEntry(name);
 
     addEntry(typeMenu_, "Filter Type");
     addEntry("-");
@@ -102,20 +103,10 @@ void CBiquadControl::drawBackground() {
 }
 
 void CBiquadControl::computeResponse() {
+    // The engine's own mapping of "Resonance" to Q or gain, so the curve is the filter it makes.
     BiquadParams params;
+    feedbackFilterShape(type_, clampTo(q_, 0.0f, 1.0f), params);
     params.frequency = cutoff_;
-    if (type_ < kBiquadLowShelf) {
-        // The pass and stop types read q as resonance: Q from 10^-6 to 10.
-        params.q = 10.0f * q_ * q_ + 1e-6f;
-        params.gain = 1.0f;
-    } else {
-        // Shelves and peaking read q as their gain: 0 to +6 dB.
-        params.q = 1.0f;
-        params.gain = 2.0f * q_;
-    }
-    params.slope = 1.0f;
-    params.useBandwidth = false;
-    params.bandpassPeakUnity = true;
     // A refused setting keeps the previous coefficients, so the curve stays as it was.
     filter_.setFilter(type_, params);
     double a[3], b[3];

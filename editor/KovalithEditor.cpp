@@ -6,48 +6,12 @@
 #include <mutex>
 
 #include "editor/CBiquadControl.h"
-#include "plugin/Kovalith.h"
+#include "effect/ParameterText.h"
 #include "resources/EmbeddedResources.h"
 
 namespace kovalith {
 
 using namespace VSTGUI;
-
-// ---- read-out texts ----------------------------------------------------------------
-
-namespace {
-
-// Truncation toward zero that stays defined for values beyond the int range.
-int truncated(float value) {
-    if (!(std::fabs(value) < 2147483520.0f)) return std::isnan(value) ? 0 : (value < 0 ? INT32_MIN : INT32_MAX);
-    return static_cast<int>(value);
-}
-
-}  // namespace
-
-void formatInteger(float value, char* text) { std::snprintf(text, kParamDisplayTextSize, "%d", truncated(value)); }
-
-void formatBlockMs(float value, char* text) {
-    std::snprintf(text, kParamDisplayTextSize, "%0.1f ms", static_cast<double>(value * 1000.0f));
-}
-
-void formatHertz(float value, char* text) {
-    std::snprintf(text, kParamDisplayTextSize, "%0.2f Hz", static_cast<double>(value));
-}
-
-void formatSyncUnits(float value, char* text) {
-    if (value > 0.0f)
-        std::snprintf(text, kParamDisplayTextSize, "%d", truncated(value));
-    else
-        std::snprintf(text, kParamDisplayTextSize, "--");
-}
-
-void formatTime(float value, char* text) {
-    if (value < 1.0f)
-        std::snprintf(text, kParamDisplayTextSize, "%0.2f ms", static_cast<double>(value * 1000.0f));
-    else
-        std::snprintf(text, kParamDisplayTextSize, "%0.3f s", static_cast<double>(value));
-}
 
 // ---- artwork -------------------------------------------------------------------------
 
@@ -81,11 +45,6 @@ constexpr int kFilterDisplayStyle = 2;
 // The window's ground where the background picture is missing.
 constexpr CColor kFallbackGround{226, 218, 196, 255};
 
-constexpr const char* kLfoShapeNames[] = {"sine", "tri", "saw up", "saw dn", "square", "exp", "s & h", "rand"};
-constexpr const char* kCompressorLevelNames[] = {"off", "weak", "medium", "strong", "insane"};
-static_assert(sizeof kLfoShapeNames / sizeof *kLfoShapeNames == kNumLfoShapes, "one entry per LFO shape");
-static_assert(sizeof kCompressorLevelNames / sizeof *kCompressorLevelNames == kNumCompressorLevels,
-              "one entry per compressor level");
 
 struct KnobLayout {
     int x, y;
@@ -178,32 +137,31 @@ int lfoFreqOfSync(int param) {
 
 // ---- life cycle ----------------------------------------------------------------------
 
-KovalithEditor::KovalithEditor(Kovalith* effect) : AEffGUIEditor(effect), kovalith(effect) {
+KovalithEditor::KovalithEditor(IEditController* controller) : controller(controller) {
     installEditorResources();
     menuScheme = new COptionMenuScheme;
     for (auto& flag : pending) flag.store(false, std::memory_order_relaxed);
     for (auto& value : passedValues) value.store(0.0f, std::memory_order_relaxed);
     backgroundBitmap = new CBitmap(kBackgroundId);
     // Without its picture the window keeps the size the picture has.
-    const bool loaded = backgroundBitmap->isLoaded();
-    rect.top = 0;
-    rect.left = 0;
-    rect.bottom = static_cast<int16_t>(loaded ? backgroundBitmap->getHeight() : kEditorHeight);
-    rect.right = static_cast<int16_t>(loaded ? backgroundBitmap->getWidth() : kEditorWidth);
+    if (backgroundBitmap->isLoaded()) {
+        width_ = static_cast<int>(backgroundBitmap->getWidth());
+        height_ = static_cast<int>(backgroundBitmap->getHeight());
+    }
 }
 
 KovalithEditor::~KovalithEditor() {
     close();
     backgroundBitmap->forget();
     menuScheme->forget();
+    if (platformInUse) platformUninitialize();
 }
 
 bool KovalithEditor::open(void* parentWindow) {
     if (frame || !parentWindow) return false;
-    beginPlatformUse();
-    if (!buildFrame(parentWindow)) return false;
-    AEffGUIEditor::open(parentWindow);
-    return true;
+    // The toolkit's use of the platform (OLE on Windows) starts with the first window.
+    if (!platformInUse) platformInUse = platformInitialize();
+    return buildFrame(parentWindow);
 }
 
 bool KovalithEditor::openWithoutWindow() {
@@ -211,10 +169,7 @@ bool KovalithEditor::openWithoutWindow() {
     return buildFrame(nullptr);
 }
 
-void KovalithEditor::close() {
-    destroyFrame();
-    AEffGUIEditor::close();
-}
+void KovalithEditor::close() { destroyFrame(); }
 
 void KovalithEditor::destroyFrame() {
     accepting.store(false, std::memory_order_release);
@@ -235,7 +190,7 @@ void KovalithEditor::destroyFrame() {
 // ---- building the window -------------------------------------------------------------
 
 bool KovalithEditor::buildFrame(void* parentWindow) {
-    const CRect size(0, 0, rect.right - rect.left, rect.bottom - rect.top);
+    const CRect size(0, 0, width_, height_);
     frame = new CFrame(size, parentWindow, this);
     if (parentWindow && !frame->isOpen()) {
         delete frame;  // no display, or not a window we can use
@@ -277,7 +232,7 @@ bool KovalithEditor::buildFrame(void* parentWindow) {
     tagToControl[kFilterType] = filterDisplay;
     tagToControl[kCutoff] = filterDisplay;
     setTooltip(filterDisplay, "Set characteristic of filter in feedback path. Right click for filter types");
-    mirror(kFilterType, kovalith->getParameter(kFilterType));
+    mirror(kFilterType, controller->parameterValue(kFilterType));
     frame->addView(filterDisplay);
 
     addMenu(CRect(500, 184, 550, 196), kStereoMultLabels, kNumStereoMultipliers, kDelayStereoMult,
@@ -310,7 +265,7 @@ bool KovalithEditor::buildFrame(void* parentWindow) {
     // Each "LFO Freq" read-out counts sync units while its LFO is synced.
     for (int sync : {kLfo1Sync, kLfo2Sync}) {
         CParamDisplay* readout = controlGroups[static_cast<std::size_t>(lfoFreqOfSync(sync))].readout;
-        readout->setStringConvert(kovalith->getSyncedValue(sync) > 0.5f ? formatSyncUnits : formatHertz);
+        readout->setStringConvert(controller->syncedValue(sync) > 0.5f ? formatSyncUnits : formatHertz);
     }
 
     // The controls hold their own references now.
@@ -343,7 +298,7 @@ void KovalithEditor::addKnobGroup(int x, int y, int param, const char* caption, 
 
     group.knob = new CKnob(CRect(x, y + 14, x + knobWidth, y + 14 + knobHeight), this, param, bitmaps[kKnobBody],
                            bitmaps[kKnobHandle], CPoint(0, 0));
-    group.knob->setValue(kovalith->getParameter(param));
+    group.knob->setValue(controller->parameterValue(param));
     group.knob->setInsetValue(kKnobInset);
     tagToControl[param] = group.knob;
     frame->addView(group.knob);
@@ -352,7 +307,7 @@ void KovalithEditor::addKnobGroup(int x, int y, int param, const char* caption, 
     styleTextControl(group.readout);
     group.readout->setMin(-kReadoutRange);
     group.readout->setMax(kReadoutRange);
-    group.readout->setValue(kovalith->getSyncedValue(param));
+    group.readout->setValue(controller->syncedValue(param));
     frame->addView(group.readout);
 
     setTooltip(group.knob, tooltip);
@@ -374,7 +329,7 @@ void KovalithEditor::addMenu(const CRect& menuRect, const char* const* items, in
     styleTextControl(menu);
     for (int i = 0; i < count; ++i) menu->addEntry(items[i]);
     tagToControl[param] = menu;
-    menu->setValue(kovalith->getParameter(param));
+    menu->setValue(controller->parameterValue(param));
     setTooltip(menu, tooltip);
     frame->addView(menu);
 }
@@ -382,7 +337,7 @@ void KovalithEditor::addMenu(const CRect& menuRect, const char* const* items, in
 void KovalithEditor::addButton(const CRect& buttonRect, CBitmap* bitmap, int param, const char* tooltip) {
     auto* button = new COnOffButton(buttonRect, this, param, bitmap, 0);
     tagToControl[param] = button;
-    button->setValue(kovalith->getParameter(param));
+    button->setValue(controller->parameterValue(param));
     setTooltip(button, tooltip);
     frame->addView(button);
 }
@@ -410,20 +365,20 @@ void KovalithEditor::valueChanged(CControl* control) {
     const float value = control->getValue();
     if (tag >= kLearnCommandBase) {
         // A MIDI-learn command: not a parameter, so not automation.
-        kovalith->setParameter(tag, value);
+        controller->learnCommand(tag - kLearnCommandBase, value);
     } else if (tag == kCutoff || tag == kResonance) {
         float cutoff = 0.0f, q = 0.0f;
         int type = 0;
         filterDisplay->getFilter(&cutoff, &q, &type);
-        kovalith->setParameterAutomated(kCutoff, cutoff);
-        kovalith->setParameterAutomated(kResonance, q);
-        kovalith->setParameterAutomated(kFilterType, static_cast<float>(type) * 0.1f);
+        controller->performEdit(kCutoff, cutoff);
+        controller->performEdit(kResonance, q);
+        controller->performEdit(kFilterType, static_cast<float>(type) * 0.1f);
     } else if (tag == kFilterType) {
         if (value > static_cast<float>(CBiquadControl::kNumFilterTypes - 1)) return;
         // The type is stored as its number divided by ten.
-        kovalith->setParameterAutomated(kFilterType, value * 0.1f);
+        controller->performEdit(kFilterType, value * 0.1f);
     } else {
-        kovalith->setParameterAutomated(tag, value);
+        controller->performEdit(tag, value);
     }
     control->setDirty();
     // The effect reported the change back; show it in the same redraw.
@@ -454,11 +409,11 @@ void KovalithEditor::mirror(int index, float passedValue) {
     if (shown != tagToControl.end()) {
         if (index == kFilterType || index == kCutoff || index == kResonance) {
             // Limited first: the float-to-int conversion of a huge value is undefined.
-            const float scaled = std::min(std::max(kovalith->getParameter(kFilterType) * 10.0f, -1000.0f), 1000.0f);
-            filterDisplay->setFilter(kovalith->getParameter(kCutoff), kovalith->getParameter(kResonance),
+            const float scaled = std::min(std::max(controller->parameterValue(kFilterType) * 10.0f, -1000.0f), 1000.0f);
+            filterDisplay->setFilter(controller->parameterValue(kCutoff), controller->parameterValue(kResonance),
                                      static_cast<int>(std::trunc(scaled + 0.5f)));
         } else {
-            shown->second->setValue(kovalith->getParameter(index));
+            shown->second->setValue(controller->parameterValue(index));
         }
         shown->second->setDirty();
     }
@@ -472,7 +427,7 @@ void KovalithEditor::mirror(int index, float passedValue) {
     if (lfoFreq >= 0 || index == kDelaySync) refreshSyncedReadouts();
     const ControlGroup& group = controlGroups[static_cast<std::size_t>(index)];
     if (group.knob && group.readout) {
-        group.readout->setValue(kovalith->getSyncedValue(index));
+        group.readout->setValue(controller->syncedValue(index));
         group.readout->setDirty();
     }
 }
@@ -482,7 +437,7 @@ void KovalithEditor::refreshSyncedReadouts() {
     for (int index : {kDelay, kLfo1Freq, kLfo2Freq}) {
         CParamDisplay* readout = controlGroups[static_cast<std::size_t>(index)].readout;
         if (!readout) continue;
-        const float value = kovalith->getSyncedValue(index);
+        const float value = controller->syncedValue(index);
         if (std::isnan(value) || value == readout->getValue()) continue;
         readout->setValue(value);
         readout->setDirty();
@@ -493,9 +448,32 @@ void KovalithEditor::refreshSyncedReadouts() {
 
 void KovalithEditor::idle() {
     if (!frame || inIdle) return;
+    inIdle = true;
     applyPendingChanges();
     refreshSyncedReadouts();
-    AEffGUIEditor::idle();
+    frame->idle();
+    inIdle = false;
+}
+
+bool KovalithEditor::setKnobMode(int mode) {
+    if (mode != kCircularMode && mode != kRelativCircularMode && mode != kLinearMode) return false;
+    knobMode = mode;
+    return true;
+}
+
+void KovalithEditor::invalidate(const CRect& area) {
+    if (!frame) return;
+    for (int i = 0; i < frame->getNbViews(); ++i)
+        if (CView* view = frame->getView(i); view && view->getViewSize().rectOverlap(area)) view->setDirty();
+}
+
+// Only parameter tags are gestures the host knows; the learn menus carry command tags.
+void KovalithEditor::beginEdit(int tag) {
+    if (isParameterIndex(tag)) controller->beginEdit(tag);
+}
+
+void KovalithEditor::endEdit(int tag) {
+    if (isParameterIndex(tag)) controller->endEdit(tag);
 }
 
 bool KovalithEditor::renderSnapshot(COffscreenContext& context) {
@@ -514,8 +492,8 @@ bool KovalithEditor::renderSnapshot(COffscreenContext& context) {
 }
 
 bool KovalithEditor::renderSnapshot(uint32_t* pixels, int strideBytes) {
-    const int width = rect.right - rect.left;
-    const int height = rect.bottom - rect.top;
+    const int width = width_;
+    const int height = height_;
     if (!pixels || strideBytes < width * 4) return false;
     COffscreenContext context(width, height);
     if (!renderSnapshot(context)) return false;

@@ -1,7 +1,9 @@
 // The plug-in's window: the background picture with a knob group for each
 // continuous parameter, option menus, image buttons and the feedback filter's
 // display. Every control's tag is the index of the parameter it edits; the
-// learn menus carry index + 68, the MIDI-learn command of that parameter.
+// learn menus carry index + 68, the MIDI-learn command of that parameter. It
+// knows no plug-in format: it reads values from and sends edits to an
+// IEditController, which each format's shell implements.
 //
 // Threads: open, close, idle, valueChanged and renderSnapshot run on the host's
 // user-interface thread. setParameter may come from any thread (automation, a
@@ -15,21 +17,13 @@
 #include <cstdint>
 #include <map>
 
-#include "editor/AEffGUIEditor.h"
+#include "effect/EditController.h"
+#include "effect/Parameters.h"
 #include "gui/vstgui.h"
-#include "plugin/ParameterIds.h"
 
 namespace kovalith {
 
-class Kovalith;
 class CBiquadControl;
-
-// The read-out texts (each writes at most VSTGUI::kParamDisplayTextSize bytes).
-void formatInteger(float value, char* text);    // "%d" of the value truncated toward zero
-void formatBlockMs(float value, char* text);    // "%0.1f ms" of seconds
-void formatHertz(float value, char* text);      // "%0.2f Hz"
-void formatSyncUnits(float value, char* text);  // whole sync units, "--" when not above 0
-void formatTime(float value, char* text);       // "%0.2f ms" below a second, else "%0.3f s"
 
 // Colours of the editor: text, panel (backs and frames), pop-up selection and highlighted text.
 constexpr VSTGUI::CColor kTextColour{228, 189, 31, 64};
@@ -47,7 +41,7 @@ void installEditorResources();
 // The provider installEditorResources uses (tests put it back after replacing it).
 bool editorResourceProvider(int id, const char* name, const unsigned char** data, std::size_t* size);
 
-class KovalithEditor : public AEffGUIEditor, public VSTGUI::CControlListener {
+class KovalithEditor : public VSTGUI::VSTGUIEditorInterface, public VSTGUI::CControlListener {
 public:
     // The four controls of one knob group; null for parameters without a knob.
     struct ControlGroup {
@@ -57,23 +51,43 @@ public:
         VSTGUI::COptionMenu* learnMenu = nullptr;
     };
 
-    explicit KovalithEditor(Kovalith* effect);
+    explicit KovalithEditor(IEditController* controller);
+    // Destroys a frame that is still open and ends the toolkit's use of the platform.
     ~KovalithEditor() override;
+    KovalithEditor(const KovalithEditor&) = delete;
+    KovalithEditor& operator=(const KovalithEditor&) = delete;
+
+    // The window's size in pixels: the background picture's.
+    int width() const { return width_; }
+    int height() const { return height_; }
 
     // Opens the window as a child of `parentWindow` (an X11 Window id or an HWND). Answers
     // false, leaving nothing behind, for a null or invalid parent, without an X
     // server, or while the window is already open.
-    bool open(void* parentWindow) override;
+    bool open(void* parentWindow);
     // Builds every control into a frame without a window (for drawing offscreen
     // and for tests). False while a frame exists.
     bool openWithoutWindow();
-    void close() override;
+    // Destroys the frame with every view in it.
+    void close();
+    bool isOpen() const { return frame != nullptr; }
     // Brings the controls up to date with the changes reported since the last
-    // idle, then lets the frame handle events and redraw.
-    void idle() override;
+    // idle, then lets the frame handle events and redraw. Calls from inside an
+    // idle (a host that idles from a callback) do nothing.
+    void idle();
     // Any thread: notes the change for the next idle. Indices outside 0..66 and
     // changes while the window is closed are ignored.
-    void setParameter(int index, float value) override;
+    void setParameter(int index, float value);
+    // The host's knob mode (circular, relative circular or linear); every knob
+    // follows it. False for another value.
+    bool setKnobMode(int mode);
+    // Marks the views overlapping `area` (window coordinates) for the next idle.
+    void invalidate(const VSTGUI::CRect& area);
+
+    // VSTGUIEditorInterface: drags and clicks are announced to the host as gestures.
+    void beginEdit(int tag) override;
+    void endEdit(int tag) override;
+    int getKnobMode() const override { return knobMode; }
 
     // CControlListener: a control the user changed.
     void valueChanged(VSTGUI::CControl* control) override;
@@ -97,6 +111,7 @@ public:
     VSTGUI::CTooltipSupport* getTooltipSupport() const { return tooltipSupport; }
     int controlCount() const;
     bool hasBackground() const { return backgroundBitmap && backgroundBitmap->isLoaded(); }
+    VSTGUI::CFrame* getFrame() const { return frame; }
 
 private:
     enum BitmapSlot { kKnobBody, kKnobHandle, kStereoButton, kPathButton, kNumBitmapSlots };
@@ -114,7 +129,13 @@ private:
     void mirror(int index, float passedValue);
     void refreshSyncedReadouts();
 
-    Kovalith* kovalith;
+    IEditController* controller;
+    VSTGUI::CFrame* frame = nullptr;
+    int width_ = kEditorWidth;
+    int height_ = kEditorHeight;
+    bool inIdle = false;
+    bool platformInUse = false;
+    int knobMode = VSTGUI::kLinearMode;
     VSTGUI::CBitmap* backgroundBitmap = nullptr;
     std::array<ControlGroup, kNumParams> controlGroups{};
     std::map<int, VSTGUI::CControl*> tagToControl;

@@ -202,8 +202,14 @@ bool feedbackFilterSettings(float typeEng, float cutoffEng, float resonanceEng, 
     const float r = clampTo(resonanceEng, 0.0f, 1.0f);
     const bool known = typeEng >= 0.0f && typeEng < static_cast<float>(kNumBiquadTypes);
     type = known ? static_cast<int>(typeEng) : -1;
-    p = BiquadParams{};
+    feedbackFilterShape(type, r, p);
     p.frequency = 22000.0f * c * c * c;
+    return known;
+}
+
+void feedbackFilterShape(int type, float resonance, BiquadParams& p) {
+    p = BiquadParams{};
+    const float r = resonance;
     if (type < kBiquadLowShelf) {
         p.q = 10.0f * r * r + 1e-10f;
         p.gain = 1.0f;
@@ -215,7 +221,6 @@ bool feedbackFilterSettings(float typeEng, float cutoffEng, float resonanceEng, 
     p.slope = 1.0f;
     p.useBandwidth = false;
     p.bandpassPeakUnity = true;
-    return known;
 }
 
 }  // namespace kovalith

@@ -146,5 +146,9 @@ inline int compressorLevel(float value) { return truncTo(value, 0, kNumCompresso
 // "Filter Type", "Cutoff" and "Resonance". Returns false for a type outside
 // 0..8 (the filter keeps what it has); the record is filled either way.
 bool feedbackFilterSettings(float typeEng, float cutoffEng, float resonanceEng, int& type, BiquadParams& params);
+// The shape part of those settings (Q or gain from "Resonance" 0..1, slope and
+// band-pass scaling) for a filter of the given type, with the frequency left
+// at its default; the filter display draws the same filter from it.
+void feedbackFilterShape(int type, float resonance, BiquadParams& params);
 
 }  // namespace kovalith

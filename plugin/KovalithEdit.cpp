@@ -5,7 +5,7 @@
 #ifdef KOVALITH_NO_EDITOR
 #include "plugin/AEffEditor.h"
 #else
-#include "editor/KovalithEditor.h"
+#include "plugin/VstEditor.h"
 #endif
 
 namespace kovalith {
@@ -20,17 +20,26 @@ KovalithEdit::KovalithEdit(vst2::audioMasterCallback audioMaster) : Kovalith(aud
     // kept, so the flags stay those of the full effect, but opens nothing.
     setEditor(new AEffEditor(this));
 #else
-    kovalithEditor = new KovalithEditor(this);
-    setEditor(kovalithEditor);
+    vstEditor = new VstEditor(this);
+    setEditor(vstEditor);
+#endif
+}
+
+KovalithEditor* KovalithEdit::getKovalithEditor() const {
+#ifdef KOVALITH_NO_EDITOR
+    return nullptr;
+#else
+    return getEditor() == vstEditor && vstEditor ? &vstEditor->getWindow() : nullptr;
 #endif
 }
 
 intptr_t KovalithEdit::dispatcher(int32_t opcode, int32_t index, intptr_t value, void* ptr, float opt) {
 #ifndef KOVALITH_NO_EDITOR
     if (opcode == vst2::effVendorSpecific && index == kSnapshotRequest) {
-        if (getEditor() != kovalithEditor || !kovalithEditor) return 0;
+        KovalithEditor* window = getKovalithEditor();
+        if (!window) return 0;
         if (value <= 0 || value > INT32_MAX) return 0;
-        return kovalithEditor->renderSnapshot(static_cast<uint32_t*>(ptr), static_cast<int>(value)) ? 1 : 0;
+        return window->renderSnapshot(static_cast<uint32_t*>(ptr), static_cast<int>(value)) ? 1 : 0;
     }
 #endif
     return Kovalith::dispatcher(opcode, index, value, ptr, opt);

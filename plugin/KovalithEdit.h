@@ -7,6 +7,7 @@
 namespace kovalith {
 
 class KovalithEditor;
+class VstEditor;
 
 class KovalithEdit : public Kovalith {
 public:
@@ -15,10 +16,11 @@ public:
     // Serves kSnapshotRequest (SnapshotRequest.h); everything else as Kovalith.
     intptr_t dispatcher(int32_t opcode, int32_t index, intptr_t value, void* ptr, float opt) override;
 
-    KovalithEditor* getKovalithEditor() const { return kovalithEditor; }
+    // The window, or null when built without one.
+    KovalithEditor* getKovalithEditor() const;
 
 private:
-    KovalithEditor* kovalithEditor = nullptr;  // owned by the adapter as its editor
+    VstEditor* vstEditor = nullptr;  // owned by the adapter as its editor
 };
 
 }  // namespace kovalith

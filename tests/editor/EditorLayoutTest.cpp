@@ -74,11 +74,13 @@ void expectTextStyle(const CControl* control, const char* what) {
 
 TEST_F(EditorFixture, WindowRectangleComesFromTheBackground) {
     vst2::ERect* rect = nullptr;
-    ASSERT_TRUE(editor->getRect(&rect));
+    ASSERT_TRUE(effect->getEditor()->getRect(&rect));
     EXPECT_EQ(rect->top, 0);
     EXPECT_EQ(rect->left, 0);
     EXPECT_EQ(rect->bottom, 479);
     EXPECT_EQ(rect->right, 659);
+    EXPECT_EQ(editor->width(), 659);
+    EXPECT_EQ(editor->height(), 479);
     EXPECT_TRUE(editor->hasBackground());
     EXPECT_EQ(frame->getViewSize(), CRect(0, 0, 659, 479));
 }
@@ -225,8 +227,8 @@ TEST_F(EditorFixture, OptionMenusWithTheirLists) {
     EXPECT_TRUE(scheme->getHiliteTextColor().sameRGB(kHiliteTextColour));
     EXPECT_TRUE(scheme->getDisabledTextColor().sameRGB(kTextColour));
     // The lists are the effect's own labels.
-    EXPECT_EQ(sync, effect->syncLabels());
-    EXPECT_EQ(stereo, effect->stereoLabels());
+    EXPECT_EQ(sync, std::vector<std::string>(std::begin(kSyncLabels), std::end(kSyncLabels)));
+    EXPECT_EQ(stereo, std::vector<std::string>(std::begin(kStereoMultLabels), std::end(kStereoMultLabels)));
 }
 
 TEST_F(EditorFixture, ButtonsAndTheFilterDisplay) {

@@ -11,6 +11,7 @@
 #include "editor/CBiquadControl.h"
 #include "editor/KovalithEditor.h"
 #include "gui/vstgui.h"
+#include "plugin/AEffEditor.h"
 #include "plugin/KovalithEdit.h"
 
 namespace editortest {

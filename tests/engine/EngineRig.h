@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "engine/Engine.h"
-#include "plugin/Parameters.h"
-#include "plugin/Programs.h"
+#include "effect/Parameters.h"
+#include "effect/Programs.h"
 
 namespace kovalith::test {
 

@@ -5,7 +5,7 @@
 #include <thread>
 #include <vector>
 
-#include "plugin/ChangeQueue.h"
+#include "effect/ChangeQueue.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-// The effect's internals, reached directly through kovalith_core: engineering
+// The effect's internals, reached directly through kovalith_vst2: engineering
 // values, synced read-outs, the hand-over of changes to the engine, editor
 // notifications and the failure paths of allocation.
 #include <gtest/gtest.h>
@@ -61,17 +61,26 @@ struct EngineCall {
 };
 
 // The effect with the engine's entry observed: every replayed change is recorded.
-class RecordingEffect : public Kovalith {
+class RecordingCore : public KovalithEffect {
 public:
-    RecordingEffect() : Kovalith(testHost) {}
     std::vector<EngineCall> calls;
-    using Kovalith::storeParameter;
 
 protected:
     void applyToEngine(int index, float value, float engValue) override {
         calls.push_back({index, value, engValue});
-        Kovalith::applyToEngine(index, value, engValue);
+        KovalithEffect::applyToEngine(index, value, engValue);
     }
+};
+
+// The VST 2.4 shell over a recording effect.
+class RecordingEffect : public Kovalith {
+public:
+    RecordingEffect() : RecordingEffect(new RecordingCore) {}
+    std::vector<EngineCall>& calls;
+
+private:
+    explicit RecordingEffect(RecordingCore* recording)
+        : Kovalith(testHost, std::unique_ptr<KovalithEffect>(recording)), calls(recording->calls) {}
 };
 
 struct EditorCall {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "plugin/Kovalith.h"
-#include "plugin/Parameters.h"
+#include "effect/Parameters.h"
 
 namespace {
 

@@ -1,7 +1,9 @@
-// The parameter set in one declarative table: host name, default (the
-// "Default" program), kind and engineering rule of each of the 67 parameters.
-// The names, the default program, the engineering values and the editor's
-// controls all come from here.
+// The parameter set in one declarative table: for each of the 67 parameters
+// its VST 2.4 host name, default (the "Default" program), kind and engineering
+// rule, and what the other formats show of it (a stable symbol, a unique name,
+// a unit, menu labels, how its read-out is written). The names, the default
+// program, the engineering values, the editor's controls and every format
+// shell's parameter list come from here.
 #pragma once
 
 #include <array>
@@ -108,5 +110,58 @@ float engineeringValue(int index, float v, float sampleRate);
 // with a beat of samplesPerBeat samples (or half a second when that is not
 // above 0). Single precision throughout.
 float quantiseToSync(float seconds, float factor, float sampleRate, float samplesPerBeat);
+
+}  // namespace kovalith
+
+namespace kovalith {
+
+// How a parameter's read-out is written (the editor's read-outs and every
+// host's display text agree; effect/ParameterText.h writes and parses them).
+enum class Readout : unsigned char {
+    Plain,       // "%2.2f" of the engineering value
+    Integer,     // whole number ("# Stages")
+    BlockMs,     // "%0.1f ms" of seconds ("Block Size")
+    Time,        // "%0.2f ms" below a second, else "%0.3f s" (envelope times)
+    Delay,       // Plain in seconds, or whole sync units while "Delay Sync" is on
+    LfoFreq,     // "%0.2f Hz", or whole sync units while the LFO's sync is on
+    Cutoff,      // "%0.f Hz" of 22000 v, bounded to 80 .. 22000 Hz
+    FilterType,  // the type's name ("Lowpass" ...)
+    Menu,        // the item's label
+    Switch,      // "off" / "on"
+};
+
+// What the formats other than VST 2.4 present of a parameter. The identifier a
+// host stores is the parameter's index: the chunk fixes the indices for good,
+// so they never move between versions.
+struct ParameterDescription {
+    const char* symbol;          // LV2 port symbol; unique, a C identifier
+    const char* name;            // unique, non-empty
+    const char* unit;            // of the read-out, "" for none
+    Readout readout;
+    const char* const* labels;   // menu item labels (Menu, FilterType), else null
+    int items;                   // item count of a stepped parameter (menu, switch, filter type), else 0
+    bool exposed;                // false: does nothing, so hosts don't list it (it stays in the state)
+};
+
+constexpr int kNumFilterTypes = 8;
+constexpr const char* kFilterTypeNames[kNumFilterTypes] = {"Lowpass",  "Highpass",  "Bandpass",   "Bandstop",
+                                                           "Allpass",  "Low Shelf", "High Shelf", "Peaking"};
+constexpr const char* kLfoShapeNames[kNumLfoShapes] = {"sine", "tri", "saw up", "saw dn",
+                                                       "square", "exp", "s & h", "rand"};
+constexpr const char* kCompressorLevelNames[kNumCompressorLevels] = {"off", "weak", "medium", "strong", "insane"};
+
+// The description of parameter index (0 to 66).
+const ParameterDescription& describeParameter(int index);
+
+// Stepped parameters (menus, switches, "Filter Type") travel to the formats
+// other than VST 2.4 as their item number 0 .. items - 1; the rest as the
+// stored value 0..1. These convert between that plain value and the stored one:
+// the nearest item for a stepped parameter ("Filter Type" stores item / 10).
+float plainFromStored(int index, float stored);
+float storedFromPlain(int index, float plain);
+// The plain value's range: 0 .. items - 1, or 0 .. 1.
+float plainMaximum(int index);
+// The plain value of the "Default" program.
+float plainDefault(int index);
 
 }  // namespace kovalith

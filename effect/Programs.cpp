@@ -1,8 +1,8 @@
-#include "plugin/Programs.h"
+#include "effect/Programs.h"
 
 #include <cstring>
 
-#include "plugin/Parameters.h"
+#include "effect/Parameters.h"
 
 namespace kovalith {
 namespace {

@@ -1,0 +1,42 @@
+#include "plugin/VstEditor.h"
+
+#include "plugin/Kovalith.h"
+
+namespace kovalith {
+
+VstEditor::VstEditor(Kovalith* effect) : AEffEditor(effect), kovalith(effect), window(this) {
+    rect.bottom = static_cast<int16_t>(window.height());
+    rect.right = static_cast<int16_t>(window.width());
+}
+
+bool VstEditor::getRect(vst2::ERect** out) {
+    if (!out) return false;
+    *out = &rect;
+    return true;
+}
+
+bool VstEditor::open(void* parentWindow) {
+    if (!window.open(parentWindow)) return false;
+    AEffEditor::open(parentWindow);
+    return true;
+}
+
+void VstEditor::close() {
+    window.close();
+    AEffEditor::close();
+}
+
+float VstEditor::parameterValue(int index) { return kovalith->getParameter(index); }
+
+float VstEditor::syncedValue(int index) { return kovalith->getSyncedValue(index); }
+
+void VstEditor::beginEdit(int index) { kovalith->beginEdit(index); }
+
+void VstEditor::performEdit(int index, float value) { kovalith->setParameterAutomated(index, value); }
+
+void VstEditor::endEdit(int index) { kovalith->endEdit(index); }
+
+// Not a parameter, so not automation.
+void VstEditor::learnCommand(int index, float value) { kovalith->setParameter(kLearnCommandBase + index, value); }
+
+}  // namespace kovalith
