@@ -1,0 +1,362 @@
+// kovalith-jack against a real JACK server (jackd with its dummy driver): this
+// process is the other client. It is the transport's timebase master (100 bpm),
+// feeds a known signal into kovalith-jack's inputs and records its outputs;
+// the recording must equal the effect core's own render of the same input,
+// program and tempo, bit for bit once aligned. Then SIGTERM must end the
+// program cleanly, saving the bank it was given back unchanged.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "effect/KovalithEffect.h"
+#include "jack/JackLibrary.h"
+#include "jack/StateFile.h"
+#include "tests/HostProcess.h"
+
+namespace kovalith {
+namespace jack {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kRate = 44100;
+constexpr int kPeriod = 256;
+constexpr int kSignalFrames = kRate;           // one second
+constexpr int kRecordFrames = kSignalFrames + 8 * kPeriod;
+constexpr double kTempo = 100.0;               // not the 120 bpm the effect assumes without time info
+// "Intermittent": its feedback delay follows the tempo ("Delay Sync" 1/4).
+constexpr int kProgram = 1;
+constexpr const char* kProgramName = "Intermittent";
+
+std::string scratchPath(const std::string& name) {
+    return std::string(TEST_TMP_DIR) + "/" + name + "-" + std::to_string(getpid());
+}
+
+bool onPath(const char* program) {
+    const std::string command = std::string("command -v ") + program + " >/dev/null 2>&1";
+    return std::system(command.c_str()) == 0;
+}
+
+std::vector<uint8_t> readBytes(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+// A child process whose output goes to a file; stopped, if still running, when
+// it goes: SIGTERM first, since a killed jackd leaves its entry in JACK's
+// registry of servers (which holds eight).
+class Child {
+public:
+    Child(std::vector<std::string> args, const std::string& log) {
+        pid_ = fork();
+        if (pid_ != 0) return;
+        if (!freopen(log.c_str(), "w", stdout) || !freopen(log.c_str(), "a", stderr)) _exit(127);
+        std::vector<char*> argv;
+        for (std::string& a : args) argv.push_back(&a[0]);
+        argv.push_back(nullptr);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    ~Child() {
+        if (pid_ <= 0 || terminate(5s) >= 0) return;
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+    // The exit status after SIGTERM, or -1 when it is not over within `limit`.
+    int terminate(std::chrono::milliseconds limit) {
+        kill(pid_, SIGTERM);
+        const auto end = Clock::now() + limit;
+        int status = 0;
+        while (Clock::now() < end) {
+            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = 0;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            std::this_thread::sleep_for(5ms);
+        }
+        return -1;
+    }
+
+private:
+    pid_t pid_ = -1;
+};
+
+void dropMessage(const char*) {}
+
+// Waits until `ready` holds, polling every millisecond; false after `limit`.
+template <typename Predicate>
+bool waitFor(Predicate ready, std::chrono::milliseconds limit) {
+    const auto end = Clock::now() + limit;
+    while (!ready()) {
+        if (Clock::now() > end) return false;
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
+
+// The test's own JACK client: timebase master, player and recorder.
+class TestClient {
+public:
+    TestClient(const JackLibrary& jack, std::vector<float> left, std::vector<float> right) : jack_(jack) {
+        signal_[0] = std::move(left);
+        signal_[1] = std::move(right);
+        recorded_[0].assign(kRecordFrames, 0.0f);
+        recorded_[1].assign(kRecordFrames, 0.0f);
+    }
+    ~TestClient() {
+        if (client_) jack_.client_close(client_);
+    }
+
+    bool open(std::chrono::milliseconds limit) {
+        // Each attempt while the server starts would print why it failed.
+        jack_.set_error_function(dropMessage);
+        jack_.set_info_function(dropMessage);
+        // The server may still be starting.
+        waitFor([&] { return (client_ = jack_.client_open("kovalith-test", JackNoStartServer, nullptr)); }, limit);
+        if (!client_) return false;
+        for (int c = 0; c < 2; ++c) {
+            const char* suffix = c == 0 ? "L" : "R";
+            out_[c] = jack_.port_register(client_, (std::string("play_") + suffix).c_str(), kAudioPortType,
+                                          JackPortIsOutput, 0);
+            in_[c] = jack_.port_register(client_, (std::string("rec_") + suffix).c_str(), kAudioPortType,
+                                         JackPortIsInput, 0);
+        }
+        jack_.set_process_callback(client_, onProcess, this);
+        jack_.set_xrun_callback(client_, onXrun, this);
+        return jack_.activate(client_) == 0 && jack_.set_timebase_callback(client_, 0, onTimebase, this) == 0;
+    }
+    jack_client_t* client() const { return client_; }
+    std::string port(bool output, int c) const { return jack_.port_name(output ? out_[c] : in_[c]); }
+
+    void start() { state_.store(kPlaying); }
+    bool finished() const { return state_.load() == kDone; }
+    bool timebaseServed() const { return timebaseServed_.load(); }
+    jack_nframes_t signalStart() const { return signalStart_.load(); }
+    unsigned xruns() const { return xruns_.load(); }
+    const std::vector<float>& recorded(int c) const { return recorded_[c]; }
+
+private:
+    enum { kWaiting, kPlaying, kDone };
+
+    static int onProcess(jack_nframes_t frames, void* self) {
+        static_cast<TestClient*>(self)->process(frames);
+        return 0;
+    }
+    static int onXrun(void* self) {
+        static_cast<TestClient*>(self)->xruns_++;
+        return 0;
+    }
+    // Bar 1, beat 1 of a 4/4 bar at kTempo; the transport stays stopped, so
+    // the position holds still and only the tempo matters.
+    static void onTimebase(int, jack_nframes_t, jack_position_t* position, int, void* self) {
+        position->valid = JackPositionBBT;
+        position->bar = 1;
+        position->beat = 1;
+        position->tick = 0;
+        position->bar_start_tick = 0.0;
+        position->beats_per_bar = 4.0f;
+        position->beat_type = 4.0f;
+        position->ticks_per_beat = 1920.0;
+        position->beats_per_minute = kTempo;
+        static_cast<TestClient*>(self)->timebaseServed_.store(true);
+    }
+
+    void process(jack_nframes_t frames) {
+        const bool playing = state_.load() == kPlaying;
+        if (playing && played_ == 0) signalStart_.store(jack_.last_frame_time(client_));
+        for (int c = 0; c < 2; ++c) {
+            auto* out = static_cast<float*>(jack_.port_get_buffer(out_[c], frames));
+            const auto* in = static_cast<const float*>(jack_.port_get_buffer(in_[c], frames));
+            for (jack_nframes_t n = 0; n < frames; ++n) {
+                const std::size_t at = played_ + n;
+                out[n] = playing && at < signal_[c].size() ? signal_[c][at] : 0.0f;
+                if (playing && at < recorded_[c].size()) recorded_[c][at] = in[n];
+            }
+        }
+        if (!playing) return;
+        played_ += frames;
+        if (played_ >= recorded_[0].size()) state_.store(kDone);
+    }
+
+    const JackLibrary& jack_;
+    jack_client_t* client_ = nullptr;
+    jack_port_t* out_[2] = {};
+    jack_port_t* in_[2] = {};
+    std::vector<float> signal_[2];
+    std::vector<float> recorded_[2];
+    std::size_t played_ = 0;
+    std::atomic<int> state_{kWaiting};
+    std::atomic<bool> timebaseServed_{false};
+    std::atomic<jack_nframes_t> signalStart_{0};
+    std::atomic<unsigned> xruns_{0};
+};
+
+// A leading impulse, then two tones with noise under a swell, for the
+// analysis, the envelope follower and the feedback path to work on.
+std::vector<float> testSignal(int channel) {
+    std::vector<float> x(kSignalFrames);
+    uint32_t seed = 12345u + static_cast<uint32_t>(channel);
+    const double pi = 3.14159265358979323846;
+    const double frequency = channel == 0 ? 220.0 : 330.0;
+    for (int n = 0; n < kSignalFrames; ++n) {
+        seed = seed * 1664525u + 1013904223u;
+        const double noise = static_cast<double>(seed >> 8) / 8388608.0 - 1.0;
+        const double swell = 0.5 - 0.5 * std::cos(2.0 * pi * n / kSignalFrames);
+        x[n] = static_cast<float>(swell * (0.3 * std::sin(2.0 * pi * frequency * n / kRate) + 0.1 * noise));
+    }
+    x[0] = 0.5f;
+    return x;
+}
+
+class FixedTempo : public ITimeInfoSource {
+public:
+    bool readHostTime(HostTimeInfo& info) override {
+        info = HostTimeInfo{};
+        info.tempo = kTempo;
+        info.tempoValid = info.ppqValid = info.barsValid = info.timeSigValid = true;
+        return true;
+    }
+};
+
+// The effect core's render of `blocks` periods of silence, then the signal:
+// both channels, from the signal's first frame on. The effect starts as
+// kovalith-jack does: the bank file, then the program (every program applied
+// draws new tables for random LFO shapes, so the steps count).
+std::vector<std::vector<float>> coreRender(const std::vector<float> (&signal)[2], long blocks,
+                                           const std::string& bank) {
+    auto effect = std::make_unique<KovalithEffect>();
+    StateFileKind kind;
+    EXPECT_TRUE(loadStateFile(*effect, bank, kind, nullptr));
+    effect->setProgram(kProgram);
+    effect->setSampleRate(static_cast<float>(kRate));
+    FixedTempo tempo;
+    const std::size_t lead = static_cast<std::size_t>(blocks) * kPeriod;
+    const std::size_t total = lead + signal[0].size();
+    std::vector<std::vector<float>> in(2, std::vector<float>(total, 0.0f)), out = in;
+    for (int c = 0; c < 2; ++c) std::copy(signal[c].begin(), signal[c].end(), in[c].begin() + lead);
+    for (std::size_t at = 0; at < total; at += kPeriod) {
+        const int frames = static_cast<int>(std::min<std::size_t>(kPeriod, total - at));
+        const float* inputs[2] = {in[0].data() + at, in[1].data() + at};
+        float* outputs[2] = {out[0].data() + at, out[1].data() + at};
+        effect->process(inputs, outputs, frames, &tempo);
+    }
+    for (auto& channel : out) channel.erase(channel.begin(), channel.begin() + lead);
+    return out;
+}
+
+TEST(JackStandalone, WithoutServerSaysSoAndFails) {
+    // A server name nobody runs; kovalith-jack never starts a server itself.
+    const std::string prefix = "JACK_DEFAULT_SERVER=kovalith-none-" + std::to_string(getpid()) + " ";
+    const testing::HostRun run = testing::runHostProcess(KOVALITH_JACK_EXE, "--no-gui", scratchPath("noserver"), prefix);
+    JackLibrary jack;
+    const bool installed = jack.load(nullptr);
+    EXPECT_NE(run.exitCode, 0);
+    EXPECT_NE(run.err.find(installed ? "kovalith-jack: no JACK server is running"
+                                     : "kovalith-jack: JACK is not installed (libjack.so.0 not found)"),
+              std::string::npos)
+        << run.err;
+}
+
+TEST(JackStandalone, RecordingMatchesTheCoreAndSigtermEndsCleanly) {
+    if (!onPath("jackd")) GTEST_SKIP() << "jackd is not installed (Debian package jackd2)";
+    JackLibrary jack;
+    std::string why;
+    if (!jack.load(&why)) GTEST_SKIP() << why;
+
+    // One server name per build tree: a run that died leaves a stale entry in
+    // JACK's registry, which the next server of the same name takes over.
+    const std::string server = "kovalith-test-" + std::to_string(std::hash<std::string>()(TEST_TMP_DIR) % 100000);
+    setenv("JACK_DEFAULT_SERVER", server.c_str(), 1);
+    // Synchronous mode: the server waits for every client each cycle.
+    Child jackd({"jackd", "--no-realtime", "--sync", "-d", "dummy", "-r", std::to_string(kRate), "-p",
+                 std::to_string(kPeriod)},
+                scratchPath("jackd.log"));
+
+    const std::vector<float> signal[2] = {testSignal(0), testSignal(1)};
+    TestClient client(jack, signal[0], signal[1]);
+    ASSERT_TRUE(client.open(10s)) << "jackd did not start: " << testing::readTextFile(scratchPath("jackd.log"));
+    ASSERT_TRUE(waitFor([&] { return client.timebaseServed(); }, 5s));
+
+    // The bank it is given, as the VST 2.4 host exports it.
+    const std::string bank = scratchPath("bank") + ".fxb";
+    ASSERT_EQ(testing::runHostProcess(KOVALITH_HOST_EXE, "export-fxb '" + bank + "'", scratchPath("export")).exitCode,
+              0);
+    std::vector<uint8_t> exported = readBytes(bank);
+    const std::string reference = scratchPath("reference") + ".fxb";
+    std::ofstream(reference, std::ios::binary).write(reinterpret_cast<const char*>(exported.data()),
+                                                     static_cast<std::streamsize>(exported.size()));
+
+    const jack_nframes_t before = jack.frame_time(client.client());
+    Child standalone({KOVALITH_JACK_EXE, "--no-gui", "--preset", kProgramName, "--state", bank, "--save"},
+                     scratchPath("standalone.log"));
+    const char* ours[4] = {"Kovalith:in_L", "Kovalith:in_R", "Kovalith:out_L", "Kovalith:out_R"};
+    ASSERT_TRUE(waitFor([&] { return jack.port_by_name(client.client(), ours[3]) != nullptr; }, 10s))
+        << testing::readTextFile(scratchPath("standalone.log"));
+    const jack_nframes_t registered = jack.frame_time(client.client());
+    // Connections succeed once the client is active.
+    ASSERT_TRUE(waitFor([&] { return jack.connect(client.client(), client.port(true, 0).c_str(), ours[0]) == 0; }, 5s));
+    const jack_nframes_t active = jack.frame_time(client.client());
+    ASSERT_EQ(jack.connect(client.client(), client.port(true, 1).c_str(), ours[1]), 0);
+    ASSERT_EQ(jack.connect(client.client(), ours[2], client.port(false, 0).c_str()), 0);
+    ASSERT_EQ(jack.connect(client.client(), ours[3], client.port(false, 1).c_str()), 0);
+    client.start();
+    ASSERT_TRUE(waitFor([&] { return client.finished(); }, 10s));
+
+    EXPECT_EQ(standalone.terminate(5s), 0) << testing::readTextFile(scratchPath("standalone.log"));
+    // Saved back as it came, but for the current program (the big-endian word at 28).
+    ASSERT_GE(exported.size(), 32u);
+    exported[31] = kProgram;
+    EXPECT_EQ(readBytes(bank), exported) << "the saved bank differs from the one loaded";
+    // Late wake-ups of the dummy driver on a busy machine count as xruns; in
+    // synchronous mode no client misses a cycle through them.
+    RecordProperty("xruns", static_cast<int>(client.xruns()));
+
+    // The signal's impulse marks where the output starts: whole periods later
+    // (the trip through the graph), never inside one.
+    const std::vector<float>& left = client.recorded(0);
+    std::size_t delay = 0;
+    while (delay < left.size() && std::fabs(left[delay]) < 1e-3f) ++delay;
+    ASSERT_LT(delay, 8u * kPeriod);
+    ASSERT_EQ(delay % kPeriod, 0u) << "the output starts inside a period";
+
+    // The effect ran some periods of silence before the signal reached it, in
+    // the cycle the signal started or the next. Its first cycle lies between
+    // the frame its ports appeared at and the frame it was found active, give
+    // or take a period: try every count of periods that allows.
+    const auto since = [&](jack_nframes_t frame) { return static_cast<long>(static_cast<int32_t>(frame - before)); };
+    const long start = since(client.signalStart());
+    const long fewest = std::max(0L, (start - since(active) - kPeriod) / kPeriod);
+    const long most = (start + static_cast<long>(delay) - since(registered) + 2 * kPeriod) / kPeriod;
+    double bestError = 1e30;
+    long bestLead = -1;
+    for (long blocks = fewest; blocks <= most && bestError > 0.0; ++blocks) {
+        const std::vector<std::vector<float>> expected = coreRender(signal, blocks, reference);
+        double error = 0.0;
+        for (int c = 0; c < 2; ++c)
+            for (std::size_t n = 0; n < expected[c].size() && delay + n < kRecordFrames; ++n)
+                error = std::max(error, std::fabs(double(client.recorded(c)[delay + n]) - expected[c][n]));
+        if (error < bestError) {
+            bestError = error;
+            bestLead = blocks;
+        }
+    }
+    EXPECT_EQ(bestError, 0.0) << "closest with " << bestLead << " periods of silence first (tried " << fewest
+                              << " to " << most << ")";
+}
+
+}  // namespace
+}  // namespace jack
+}  // namespace kovalith
