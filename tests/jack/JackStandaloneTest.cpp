@@ -4,8 +4,11 @@
 // the recording must equal the effect core's own render of the same input,
 // program and tempo, bit for bit once aligned. Then SIGTERM must end the
 // program cleanly, saving the bank it was given back unchanged.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <limits.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -257,17 +260,27 @@ std::vector<std::vector<float>> coreRender(const std::vector<float> (&signal)[2]
     return out;
 }
 
-TEST(JackStandalone, WithoutServerSaysSoAndFails) {
+// Without a server, and without libjack itself: the program says why and fails.
+TEST(JackStandalone, WithoutServerOrLibrarySaysWhyAndFails) {
+    JackLibrary jack;
+    std::string why;
+    if (!jack.load(&why)) GTEST_SKIP() << why;
     // A server name nobody runs; kovalith-jack never starts a server itself.
     const std::string prefix = "JACK_DEFAULT_SERVER=kovalith-none-" + std::to_string(getpid()) + " ";
-    const testing::HostRun run = testing::runHostProcess(KOVALITH_JACK_EXE, "--no-gui", scratchPath("noserver"), prefix);
-    JackLibrary jack;
-    const bool installed = jack.load(nullptr);
-    EXPECT_NE(run.exitCode, 0);
-    EXPECT_NE(run.err.find(installed ? "kovalith-jack: no JACK server is running"
-                                     : "kovalith-jack: JACK is not installed (libjack.so.0 not found)"),
-              std::string::npos)
-        << run.err;
+    testing::HostRun run = testing::runHostProcess(KOVALITH_JACK_EXE, "--no-gui", scratchPath("noserver"), prefix);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, "kovalith-jack: no JACK server is running\n");
+
+    // The library hidden behind an empty file in a private mount namespace.
+    Dl_info library{};
+    char path[PATH_MAX];
+    ASSERT_TRUE(dladdr(reinterpret_cast<void*>(jack.client_open), &library) && realpath(library.dli_fname, path));
+    const std::string hidden = "-m sh -c \"mount --bind /dev/null '" + std::string(path) + "' && exec '" +
+                               KOVALITH_JACK_EXE + "' --no-gui\"";
+    run = testing::runHostProcess("unshare", hidden, scratchPath("nolibrary"));
+    if (run.err.find("kovalith-jack") == std::string::npos) GTEST_SKIP() << "cannot hide libjack: " << run.err;
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, "kovalith-jack: JACK is not installed (libjack.so.0 not found)\n");
 }
 
 TEST(JackStandalone, RecordingMatchesTheCoreAndSigtermEndsCleanly) {
