@@ -123,15 +123,23 @@ std::optional<float> parseContinuous(int index, const std::string& s, const Disp
             const double squared = (value * sr - 16.0) / (sr - 17.0);
             return clampedStored(std::sqrt(std::max(squared, 0.0)));
         }
-        case Readout::Integer:  // 69 v + 1 stages
+        case Readout::Integer:  // 69 v + 1 stages, truncated: aim between two counts
             if (!unit.empty()) return std::nullopt;
-            return clampedStored((number - 1.0) / 69.0);
+            return clampedStored((std::round(number) - 0.5) / 69.0);
         case Readout::Time: {
             if (!seconds(number, unit, 1.0, &value)) return std::nullopt;
             const double cube = index == kEnvRelease ? value / 2.0 : value;
             return clampedStored(std::cbrt(std::max(cube, 0.0)));
         }
         case Readout::LfoFreq: {
+            const float factor = syncFactor(lfoSyncOf(index, context));
+            if (factor > 0.0f && unit.empty()) {
+                // A period of whole sync units (rounded up by the engine): aim half a unit below.
+                const double units = std::round(number);
+                if (units < 1.0) return 0.0f;
+                const double period = (units - 0.5) / static_cast<double>(factor) * beatSamples(context) / sr;
+                return clampedStored(std::sqrt(1.0 / period / 20.0));
+            }
             if (!hertz(number, unit, &value)) return std::nullopt;
             return clampedStored(std::sqrt(std::max(value, 0.0) / 20.0));
         }
@@ -140,8 +148,10 @@ std::optional<float> parseContinuous(int index, const std::string& s, const Disp
             return clampedStored(value / 22000.0);
         case Readout::Delay:
             if (syncFactor(context.delaySync) > 0.0f && unit.empty()) {
-                // Whole sync units of the synced delay: units / factor beats.
-                const double beats = number / static_cast<double>(syncFactor(context.delaySync));
+                // Whole sync units, which the engine rounds up to: aim half a unit below.
+                const double units = std::round(number);
+                if (units < 1.0) return 0.0f;
+                const double beats = (units - 0.5) / static_cast<double>(syncFactor(context.delaySync));
                 return clampedStored(beats * beatSamples(context) / sr);
             }
             if (!seconds(number, unit, 1.0, &value)) return std::nullopt;
@@ -239,6 +249,8 @@ std::optional<float> parseParameter(int index, const char* text, const DisplayCo
     const std::string s = trimmed(text);
     if (s.empty()) return std::nullopt;
     if (describeParameter(index).items > 0) return parseItem(index, s);
+    // A synced LFO at 0 Hz shows no count.
+    if (s == "--" && describeParameter(index).readout == Readout::LfoFreq) return 0.0f;
     return parseContinuous(index, s, context);
 }
 
