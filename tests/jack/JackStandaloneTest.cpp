@@ -1,9 +1,10 @@
 // kovalith-jack against a real JACK server (jackd with its dummy driver): this
 // process is the other client. It is the transport's timebase master (100 bpm),
-// feeds a known signal into kovalith-jack's inputs and records its outputs;
-// the recording must equal the effect core's own render of the same input,
-// program and tempo, bit for bit once aligned. Then SIGTERM must end the
-// program cleanly, saving the bank it was given back unchanged.
+// feeds a known signal and a control change into kovalith-jack's inputs and
+// records its outputs; the recording must equal the effect core's own render
+// of the same input, program, controller and tempo, bit for bit once aligned.
+// Then SIGTERM must end the program cleanly, saving the bank it was given back
+// with just what the run changed.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <limits.h>
@@ -12,10 +13,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cstddef>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -43,6 +47,11 @@ constexpr double kTempo = 100.0;               // not the 120 bpm the effect ass
 // "Intermittent": its feedback delay follows the tempo ("Delay Sync" 1/4).
 constexpr int kProgram = 1;
 constexpr const char* kProgramName = "Intermittent";
+// A control change sent with the signal's first frame (channel 4: any channel
+// counts) to controller 7, which the bank binds to "Mix" in that program.
+constexpr unsigned char kControlChange[3] = {0xB3, 7, 32};
+constexpr int kMix = 58;
+constexpr std::size_t kBankChunkStart = 160;
 
 std::string scratchPath(const std::string& name) {
     return std::string(TEST_TMP_DIR) + "/" + name + "-" + std::to_string(getpid());
@@ -51,6 +60,11 @@ std::string scratchPath(const std::string& name) {
 bool onPath(const char* program) {
     const std::string command = std::string("command -v ") + program + " >/dev/null 2>&1";
     return std::system(command.c_str()) == 0;
+}
+
+void writeBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
 std::vector<uint8_t> readBytes(const std::string& path) {
@@ -137,12 +151,14 @@ public:
             in_[c] = jack_.port_register(client_, (std::string("rec_") + suffix).c_str(), kAudioPortType,
                                          JackPortIsInput, 0);
         }
+        midiOut_ = jack_.port_register(client_, "midi_out", kMidiPortType, JackPortIsOutput, 0);
         jack_.set_process_callback(client_, onProcess, this);
         jack_.set_xrun_callback(client_, onXrun, this);
         return jack_.activate(client_) == 0 && jack_.set_timebase_callback(client_, 0, onTimebase, this) == 0;
     }
     jack_client_t* client() const { return client_; }
     std::string port(bool output, int c) const { return jack_.port_name(output ? out_[c] : in_[c]); }
+    std::string midiPort() const { return jack_.port_name(midiOut_); }
 
     void start() { state_.store(kPlaying); }
     bool finished() const { return state_.load() == kDone; }
@@ -179,7 +195,12 @@ private:
 
     void process(jack_nframes_t frames) {
         const bool playing = state_.load() == kPlaying;
-        if (playing && played_ == 0) signalStart_.store(jack_.last_frame_time(client_));
+        void* midi = jack_.port_get_buffer(midiOut_, frames);
+        jack_.midi_clear_buffer(midi);
+        if (playing && played_ == 0) {
+            signalStart_.store(jack_.last_frame_time(client_));
+            jack_.midi_event_write(midi, 0, kControlChange, sizeof kControlChange);
+        }
         for (int c = 0; c < 2; ++c) {
             auto* out = static_cast<float*>(jack_.port_get_buffer(out_[c], frames));
             const auto* in = static_cast<const float*>(jack_.port_get_buffer(in_[c], frames));
@@ -198,6 +219,7 @@ private:
     jack_client_t* client_ = nullptr;
     jack_port_t* out_[2] = {};
     jack_port_t* in_[2] = {};
+    jack_port_t* midiOut_ = nullptr;
     std::vector<float> signal_[2];
     std::vector<float> recorded_[2];
     std::size_t played_ = 0;
@@ -235,7 +257,8 @@ public:
 };
 
 // The effect core's render of `blocks` periods of silence, then the signal:
-// both channels, from the signal's first frame on. The effect starts as
+// both channels, from the signal's first frame on, with the control change
+// before the signal's first period. The effect starts as
 // kovalith-jack does: the bank file, then the program (every program applied
 // draws new tables for random LFO shapes, so the steps count).
 std::vector<std::vector<float>> coreRender(const std::vector<float> (&signal)[2], long blocks,
@@ -251,6 +274,7 @@ std::vector<std::vector<float>> coreRender(const std::vector<float> (&signal)[2]
     std::vector<std::vector<float>> in(2, std::vector<float>(total, 0.0f)), out = in;
     for (int c = 0; c < 2; ++c) std::copy(signal[c].begin(), signal[c].end(), in[c].begin() + lead);
     for (std::size_t at = 0; at < total; at += kPeriod) {
+        if (at == lead) effect->handleMidiMessage(kControlChange[0], kControlChange[1], kControlChange[2]);
         const int frames = static_cast<int>(std::min<std::size_t>(kPeriod, total - at));
         const float* inputs[2] = {in[0].data() + at, in[1].data() + at};
         float* outputs[2] = {out[0].data() + at, out[1].data() + at};
@@ -308,9 +332,14 @@ TEST(JackStandalone, RecordingMatchesTheCoreAndSigtermEndsCleanly) {
     ASSERT_EQ(testing::runHostProcess(KOVALITH_HOST_EXE, "export-fxb '" + bank + "'", scratchPath("export")).exitCode,
               0);
     std::vector<uint8_t> exported = readBytes(bank);
+    ASSERT_EQ(exported.size(), kBankChunkStart + sizeof(ProgramBank));
+    // Controller 7 learned for "Mix" in the program (x86 records are little-endian).
+    const std::size_t record = kBankChunkStart + kProgram * sizeof(ProgramRecord);
+    const int32_t controller = kControlChange[1];
+    std::memcpy(&exported[record + offsetof(ProgramRecord, midiMap) + kMix * 4], &controller, 4);
+    writeBytes(bank, exported);
     const std::string reference = scratchPath("reference") + ".fxb";
-    std::ofstream(reference, std::ios::binary).write(reinterpret_cast<const char*>(exported.data()),
-                                                     static_cast<std::streamsize>(exported.size()));
+    writeBytes(reference, exported);
 
     const jack_nframes_t before = jack.frame_time(client.client());
     Child standalone({KOVALITH_JACK_EXE, "--no-gui", "--preset", kProgramName, "--state", bank, "--save"},
@@ -325,14 +354,20 @@ TEST(JackStandalone, RecordingMatchesTheCoreAndSigtermEndsCleanly) {
     ASSERT_EQ(jack.connect(client.client(), client.port(true, 1).c_str(), ours[1]), 0);
     ASSERT_EQ(jack.connect(client.client(), ours[2], client.port(false, 0).c_str()), 0);
     ASSERT_EQ(jack.connect(client.client(), ours[3], client.port(false, 1).c_str()), 0);
+    ASSERT_EQ(jack.connect(client.client(), client.midiPort().c_str(), "Kovalith:midi_in"), 0);
     client.start();
     ASSERT_TRUE(waitFor([&] { return client.finished(); }, 10s));
 
     EXPECT_EQ(standalone.terminate(5s), 0) << testing::readTextFile(scratchPath("standalone.log"));
-    // Saved back as it came, but for the current program (the big-endian word at 28).
-    ASSERT_GE(exported.size(), 32u);
+    // Saved back as it came, but for the current program (the big-endian word
+    // at 28) and the "Mix" the controller set.
     exported[31] = kProgram;
-    EXPECT_EQ(readBytes(bank), exported) << "the saved bank differs from the one loaded";
+    const float mix = static_cast<float>(kControlChange[2] / 127.0);
+    std::memcpy(&exported[record + offsetof(ProgramRecord, params) + kMix * 4], &mix, 4);
+    const std::vector<uint8_t> saved = readBytes(bank);
+    const auto differ = std::mismatch(saved.begin(), saved.end(), exported.begin(), exported.end());
+    EXPECT_TRUE(saved == exported) << "the saved bank (" << saved.size() << " bytes) differs at byte "
+                                   << (differ.first - saved.begin());
     // Late wake-ups of the dummy driver on a busy machine count as xruns; in
     // synchronous mode no client misses a cycle through them.
     RecordProperty("xruns", static_cast<int>(client.xruns()));
