@@ -63,14 +63,15 @@ bool EditorWindow::handleEvents() {
         XNextEvent(display_, &event);
         if (event.type == ClientMessage && static_cast<unsigned long>(event.xclient.data.l[0]) == deleteAtom_)
             closeRequested_ = true;
-        if (event.type == DestroyNotify && event.xdestroywindow.window == window_) closeRequested_ = true;
+        // Another client may destroy the window outright; then it is gone already.
+        if (event.type == DestroyNotify && event.xdestroywindow.window == window_) closeRequested_ = destroyed_ = true;
     }
     return !closeRequested_;
 }
 
 void EditorWindow::close() {
     if (!display_) return;
-    XDestroyWindow(display_, window_);
+    if (!destroyed_) XDestroyWindow(display_, window_);
     XCloseDisplay(display_);
     display_ = nullptr;
     window_ = 0;

@@ -34,6 +34,7 @@ private:
     unsigned long window_ = 0;
     unsigned long deleteAtom_ = 0;
     bool closeRequested_ = false;
+    bool destroyed_ = false;
 };
 
 }  // namespace jack

@@ -8,39 +8,28 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <limits.h>
-#include <signal.h>
 #include <stdlib.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cmath>
 #include <cstddef>
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <functional>
-#include <iterator>
+#include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "effect/KovalithEffect.h"
 #include "jack/JackLibrary.h"
 #include "jack/StateFile.h"
 #include "tests/HostProcess.h"
+#include "tests/jack/JackTestSupport.h"
 
 namespace kovalith {
 namespace jack {
 namespace {
 
-using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
-
-constexpr int kRate = 44100;
-constexpr int kPeriod = 256;
 constexpr int kSignalFrames = kRate;           // one second
 constexpr int kRecordFrames = kSignalFrames + 8 * kPeriod;
 constexpr double kTempo = 100.0;               // not the 120 bpm the effect assumes without time info
@@ -52,77 +41,6 @@ constexpr const char* kProgramName = "Intermittent";
 constexpr unsigned char kControlChange[3] = {0xB3, 7, 32};
 constexpr int kMix = 58;
 constexpr std::size_t kBankChunkStart = 160;
-
-std::string scratchPath(const std::string& name) {
-    return std::string(TEST_TMP_DIR) + "/" + name + "-" + std::to_string(getpid());
-}
-
-bool onPath(const char* program) {
-    const std::string command = std::string("command -v ") + program + " >/dev/null 2>&1";
-    return std::system(command.c_str()) == 0;
-}
-
-void writeBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-std::vector<uint8_t> readBytes(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
-
-// A child process whose output goes to a file; stopped, if still running, when
-// it goes: SIGTERM first, since a killed jackd leaves its entry in JACK's
-// registry of servers (which holds eight).
-class Child {
-public:
-    Child(std::vector<std::string> args, const std::string& log) {
-        pid_ = fork();
-        if (pid_ != 0) return;
-        if (!freopen(log.c_str(), "w", stdout) || !freopen(log.c_str(), "a", stderr)) _exit(127);
-        std::vector<char*> argv;
-        for (std::string& a : args) argv.push_back(&a[0]);
-        argv.push_back(nullptr);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    ~Child() {
-        if (pid_ <= 0 || terminate(5s) >= 0) return;
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-    }
-    // The exit status after SIGTERM, or -1 when it is not over within `limit`.
-    int terminate(std::chrono::milliseconds limit) {
-        kill(pid_, SIGTERM);
-        const auto end = Clock::now() + limit;
-        int status = 0;
-        while (Clock::now() < end) {
-            if (waitpid(pid_, &status, WNOHANG) == pid_) {
-                pid_ = 0;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-            std::this_thread::sleep_for(5ms);
-        }
-        return -1;
-    }
-
-private:
-    pid_t pid_ = -1;
-};
-
-void dropMessage(const char*) {}
-
-// Waits until `ready` holds, polling every millisecond; false after `limit`.
-template <typename Predicate>
-bool waitFor(Predicate ready, std::chrono::milliseconds limit) {
-    const auto end = Clock::now() + limit;
-    while (!ready()) {
-        if (Clock::now() > end) return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
 
 // The test's own JACK client: timebase master, player and recorder.
 class TestClient {
@@ -308,23 +226,13 @@ TEST(JackStandalone, WithoutServerOrLibrarySaysWhyAndFails) {
 }
 
 TEST(JackStandalone, RecordingMatchesTheCoreAndSigtermEndsCleanly) {
-    if (!onPath("jackd")) GTEST_SKIP() << "jackd is not installed (Debian package jackd2)";
     JackLibrary jack;
-    std::string why;
-    if (!jack.load(&why)) GTEST_SKIP() << why;
-
-    // One server name per build tree: a run that died leaves a stale entry in
-    // JACK's registry, which the next server of the same name takes over.
-    const std::string server = "kovalith-test-" + std::to_string(std::hash<std::string>()(TEST_TMP_DIR) % 100000);
-    setenv("JACK_DEFAULT_SERVER", server.c_str(), 1);
-    // Synchronous mode: the server waits for every client each cycle.
-    Child jackd({"jackd", "--no-realtime", "--sync", "-d", "dummy", "-r", std::to_string(kRate), "-p",
-                 std::to_string(kPeriod)},
-                scratchPath("jackd.log"));
+    if (const std::string why = missingJack(jack); !why.empty()) GTEST_SKIP() << why;
+    const std::unique_ptr<Child> jackd = startServer("record");
 
     const std::vector<float> signal[2] = {testSignal(0), testSignal(1)};
     TestClient client(jack, signal[0], signal[1]);
-    ASSERT_TRUE(client.open(10s)) << "jackd did not start: " << testing::readTextFile(scratchPath("jackd.log"));
+    ASSERT_TRUE(client.open(10s)) << "jackd did not start: " << testing::readTextFile(scratchPath("record-jackd.log"));
     ASSERT_TRUE(waitFor([&] { return client.timebaseServed(); }, 5s));
 
     // The bank it is given, as the VST 2.4 host exports it.
