@@ -42,6 +42,7 @@ bool JackLibrary::load(std::string* error) {
            resolve(library, "jack_port_register", port_register, error) &&
            resolve(library, "jack_port_get_buffer", port_get_buffer, error) &&
            resolve(library, "jack_port_name", port_name, error) &&
+           resolve(library, "jack_port_connected", port_connected, error) &&
            resolve(library, "jack_port_by_name", port_by_name, error) &&
            resolve(library, "jack_get_ports", get_ports, error) &&
            resolve(library, "jack_connect", connect, error) && resolve(library, "jack_free", free, error) &&

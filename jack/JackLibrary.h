@@ -87,6 +87,7 @@ struct JackLibrary {
                                   unsigned long bufferSize) = nullptr;
     void* (*port_get_buffer)(jack_port_t*, jack_nframes_t) = nullptr;
     const char* (*port_name)(const jack_port_t*) = nullptr;
+    int (*port_connected)(const jack_port_t*) = nullptr;
     jack_port_t* (*port_by_name)(jack_client_t*, const char* name) = nullptr;
     const char** (*get_ports)(jack_client_t*, const char* namePattern, const char* typePattern,
                               unsigned long flags) = nullptr;

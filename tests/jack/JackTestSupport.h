@@ -2,6 +2,7 @@
 // private jackd with its dummy driver.
 #pragma once
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -29,9 +30,8 @@ using Clock = std::chrono::steady_clock;
 constexpr int kRate = 44100;
 constexpr int kPeriod = 256;
 
-inline std::string scratchPath(const std::string& name) {
-    return std::string(TEST_TMP_DIR) + "/" + name + "-" + std::to_string(getpid());
-}
+// A file in the test's build folder; each run overwrites the last one's.
+inline std::string scratchPath(const std::string& name) { return std::string(TEST_TMP_DIR) + "/" + name; }
 
 inline bool onPath(const char* program) {
     const std::string command = std::string("command -v ") + program + " >/dev/null 2>&1";
@@ -56,7 +56,8 @@ public:
     Child(std::vector<std::string> args, const std::string& log) {
         pid_ = fork();
         if (pid_ != 0) return;
-        if (!freopen(log.c_str(), "w", stdout) || !freopen(log.c_str(), "a", stderr)) _exit(127);
+        const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (fd < 0 || dup2(fd, 1) < 0 || dup2(fd, 2) < 0) _exit(127);
         std::vector<char*> argv;
         for (std::string& a : args) argv.push_back(&a[0]);
         argv.push_back(nullptr);
