@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -33,6 +32,7 @@ namespace {
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 constexpr auto kIdlePeriod = std::chrono::milliseconds(33);  // the editor's redraws, ~30 Hz
+constexpr int kLearnCommandBase = 68;  // setParameter(68 + p, v): a MIDI-learn command for parameter p
 
 volatile sig_atomic_t stopSignal = 0;
 void onStopSignal(int signal) { stopSignal = signal; }
@@ -133,7 +133,7 @@ public:
     void beginEdit(int) override {}
     void performEdit(int index, float value) override { effect_.setParameter(index, value); }
     void endEdit(int) override {}
-    void learnCommand(int index, float value) override { effect_.setParameter(index + kNumParams + 1, value); }
+    void learnCommand(int index, float value) override { effect_.setParameter(kLearnCommandBase + index, value); }
 
     void parameterChanged(int index, float value) override { editor_.setParameter(index, value); }
     void parameterSetByController(int, float) override {}
