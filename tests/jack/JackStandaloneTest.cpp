@@ -177,6 +177,7 @@ std::vector<float> testSignal(int channel) {
     return x;
 }
 
+// What the timebase master above gives, as host time.
 class FixedTempo : public ITimeInfoSource {
 public:
     bool readHostTime(HostTimeInfo& info) override {
@@ -206,10 +207,10 @@ std::vector<std::vector<float>> coreRender(const std::vector<float> (&signal)[2]
     for (int c = 0; c < 2; ++c) std::copy(signal[c].begin(), signal[c].begin() + frames, in[c].begin() + lead);
     for (std::size_t at = 0; at < total; at += kPeriod) {
         if (at == lead) effect->handleMidiMessage(kControlChange[0], kControlChange[1], kControlChange[2]);
-        const int frames = static_cast<int>(std::min<std::size_t>(kPeriod, total - at));
+        const int count = static_cast<int>(std::min<std::size_t>(kPeriod, total - at));
         const float* inputs[2] = {in[0].data() + at, in[1].data() + at};
         float* outputs[2] = {out[0].data() + at, out[1].data() + at};
-        effect->process(inputs, outputs, frames, &tempo);
+        effect->process(inputs, outputs, count, &tempo);
     }
     for (auto& channel : out) channel.erase(channel.begin(), channel.begin() + lead);
     return out;
