@@ -2,6 +2,7 @@
 # Cross-builds the plug-in for Windows from the same sources:
 #   build-win32/Kovalith.dll  32-bit Windows (i686)
 #   build-win64/Kovalith.dll  64-bit Windows (x86-64)
+#   build-win32/Kovalith.clap, build-win64/Kovalith.clap  the CLAP plug-in, same two
 #   build-windows/Kovalith.vst3  the VST3 bundle with both (Contents/x86-win, Contents/x86_64-win)
 # with Debian's mingw-w64 compilers, libpng built from Debian's source package.
 #
@@ -36,6 +37,7 @@ for arch in win32:i686 win64:x86_64; do
         -DKOVALITH_BUILD_TESTS=OFF -DKOVALITH_BUILD_BENCH=OFF "${extra[@]}" >/dev/null
   cmake --build "$dir" -j"$jobs"
   echo "built $dir/Kovalith.dll" >&2
+  if [ -f "$dir/Kovalith.clap" ]; then echo "built $dir/Kovalith.clap" >&2; fi
 done
 # One VST3 bundle with both architectures' modules; each host loads its own.
 # (Without dpf-source the builds have none: vst3/CMakeLists.txt said why.)

@@ -1,19 +1,21 @@
 #!/usr/bin/env bash
 # Checks Windows DLLs as a host sees them: exactly the exports VSTPluginMain
-# and main (or, sorted, the names in KOVALITH_EXPORTS), and imports from system
-# DLLs only (no mingw runtime, libstdc++, winpthread, zlib or libpng DLL beside it).
+# and main, and imports from system DLLs only (no mingw runtime, libstdc++,
+# winpthread, zlib or libpng DLL beside it).
 #
-#   [OBJDUMP=...] [KOVALITH_EXPORTS="A B"] scripts/check-windows-exports.sh DLL...
+#   [OBJDUMP=...] [EXPORTS="name..."] scripts/check-windows-exports.sh DLL...
+#
+# EXPORTS, when set, is the list of exports to expect instead, sorted (the .clap: EXPORTS=clap_entry).
 set -euo pipefail
 system_dlls='^(KERNEL32|USER32|GDI32|msvcrt|ole32|OLEAUT32|ADVAPI32|COMCTL32|comdlg32|SHELL32|msimg32|UxTheme)\.dll$'
-want="${KOVALITH_EXPORTS:-VSTPluginMain main}"
 failed=0
+want="${EXPORTS:-VSTPluginMain main} "
 for dll in "$@"; do
   dump="$("${OBJDUMP:-objdump}" -p "$dll")"
   exports="$(sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' <<<"$dump" | sed -n 's/^\s*\[ *[0-9]*\] //p' | LC_ALL=C sort | tr '\n' ' ')"
   imports="$(sed -n 's/^\s*DLL Name: //p' <<<"$dump" | tr '\n' ' ')"
   echo "$dll: exports ${exports:-none}; imports ${imports:-none}"
-  if [ "$exports" != "$want " ]; then
+  if [ "$exports" != "$want" ]; then
     echo "  wrong exports: want exactly $want" >&2
     failed=1
   fi
