@@ -19,6 +19,11 @@ windows_pkgs=(cmake make g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix lib
 # (Ardour) and dpkg-shlibdeps for the Debian package. A job whose tool is
 # missing skips with a message, so these may fail to install.
 extra_test_pkgs=(clang libclang-rt-14-dev dpkg-dev ardour)
+# The LV2 plug-in builds against lv2-dev; its tests load it through lilv, check
+# its TTL (sord_validate) and run it in jalv (a JACK host, with suil embedding X11 UIs).
+build_pkgs+=(lv2-dev)
+test_pkgs+=(liblilv-dev lilv-utils sordi)
+extra_test_pkgs+=(jalv libsuil-0-0 jackd2)
 
 extra=()
 case "${1:-}" in

@@ -1,0 +1,84 @@
+// The LV2 plug-in: a KovalithEffect behind LV2's ports and state interface.
+//
+// Control ports carry plain values (effect/Parameters.h). A port's value
+// reaches the effect only when it differs from the value this port last had:
+// the effect's own changes (a restored state, a selected program, a learned
+// MIDI controller) are not undone each block by ports the host has not
+// touched. After a state restore the host sets the ports from the state it
+// restored, but it may do so before or after the restore; so the first block
+// after a restore takes the ports as they are as the new reference without
+// applying them. The UI hears the effect's values through the notify port.
+#pragma once
+
+#include <lv2/atom/atom.h>
+#include <lv2/atom/forge.h>
+#include <lv2/core/lv2.h>
+#include <lv2/state/state.h>
+#include <lv2/urid/urid.h>
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+#include "effect/KovalithEffect.h"
+#include "lv2/Lv2Messages.h"
+#include "lv2/TransportClock.h"
+
+namespace kovalith {
+namespace lv2 {
+
+class KovalithLv2 final : public IEffectListener, public ITimeInfoSource {
+public:
+    KovalithLv2(double sampleRate, const LV2_URID_Map& map);
+    ~KovalithLv2() override;
+
+    void connectPort(uint32_t port, void* data);
+    void activate() { effect_->reset(); }
+    void run(uint32_t frames);
+
+    LV2_State_Status save(LV2_State_Store_Function store, LV2_State_Handle handle);
+    // The whole state (a saveState image), or a program to select (a preset).
+    // Anything else is refused and the effect keeps its state.
+    LV2_State_Status restore(LV2_State_Retrieve_Function retrieve, LV2_State_Handle handle);
+
+    // IEffectListener
+    void parameterChanged(int, float) override {}
+    void parameterSetByController(int, float) override { valuesChanged_ = true; }
+    // ITimeInfoSource
+    bool readHostTime(HostTimeInfo& info) override { return clock_.blockStart(info); }
+
+private:
+    void readControlEvents();
+    void applyPortChanges();
+    void writeNotifications(uint32_t frames);
+
+    std::unique_ptr<KovalithEffect> effect_;
+    Urids urids_;
+    LV2_Atom_Forge forge_;
+    TransportClock clock_;
+    float sampleRate_;
+
+    const float* inputs_[2] = {nullptr, nullptr};
+    float* outputs_[2] = {nullptr, nullptr};
+    const LV2_Atom_Sequence* control_ = nullptr;
+    LV2_Atom_Sequence* notify_ = nullptr;
+    std::array<const float*, kNumParams> parameterPorts_{};  // by parameter index; null: no port
+    std::array<float, kNumParams> lastPortValues_{};
+
+    // Restores counted on the host's thread, caught up with on the audio thread.
+    std::atomic<unsigned> restores_{0};
+    unsigned restoresSeen_ = 0;
+
+    // Audio thread: what the next notification must carry, and when it may go.
+    bool valuesChanged_ = false;
+    bool valuesUrgent_ = false;
+    int lastSamplesPerBeat_ = 0;
+    uint32_t framesSinceValues_ = 0;
+    uint32_t valuesInterval_;
+    std::array<float, kNumParams> stored_{};
+    std::array<float, kNumParams> synced_{};
+};
+
+}  // namespace lv2
+}  // namespace kovalith
