@@ -133,6 +133,9 @@ std::string pluginDescription(const KovalithEffect& fresh, bool withUi) {
     out << uri(kStateKey) << "\n    a rdf:Property ;\n    rdfs:label \"state\" ;\n"
         << "    rdfs:comment \"The bank of 32 programs followed by the current program\" ;\n"
         << "    rdfs:range atom:Chunk .\n\n"
+        << uri(kPortValuesKey) << "\n    a rdf:Property ;\n    rdfs:label \"port values\" ;\n"
+        << "    rdfs:comment \"The parameter ports' values when the state was saved\" ;\n"
+        << "    rdfs:range atom:Chunk .\n\n"
         << uri(kProgramKey) << "\n    a rdf:Property ;\n    rdfs:label \"program\" ;\n"
         << "    rdfs:comment \"The program to select, 0 to 31\" ;\n"
         << "    rdfs:range atom:Int .\n";
@@ -171,8 +174,9 @@ std::string presets() {
         const char* separator = " ";
         for (int index = 0; index < kNumParams; ++index) {
             if (portOfParameter(index) == kNoPort) continue;
-            out << separator << "[ lv2:symbol " << quoted(describeParameter(index).symbol) << " ; pset:value "
-                << number(plainFromStored(index, effect->getParameter(index))) << " ]";
+            // Typed as float: some hosts take no other type of port value.
+            out << separator << "[ lv2:symbol " << quoted(describeParameter(index).symbol) << " ; pset:value \""
+                << number(plainFromStored(index, effect->getParameter(index))) << "\"^^xsd:float ]";
             separator = " ,\n        ";
         }
         out << " .\n\n";

@@ -2,6 +2,7 @@
 
 #include <lv2/atom/util.h>
 
+#include <cmath>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -25,8 +26,23 @@ KovalithLv2::KovalithLv2(double sampleRate, const LV2_URID_Map& map)
     clock_.setSampleRate(sampleRate);
     valuesInterval_ = static_cast<uint32_t>(sampleRate / kValuesPerSecond);
     // The ports start at the values of the program the effect starts with.
+    float plain[kNumParams];
+    for (int index = 0; index < kNumParams; ++index) plain[index] = plainFromStored(index, effect_->getParameter(index));
+    setReferences(plain);
+}
+
+void KovalithLv2::setReferences(const float* plainValues) {
     for (int index = 0; index < kNumParams; ++index)
-        lastPortValues_[static_cast<std::size_t>(index)] = plainFromStored(index, effect_->getParameter(index));
+        references_[static_cast<std::size_t>(index)].store(plainValues[index], std::memory_order_relaxed);
+}
+
+float KovalithLv2::portValue(int index) const {
+    const float* port = parameterPorts_[static_cast<std::size_t>(index)];
+    if (!port) return std::nanf("");
+    // The host may write it meanwhile; a whole float either way.
+    float value;
+    __atomic_load(port, &value, __ATOMIC_RELAXED);
+    return value;
 }
 
 KovalithLv2::~KovalithLv2() { effect_->setListener(nullptr); }
@@ -82,21 +98,20 @@ void KovalithLv2::readControlEvents() {
 
 void KovalithLv2::applyPortChanges() {
     const unsigned restores = restores_.load(std::memory_order_acquire);
-    const bool rebase = restores != restoresSeen_;
-    restoresSeen_ = restores;
+    if (restores != restoresSeen_) {
+        restoresSeen_ = restores;
+        valuesChanged_ = valuesUrgent_ = true;
+    }
     for (int index = 0; index < kNumParams; ++index) {
         const float* port = parameterPorts_[static_cast<std::size_t>(index)];
         if (!port) continue;
         const float plain = *port;
-        float& last = lastPortValues_[static_cast<std::size_t>(index)];
-        if (plain == last) continue;
-        last = plain;
-        if (!rebase) {
-            effect_->setParameter(index, storedFromPlain(index, plain));
-            valuesChanged_ = true;
-        }
+        std::atomic<float>& reference = references_[static_cast<std::size_t>(index)];
+        if (plain == reference.load(std::memory_order_relaxed) || std::isnan(plain)) continue;
+        reference.store(plain, std::memory_order_relaxed);
+        effect_->setParameter(index, storedFromPlain(index, plain));
+        valuesChanged_ = true;
     }
-    if (rebase) valuesChanged_ = valuesUrgent_ = true;
 }
 
 void KovalithLv2::writeNotifications(uint32_t frames) {
@@ -129,18 +144,39 @@ void KovalithLv2::writeNotifications(uint32_t frames) {
 }
 
 LV2_State_Status KovalithLv2::save(LV2_State_Store_Function store, LV2_State_Handle handle) {
-    const std::vector<uint8_t> state = effect_->saveState();
-    if (state.empty()) return LV2_STATE_ERR_UNKNOWN;
-    return store(handle, urids_.state, state.data(), state.size(), urids_.atomChunk,
-                 LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE);
+    std::vector<uint8_t> state = effect_->saveState();
+    if (state.size() != kStateSize) return LV2_STATE_ERR_UNKNOWN;
+    // The ports the next block will apply go into the current program now.
+    int32_t program = 0;
+    std::memcpy(&program, &state[sizeof(ProgramBank) + 4], sizeof program);
+    float ports[kNumParams] = {};
+    for (int index = 0; index < kNumParams; ++index) {
+        const float plain = portValue(index);
+        if (std::isnan(plain)) continue;
+        ports[index] = plain;
+        if (plain == references_[static_cast<std::size_t>(index)].load(std::memory_order_relaxed)) continue;
+        const float stored = storedFromPlain(index, plain);
+        std::memcpy(&state[sizeof(ProgramRecord) * static_cast<std::size_t>(program) + sizeof(float) * index], &stored,
+                    sizeof stored);
+    }
+    const uint32_t flags = LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE;
+    const LV2_State_Status status = store(handle, urids_.state, state.data(), state.size(), urids_.atomChunk, flags);
+    if (status != LV2_STATE_SUCCESS) return status;
+    return store(handle, urids_.portValues, ports, sizeof ports, urids_.atomChunk, flags);
 }
 
 LV2_State_Status KovalithLv2::restore(LV2_State_Retrieve_Function retrieve, LV2_State_Handle handle) {
     std::size_t size = 0;
     uint32_t type = 0, flags = 0;
+    float references[kNumParams];
     if (const void* data = retrieve(handle, urids_.state, &size, &type, &flags)) {
         if (type != urids_.atomChunk) return LV2_STATE_ERR_BAD_TYPE;
         if (!effect_->loadState(data, size)) return LV2_STATE_ERR_UNKNOWN;
+        // Without the ports' values, ports that read as the state's values are the state's.
+        for (int index = 0; index < kNumParams; ++index)
+            references[index] = plainFromStored(index, effect_->getParameter(index));
+        const void* ports = retrieve(handle, urids_.portValues, &size, &type, &flags);
+        if (ports && type == urids_.atomChunk && size == sizeof references) std::memcpy(references, ports, size);
     } else if (const void* program = retrieve(handle, urids_.program, &size, &type, &flags)) {
         int number = -1;
         if (type == urids_.atomInt && size == sizeof(int32_t)) {
@@ -153,9 +189,16 @@ LV2_State_Status KovalithLv2::restore(LV2_State_Retrieve_Function retrieve, LV2_
         }
         if (number < 0 || number >= kNumPrograms) return LV2_STATE_ERR_UNKNOWN;
         effect_->setProgram(number);
+        // The preset's port values: the program's factory values.
+        std::unique_ptr<ProgramBank> factory(new ProgramBank);
+        for (ProgramRecord& record : factory->programs) initDefaultProgram(record);
+        writeFactoryPresets(*factory);
+        for (int index = 0; index < kNumParams; ++index)
+            references[index] = plainFromStored(index, factory->programs[number].params[index]);
     } else {
         return LV2_STATE_ERR_NO_PROPERTY;
     }
+    setReferences(references);
     restores_.fetch_add(1, std::memory_order_release);
     return LV2_STATE_SUCCESS;
 }

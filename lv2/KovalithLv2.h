@@ -1,13 +1,20 @@
 // The LV2 plug-in: a KovalithEffect behind LV2's ports and state interface.
 //
-// Control ports carry plain values (effect/Parameters.h). A port's value
-// reaches the effect only when it differs from the value this port last had:
-// the effect's own changes (a restored state, a selected program, a learned
-// MIDI controller) are not undone each block by ports the host has not
-// touched. After a state restore the host sets the ports from the state it
-// restored, but it may do so before or after the restore; so the first block
-// after a restore takes the ports as they are as the new reference without
-// applying them. The UI hears the effect's values through the notify port.
+// Control ports carry plain values (effect/Parameters.h). Each parameter port
+// has a reference: the port value the effect has accounted for. A port that
+// differs from its reference is a change by the host and is applied (then it
+// is the reference); a port that does not is left alone, so the effect's own
+// changes (a learned MIDI controller, a restored state, a selected program)
+// are not undone each block by ports the host has not touched.
+//
+// A restore sets the references to what the host puts into the ports with it,
+// before or after the call: a saved state carries the port values the host
+// had when it saved; a preset (a program number) comes with that program's
+// factory values as port values. A value the user sets after the restore
+// differs and is applied. A save writes the state as the next block would
+// leave it: port changes not yet applied are in it.
+//
+// The UI hears the effect's values through the notify port.
 #pragma once
 
 #include <lv2/atom/atom.h>
@@ -49,6 +56,9 @@ public:
     bool readHostTime(HostTimeInfo& info) override { return clock_.blockStart(info); }
 
 private:
+    // The value in parameter index's port now, or NaN without a port.
+    float portValue(int index) const;
+    void setReferences(const float* plainValues);
     void readControlEvents();
     void applyPortChanges();
     void writeNotifications(uint32_t frames);
@@ -64,9 +74,11 @@ private:
     const LV2_Atom_Sequence* control_ = nullptr;
     LV2_Atom_Sequence* notify_ = nullptr;
     std::array<const float*, kNumParams> parameterPorts_{};  // by parameter index; null: no port
-    std::array<float, kNumParams> lastPortValues_{};
+    // Written by the audio thread and by restore (never concurrent with run);
+    // read by save, which may run alongside the audio thread.
+    std::array<std::atomic<float>, kNumParams> references_{};
 
-    // Restores counted on the host's thread, caught up with on the audio thread.
+    // Restores counted by restore, caught up with on the audio thread.
     std::atomic<unsigned> restores_{0};
     unsigned restoresSeen_ = 0;
 

@@ -36,6 +36,7 @@ Urids::Urids(const LV2_URID_Map& map) {
     timeSpeed = id(LV2_TIME__speed);
     state = id(kStateKey);
     program = id(kProgramKey);
+    portValues = id(kPortValuesKey);
     learnCommand = id(kLearnCommand);
     parameter = id(kParameterKey);
     value = id(kValueKey);

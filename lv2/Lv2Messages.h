@@ -15,7 +15,7 @@ struct Urids {
     LV2_URID midiEvent = 0;
     LV2_URID timePosition = 0, timeBeatsPerMinute = 0, timeBeat = 0, timeBar = 0, timeBarBeat = 0,
              timeBeatsPerBar = 0, timeBeatUnit = 0, timeSpeed = 0;
-    LV2_URID state = 0, program = 0;
+    LV2_URID state = 0, program = 0, portValues = 0;
     LV2_URID learnCommand = 0, parameter = 0, value = 0, valuesRequest = 0, values = 0, stored = 0, synced = 0;
 
     explicit Urids(const LV2_URID_Map& map);

@@ -16,6 +16,9 @@ constexpr const char* kPresetUriPrefix = KOVALITH_LV2_URI "#program-";
 // atom:Chunk), and a program to select (atom:Int), which is what a preset holds.
 constexpr const char* kStateKey = KOVALITH_LV2_URI "#state";
 constexpr const char* kProgramKey = KOVALITH_LV2_URI "#program";
+// Saved with the state: the parameter ports' values when it was saved
+// (kNumParams little-endian floats, an atom:Chunk; hidden parameters 0).
+constexpr const char* kPortValuesKey = KOVALITH_LV2_URI "#ports";
 
 // UI -> plug-in: a MIDI-learn command (parameter and value as the editor's menus send them).
 constexpr const char* kLearnCommand = KOVALITH_LV2_URI "#LearnCommand";

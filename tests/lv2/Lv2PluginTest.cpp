@@ -121,6 +121,13 @@ protected:
     Instance::Properties stateProperties(const std::vector<uint8_t>& bytes, const char* type = LV2_ATOM__Chunk) {
         return {{urids.map(lv2::kStateKey), {urids.map(type), bytes}}};
     }
+    // What a host does when it reopens a session: the saved port values into the new instance's ports.
+    static void copyPorts(Instance& from, Instance& to) {
+        for (int index = 0; index < kNumParams; ++index) {
+            const ParameterDescription& d = describeParameter(index);
+            if (d.exposed) to.control(d.symbol) = from.control(d.symbol);
+        }
+    }
     static float recordValue(const std::vector<uint8_t>& state, int program, int index) {
         float value = 0.0f;
         std::memcpy(&value, state.data() + sizeof(ProgramRecord) * program + sizeof(float) * index, sizeof value);
@@ -257,39 +264,54 @@ TEST_F(Lv2Plugin, PortChangesReachTheEffectAsTheVst2PluginsParameterChanges) {
 
 TEST_F(Lv2Plugin, UntouchedPortsNeverUndoTheEffectsOwnState) {
     Stereo block(64);
-    auto lv2 = instance();
+    auto run = [&](Instance& lv2) {
+        lv2.run(block.left.data(), block.right.data(), block.left.data(), block.right.data(), 64);
+    };
     // The ports at their defaults leave a new instance as a new VST 2.4 one
     // ("Rubber Boots" stores 0.48 for a menu whose port reads 0).
-    lv2->run(block.left.data(), block.right.data(), block.left.data(), block.right.data(), 64);
-    std::vector<uint8_t> state = lv2State(*lv2);
-    ASSERT_EQ(state.size(), kStateSize);
-    EXPECT_EQ(state, KovalithEffect().saveState());
+    auto fresh = instance();
+    run(*fresh);
+    EXPECT_EQ(lv2State(*fresh), KovalithEffect().saveState());
 
-    // A restored state stays, whatever the ports say; a port the host moves afterwards applies.
-    state[sizeof(float) * kFeedback] = 0x42;
-    ASSERT_EQ(lv2->restore(stateProperties(state)), LV2_STATE_SUCCESS);
-    lv2->run(block.left.data(), block.right.data(), block.left.data(), block.right.data(), 64);
-    EXPECT_EQ(lv2State(*lv2), state);
-    lv2->control("feedback") = 0.25f;
-    lv2->run(block.left.data(), block.right.data(), block.left.data(), block.right.data(), 64);
-    EXPECT_EQ(recordValue(lv2State(*lv2), 0, kFeedback), 0.25f);
+    // A program and edits made while the plug-in does not run, saved: the
+    // state holds the edits, and a host that restores it with its ports gets
+    // them back, as the VST 2.4 plug-in with the same settings has them.
+    auto edited = instance();
+    edited->applyPreset(presetUri(3));
+    edited->control("feedback") = 0.3f;
+    edited->control("lfo2_shape") = 2.0f;
+    const Instance::Properties saved = edited->save();
+    auto reopened = instance();
+    copyPorts(*edited, *reopened);
+    ASSERT_EQ(reopened->restore(saved), LV2_STATE_SUCCESS);
+    run(*reopened);
+    vst->setProgram(3);
+    vst->setParameter(kFeedback, 0.3f);
+    vst->setParameter(kLfo2Shape, 2.0f);
+    std::vector<uint8_t> expected = vst->getChunk(false);
+    for (uint8_t byte : {3, 0, 0, 0}) expected.push_back(byte);
+    std::vector<uint8_t> state = lv2State(*reopened);
+    ASSERT_GE(state.size(), 8u);
+    state.erase(state.end() - 8, state.end() - 4);  // the "KvPr" tag
+    EXPECT_EQ(state, expected);
 
     // Presets select programs as the VST 2.4 plug-in's setProgram does: edits
     // stay in the program left behind, and the preset's port values don't undo them.
-    auto edited = instance();
+    auto switched = instance();
     auto step = [&](const std::function<void()>& change) {
         change();
-        edited->run(block.left.data(), block.right.data(), block.left.data(), block.right.data(), 64);
+        run(*switched);
     };
-    step([&] { edited->applyPreset(presetUri(2)); });
-    step([&] { edited->control("feedback") = 0.125f; });
-    step([&] { edited->applyPreset(presetUri(0)); });
-    step([&] { edited->applyPreset(presetUri(2)); });
+    step([&] { switched->applyPreset(presetUri(2)); });
+    step([&] { switched->control("feedback") = 0.125f; });
+    step([&] { switched->applyPreset(presetUri(0)); });
+    step([&] { switched->applyPreset(presetUri(2)); });
+    newVst();
     vst->setProgram(2);
     vst->setParameter(kFeedback, 0.125f);
     vst->setProgram(0);
     vst->setProgram(2);
-    const std::vector<uint8_t> lv2Saved = lv2State(*edited);
+    const std::vector<uint8_t> lv2Saved = lv2State(*switched);
     const std::vector<uint8_t> bank = vst->getChunk(false);
     ASSERT_EQ(bank.size(), sizeof(ProgramBank));
     EXPECT_EQ(std::vector<uint8_t>(lv2Saved.begin(), lv2Saved.begin() + sizeof(ProgramBank)), bank);
@@ -312,8 +334,13 @@ TEST_F(Lv2Plugin, LearnedControllersDriveParametersAndTheUiHearsTheValues) {
     int32_t controller = -1;
     std::memcpy(&controller, state.data() + offsetof(ProgramRecord, midiMap) + sizeof(int32_t) * kFeedback, 4);
     EXPECT_EQ(controller, 7);
-    // The port was not touched: the learned value stays.
+    // The port was not touched, and the learned value stays, also in a reopened session.
     EXPECT_EQ(lv2->control("feedback"), plainFromStored(kFeedback, KovalithEffect().getParameter(kFeedback)));
+    auto reopened = instance();
+    copyPorts(*lv2, *reopened);
+    ASSERT_EQ(reopened->restore(lv2->save()), LV2_STATE_SUCCESS);
+    reopened->run(block.left.data(), block.right.data(), block.left.data(), block.right.data(), 512);
+    EXPECT_EQ(lv2State(*reopened), state);
 
     // The notify port told the UI, with every value (hidden ones too).
     bool told = false;
@@ -333,25 +360,29 @@ TEST_F(Lv2Plugin, StateSavesLoadsAndSavesTheSameBytesAndRefusesDamage) {
     Stereo block(64);
     first->control("mix") = 0.75f;
     first->run(block.left.data(), block.right.data(), block.left.data(), block.right.data(), 64);
-    const std::vector<uint8_t> saved = lv2State(*first);
-    ASSERT_EQ(saved.size(), kStateSize);
+    const Instance::Properties saved = first->save();
+    const std::vector<uint8_t> chunk = lv2State(*first);
+    ASSERT_EQ(chunk.size(), kStateSize);
 
     auto second = instance();
-    ASSERT_EQ(second->restore(stateProperties(saved)), LV2_STATE_SUCCESS);
-    EXPECT_EQ(lv2State(*second), saved);
+    copyPorts(*first, *second);
+    ASSERT_EQ(second->restore(saved), LV2_STATE_SUCCESS);
+    EXPECT_EQ(second->save(), saved);
+    second->run(block.left.data(), block.right.data(), block.left.data(), block.right.data(), 64);
+    EXPECT_EQ(second->save(), saved);
 
     std::vector<uint8_t> foreign(kStateSize, 0xAB);
-    const std::vector<uint8_t> truncated(saved.begin(), saved.end() - 1);
+    const std::vector<uint8_t> truncated(chunk.begin(), chunk.end() - 1);
     EXPECT_NE(second->restore(stateProperties(truncated)), LV2_STATE_SUCCESS);
     EXPECT_NE(second->restore(stateProperties(foreign)), LV2_STATE_SUCCESS);
-    EXPECT_EQ(second->restore(stateProperties(saved, LV2_ATOM__String)), LV2_STATE_ERR_BAD_TYPE);
+    EXPECT_EQ(second->restore(stateProperties(chunk, LV2_ATOM__String)), LV2_STATE_ERR_BAD_TYPE);
     const int32_t badProgram = kNumPrograms;
     const auto* bytes = reinterpret_cast<const uint8_t*>(&badProgram);
     EXPECT_NE(second->restore({{urids.map(lv2::kProgramKey),
                                 {urids.map(LV2_ATOM__Int), std::vector<uint8_t>(bytes, bytes + 4)}}}),
               LV2_STATE_SUCCESS);
     EXPECT_EQ(second->restore({}), LV2_STATE_ERR_NO_PROPERTY);
-    EXPECT_EQ(lv2State(*second), saved);
+    EXPECT_EQ(second->save(), saved);
 }
 
 }  // namespace

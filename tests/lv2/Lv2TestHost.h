@@ -224,9 +224,11 @@ public:
         LilvState* state = lilv_state_new_from_world(bundle_.world(), urids_.mapper(), node);
         lilv_node_free(node);
         if (!state) return false;
-        auto setValue = [](const char* symbol, void* self, const void* value, uint32_t size, uint32_t) {
+        // Float values only, as Ardour takes them.
+        auto setValue = [](const char* symbol, void* self, const void* value, uint32_t size, uint32_t type) {
             auto* instance = static_cast<Instance*>(self);
-            if (size == sizeof(float) && instance->port(symbol) != UINT32_MAX)
+            if (type == instance->urids_.map(LV2_ATOM__Float) && size == sizeof(float) &&
+                instance->port(symbol) != UINT32_MAX)
                 std::memcpy(&instance->control(symbol), value, sizeof(float));
         };
         lilv_state_restore(state, instance_, setValue, this, 0, urids_.features());
