@@ -2,7 +2,9 @@
 
 #include <lv2/atom/util.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -71,18 +73,32 @@ void KovalithLv2::run(uint32_t frames) {
 
 // MIDI, the transport and the UI's messages, in the host's order; all of them
 // before the block, as a VST 2.4 host delivers its events.
+//
+// Atom buffers must be 64-bit aligned, but hosts exist whose buffers are not
+// (jalv 1.6 gives 32-bit aligned ones): the sequence is read by copying, and an
+// object is parsed from an aligned copy.
 void KovalithLv2::readControlEvents() {
     if (!control_) return;
-    LV2_ATOM_SEQUENCE_FOREACH(control_, event) {
-        const LV2_Atom& body = event->body;
-        if (body.type == urids_.midiEvent) {
-            if (body.size == 0) continue;
-            const auto* bytes = static_cast<const uint8_t*>(LV2_ATOM_BODY_CONST(&body));
-            effect_->handleMidiMessage(bytes[0], body.size > 1 ? bytes[1] : 0, body.size > 2 ? bytes[2] : 0);
-        } else if ((body.type == urids_.atomObject || body.type == urids_.atomBlank) &&
-                   body.size >= sizeof(LV2_Atom_Object_Body)) {
-            const auto* object = reinterpret_cast<const LV2_Atom_Object*>(&body);
-            const uint32_t frame = event->time.frames > 0 ? static_cast<uint32_t>(event->time.frames) : 0;
+    const auto* base = reinterpret_cast<const uint8_t*>(control_);
+    LV2_Atom sequence;
+    std::memcpy(&sequence, base, sizeof sequence);
+    const std::size_t end = sizeof(LV2_Atom) + sequence.size;
+    for (std::size_t offset = sizeof(LV2_Atom_Sequence); offset + sizeof(LV2_Atom_Event) <= end;) {
+        LV2_Atom_Event event;
+        std::memcpy(&event, base + offset, sizeof event);
+        const uint8_t* atom = base + offset + offsetof(LV2_Atom_Event, body);  // the body's header
+        const uint8_t* body = base + offset + sizeof event;
+        if (event.body.size > end - offset - sizeof event) break;
+        offset += sizeof event + lv2_atom_pad_size(event.body.size);
+        if (event.body.type == urids_.midiEvent) {
+            if (event.body.size == 0) continue;
+            effect_->handleMidiMessage(body[0], event.body.size > 1 ? body[1] : 0, event.body.size > 2 ? body[2] : 0);
+        } else if ((event.body.type == urids_.atomObject || event.body.type == urids_.atomBlank) &&
+                   event.body.size >= sizeof(LV2_Atom_Object_Body) &&
+                   sizeof(LV2_Atom) + event.body.size <= sizeof(objectCopy_)) {
+            std::memcpy(objectCopy_, atom, sizeof(LV2_Atom) + event.body.size);
+            const auto* object = reinterpret_cast<const LV2_Atom_Object*>(objectCopy_);
+            const uint32_t frame = event.time.frames > 0 ? static_cast<uint32_t>(event.time.frames) : 0;
             int parameter = 0;
             float value = 0.0f;
             if (object->body.otype == urids_.timePosition) {
@@ -114,11 +130,14 @@ void KovalithLv2::applyPortChanges() {
     }
 }
 
+// Written into an aligned buffer of our own and copied out, for the same
+// hosts as above.
 void KovalithLv2::writeNotifications(uint32_t frames) {
     if (!notify_) return;
-    const uint32_t capacity = notify_->atom.size;
-    // The host gives the buffer's capacity as the sequence's size.
-    lv2_atom_forge_set_buffer(&forge_, reinterpret_cast<uint8_t*>(notify_), capacity);
+    LV2_Atom host;
+    std::memcpy(&host, notify_, sizeof host);  // the host gives the capacity as the size
+    const std::size_t capacity = std::min<std::size_t>(host.size, sizeof notifyCopy_);
+    lv2_atom_forge_set_buffer(&forge_, notifyCopy_, capacity);
     LV2_Atom_Forge_Frame sequence;
     if (!lv2_atom_forge_sequence_head(&forge_, &sequence, 0)) return;
 
@@ -141,6 +160,8 @@ void KovalithLv2::writeNotifications(uint32_t frames) {
         }
     }
     lv2_atom_forge_pop(&forge_, &sequence);
+    const auto* written = reinterpret_cast<const LV2_Atom*>(notifyCopy_);
+    std::memcpy(notify_, notifyCopy_, lv2_atom_total_size(written));
 }
 
 LV2_State_Status KovalithLv2::save(LV2_State_Store_Function store, LV2_State_Handle handle) {

@@ -90,6 +90,9 @@ private:
     uint32_t valuesInterval_;
     std::array<float, kNumParams> stored_{};
     std::array<float, kNumParams> synced_{};
+    // Aligned copies of the host's atom buffers (see readControlEvents).
+    alignas(8) uint8_t objectCopy_[1024];
+    alignas(8) uint8_t notifyCopy_[4096];
 };
 
 }  // namespace lv2

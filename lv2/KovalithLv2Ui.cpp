@@ -18,6 +18,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <vector>
 
 #include "editor/KovalithEditor.h"
 #include "effect/EditController.h"
@@ -107,7 +108,7 @@ public:
             stored = storedFromPlain(index, plain);
             editor_.setParameter(index, stored);
         } else if (port == kNotifyPort && format == urids_.atomEventTransfer && size >= sizeof(LV2_Atom)) {
-            takeMessage(static_cast<const LV2_Atom*>(buffer), size);
+            takeMessage(buffer, size);
         }
     }
 
@@ -144,7 +145,11 @@ private:
         write_(controller_, kControlPort, lv2_atom_total_size(atom), urids_.atomEventTransfer, atom);
     }
 
-    void takeMessage(const LV2_Atom* atom, uint32_t size) {
+    // From an aligned copy: hosts' buffers need not be.
+    void takeMessage(const void* buffer, uint32_t size) {
+        std::vector<uint64_t> copy((size + 7) / 8);
+        std::memcpy(copy.data(), buffer, size);
+        const auto* atom = reinterpret_cast<const LV2_Atom*>(copy.data());
         if ((atom->type != urids_.atomObject && atom->type != urids_.atomBlank) || lv2_atom_total_size(atom) > size ||
             atom->size < sizeof(LV2_Atom_Object_Body))
             return;

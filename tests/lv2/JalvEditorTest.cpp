@@ -128,7 +128,9 @@ void writePng(const std::vector<uint32_t>& pixels, const std::string& path) {
 
 TEST(JalvEditor, EmbedsTheEditorAsKovalithSnapshotDrawsIt) {
 #if defined(__SANITIZE_ADDRESS__)
-    GTEST_SKIP() << "a sanitized plug-in cannot be loaded into jalv, which is not";
+    // It would need the sanitizer's run-time preloaded into jalv, where GTK's
+    // start-up then hangs on a lock (Debian 12's jalv 1.6.6, GCC 12).
+    GTEST_SKIP() << "a sanitized plug-in cannot be loaded into jalv, which is not sanitized";
 #endif
     if (!xtest::PrivateXServer::available()) GTEST_SKIP() << "no X server (Xvfb is not installed)";
     for (const char* tool : {"jalv.gtk3", "jackd"})
@@ -136,7 +138,10 @@ TEST(JalvEditor, EmbedsTheEditorAsKovalithSnapshotDrawsIt) {
 
     // A program through its preset, a knob, a menu and a switch set on jalv's command line.
     const std::string expected = kTmp + "-snapshot.png";
-    const std::string snapshot = std::string("'") + KOVALITH_HOST_EXE + "' snapshot '" + expected +
+    // In the sanitizer build, fontconfig's caches are excused as in tests/LeakSuppressions.cpp.
+    const std::string suppressions = kTmp + "-lsan.txt";
+    ASSERT_EQ(std::system(("echo leak:libfontconfig.so >'" + suppressions + "'").c_str()), 0);
+    const std::string snapshot = "LSAN_OPTIONS=suppressions='" + suppressions + "' '" + KOVALITH_HOST_EXE + "' snapshot '" + expected +
                                  "' --preset 3 --set 17=0.7 --set 31=2 --set 34=0 >/dev/null";
     ASSERT_EQ(std::system(snapshot.c_str()), 0) << snapshot;
     const std::vector<uint32_t> wanted = readPng(expected);
@@ -146,8 +151,8 @@ TEST(JalvEditor, EmbedsTheEditorAsKovalithSnapshotDrawsIt) {
     const std::string lv2Path = kTmp + "-lv2";
     ASSERT_EQ(std::system(("mkdir -p '" + lv2Path + "' && ln -sfn '" + KOVALITH_LV2_BUNDLE + "' '" + lv2Path +
                            "/Kovalith.lv2'").c_str()), 0);
-    const std::vector<std::string> environment = {"JACK_DEFAULT_SERVER=" + server, "JACK_NO_START_SERVER=1",
-                                                  "LV2_PATH=" + lv2Path};
+    std::vector<std::string> environment = {"JACK_DEFAULT_SERVER=" + server, "JACK_NO_START_SERVER=1",
+                                            "LV2_PATH=" + lv2Path};
     Child jack({"jackd", "--no-realtime", "-n", server, "-d", "dummy", "-r", "44100", "-p", "1024"}, environment,
                kTmp + "-jackd.log");
     std::this_thread::sleep_for(std::chrono::seconds(1));
@@ -176,7 +181,7 @@ TEST(JalvEditor, EmbedsTheEditorAsKovalithSnapshotDrawsIt) {
     if (seen != wanted) writePng(seen, kTmp + "-seen.png");
     EXPECT_TRUE(seen == wanted) << differing << " pixels differ from " << expected << "; jalv's window is in "
                                 << kTmp << "-seen.png";
-    if (seen == wanted) std::system(("rm -rf '" + kTmp + "'-*").c_str());
+    if (seen == wanted && !HasFailure()) std::system(("rm -rf '" + kTmp + "'-*").c_str());
 }
 
 }  // namespace
