@@ -72,8 +72,8 @@ protected:
         vst->setSampleRate(kRate);
     }
 
-    std::unique_ptr<Instance> instance() {
-        auto lv2 = std::make_unique<Instance>(bundle, urids, kRate);
+    std::unique_ptr<Instance> instance(bool misalignAtoms = false) {
+        auto lv2 = std::make_unique<Instance>(bundle, urids, kRate, misalignAtoms);
         EXPECT_TRUE(*lv2);
         return lv2;
     }
@@ -321,7 +321,7 @@ TEST_F(Lv2Plugin, UntouchedPortsNeverUndoTheEffectsOwnState) {
 
 TEST_F(Lv2Plugin, LearnedControllersDriveParametersAndTheUiHearsTheValues) {
     lv2::Urids ids(*urids.mapper());
-    auto lv2 = instance();
+    auto lv2 = instance(true);  // and atom buffers as jalv gives them
     Stereo block(512);
     auto run = [&] { lv2->run(block.left.data(), block.right.data(), block.left.data(), block.right.data(), 512); };
     lv2::writeLearnCommand(lv2->eventForge(), ids, kFeedback, 0.0f);  // "Learn Midi" on "Feedback"

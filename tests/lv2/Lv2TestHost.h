@@ -107,7 +107,9 @@ class Instance {
 public:
     static constexpr uint32_t kAtomCapacity = 8192;
 
-    Instance(Bundle& bundle, UridMap& urids, double rate) : bundle_(bundle), urids_(urids) {
+    // misalignAtoms: the atom ports' buffers at 32-bit aligned addresses, as Debian's jalv 1.6 gives them.
+    Instance(Bundle& bundle, UridMap& urids, double rate, bool misalignAtoms = false)
+        : bundle_(bundle), urids_(urids), atomOffset_(misalignAtoms ? 4 : 0) {
         const LilvPlugin* plugin = bundle.plugin();
         instance_ = lilv_plugin_instantiate(plugin, rate, urids.features());
         if (!instance_) return;
@@ -135,8 +137,9 @@ public:
         lilv_node_free(controlClass);
         controlBuffer_.resize(kAtomCapacity / 8);
         notifyBuffer_.resize(kAtomCapacity / 8);
-        lilv_instance_connect_port(instance_, controlIn_, controlBuffer_.data());
-        lilv_instance_connect_port(instance_, notifyPort_, notifyBuffer_.data());
+        portBuffers_.resize(2 * (kAtomCapacity / 8 + 1));
+        lilv_instance_connect_port(instance_, controlIn_, portBuffer(0));
+        lilv_instance_connect_port(instance_, notifyPort_, portBuffer(1));
         lv2_atom_forge_init(&forge_, urids.mapper());
         clearEvents();
         lilv_instance_activate(instance_);
@@ -178,7 +181,11 @@ public:
         lilv_instance_connect_port(instance_, 1, const_cast<float*>(inR));
         lilv_instance_connect_port(instance_, 2, outL);
         lilv_instance_connect_port(instance_, 3, outR);
+        // The plug-in's buffers: copies of ours, where they are to be.
+        std::memcpy(portBuffer(0), controlBuffer_.data(), kAtomCapacity);
+        std::memcpy(portBuffer(1), notifyBuffer_.data(), kAtomCapacity);
         lilv_instance_run(instance_, frames);
+        std::memcpy(notifyBuffer_.data(), portBuffer(1), kAtomCapacity);
         clearEvents();
         LV2_ATOM_SEQUENCE_FOREACH(notify, event) {
             const auto* begin = reinterpret_cast<const uint8_t*>(&event->body);
@@ -237,6 +244,9 @@ public:
     }
 
 private:
+    uint8_t* portBuffer(int which) {
+        return reinterpret_cast<uint8_t*>(portBuffers_.data()) + which * (kAtomCapacity + 8) + atomOffset_;
+    }
     const LV2_State_Interface* stateInterface() const {
         return static_cast<const LV2_State_Interface*>(lilv_instance_get_extension_data(instance_, LV2_STATE__interface));
     }
@@ -251,7 +261,8 @@ private:
     std::map<std::string, uint32_t> symbols_;
     std::vector<float> controls_;
     uint32_t controlIn_ = 0, notifyPort_ = 0;
-    std::vector<uint64_t> controlBuffer_, notifyBuffer_;
+    std::size_t atomOffset_;
+    std::vector<uint64_t> controlBuffer_, notifyBuffer_, portBuffers_;
     LV2_Atom_Forge forge_{};
     LV2_Atom_Forge_Frame sequence_{};
     std::vector<std::vector<uint8_t>> notified_;
