@@ -181,11 +181,13 @@ public:
         lilv_instance_connect_port(instance_, 1, const_cast<float*>(inR));
         lilv_instance_connect_port(instance_, 2, outL);
         lilv_instance_connect_port(instance_, 3, outR);
-        // The plug-in's buffers: copies of ours, where they are to be.
-        std::memcpy(portBuffer(0), controlBuffer_.data(), kAtomCapacity);
-        std::memcpy(portBuffer(1), notifyBuffer_.data(), kAtomCapacity);
+        // Misaligned, the plug-in's buffers are copies of ours.
+        if (atomOffset_) {
+            std::memcpy(portBuffer(0), controlBuffer_.data(), kAtomCapacity);
+            std::memcpy(portBuffer(1), notifyBuffer_.data(), kAtomCapacity);
+        }
         lilv_instance_run(instance_, frames);
-        std::memcpy(notifyBuffer_.data(), portBuffer(1), kAtomCapacity);
+        if (atomOffset_) std::memcpy(notifyBuffer_.data(), portBuffer(1), kAtomCapacity);
         clearEvents();
         LV2_ATOM_SEQUENCE_FOREACH(notify, event) {
             const auto* begin = reinterpret_cast<const uint8_t*>(&event->body);
@@ -245,6 +247,7 @@ public:
 
 private:
     uint8_t* portBuffer(int which) {
+        if (!atomOffset_) return reinterpret_cast<uint8_t*>((which == 0 ? controlBuffer_ : notifyBuffer_).data());
         return reinterpret_cast<uint8_t*>(portBuffers_.data()) + which * (kAtomCapacity + 8) + atomOffset_;
     }
     const LV2_State_Interface* stateInterface() const {
