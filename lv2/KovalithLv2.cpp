@@ -6,7 +6,6 @@
 #include <cmath>
 #include <cstddef>
 #include <cstring>
-#include <new>
 #include <vector>
 
 #include "lv2/Lv2Ports.h"
@@ -33,21 +32,21 @@ KovalithLv2::KovalithLv2(double sampleRate, const LV2_URID_Map& map)
     setReferences(plain);
 }
 
+KovalithLv2::~KovalithLv2() { effect_->setListener(nullptr); }
+
 void KovalithLv2::setReferences(const float* plainValues) {
     for (int index = 0; index < kNumParams; ++index)
         references_[static_cast<std::size_t>(index)].store(plainValues[index], std::memory_order_relaxed);
 }
 
 float KovalithLv2::portValue(int index) const {
-    const float* port = parameterPorts_[static_cast<std::size_t>(index)];
+    const float* port = parameterPorts_[static_cast<std::size_t>(index)].load(std::memory_order_relaxed);
     if (!port) return std::nanf("");
     // The host may write it meanwhile; a whole float either way.
     float value;
     __atomic_load(port, &value, __ATOMIC_RELAXED);
     return value;
 }
-
-KovalithLv2::~KovalithLv2() { effect_->setListener(nullptr); }
 
 void KovalithLv2::connectPort(uint32_t port, void* data) {
     switch (port) {
@@ -60,7 +59,8 @@ void KovalithLv2::connectPort(uint32_t port, void* data) {
         default: break;
     }
     const int index = parameterOfPort(port);
-    if (index >= 0) parameterPorts_[static_cast<std::size_t>(index)] = static_cast<const float*>(data);
+    if (index >= 0)
+        parameterPorts_[static_cast<std::size_t>(index)].store(static_cast<const float*>(data), std::memory_order_relaxed);
 }
 
 void KovalithLv2::run(uint32_t frames) {
@@ -119,7 +119,7 @@ void KovalithLv2::applyPortChanges() {
         valuesChanged_ = valuesUrgent_ = true;
     }
     for (int index = 0; index < kNumParams; ++index) {
-        const float* port = parameterPorts_[static_cast<std::size_t>(index)];
+        const float* port = parameterPorts_[static_cast<std::size_t>(index)].load(std::memory_order_relaxed);
         if (!port) continue;
         const float plain = *port;
         std::atomic<float>& reference = references_[static_cast<std::size_t>(index)];

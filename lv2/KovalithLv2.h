@@ -73,7 +73,8 @@ private:
     float* outputs_[2] = {nullptr, nullptr};
     const LV2_Atom_Sequence* control_ = nullptr;
     LV2_Atom_Sequence* notify_ = nullptr;
-    std::array<const float*, kNumParams> parameterPorts_{};  // by parameter index; null: no port
+    // By parameter index, null for none; save reads them while hosts may connect ports anew each block.
+    std::array<std::atomic<const float*>, kNumParams> parameterPorts_{};
     // Written by the audio thread and by restore (never concurrent with run);
     // read by save, which may run alongside the audio thread.
     std::array<std::atomic<float>, kNumParams> references_{};
