@@ -13,6 +13,8 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DKOVALITH_WERROR=ON \
       -DKOVALITH_BUILD_TESTS=ON -DKOVALITH_BUILD_BENCH=ON >/dev/null
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure --no-tests=error -j"$jobs"
+# Qtractor's plug-in scan finds the installed CLAP plug-in.
+tests/clap/qtractor-scan.sh build
 
 # The Windows DLLs (32- and 64-bit), cross-built and tested under Wine against
 # the Linux build above.

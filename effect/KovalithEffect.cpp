@@ -276,7 +276,7 @@ std::vector<uint8_t> KovalithEffect::saveState() const {
     if (!bank) return {};
     std::vector<uint8_t> state(kStateSize);
     // Field by field: the record's fields may be written by other threads meanwhile.
-    copyIntoRecords(state.data(), bank, sizeof(ProgramBank));
+    copyFromRecords(state.data(), bank, sizeof(ProgramBank));
     writeInt32(state.data() + sizeof(ProgramBank), kStateProgramTag);
     writeInt32(state.data() + sizeof(ProgramBank) + 4, static_cast<uint32_t>(program()));
     return state;

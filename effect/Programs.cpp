@@ -133,6 +133,15 @@ void copyIntoRecords(void* destination, const void* source, std::size_t byteCoun
     }
 }
 
+void copyFromRecords(void* destination, const void* source, std::size_t byteCount) {
+    auto* bytes = static_cast<unsigned char*>(destination);
+    const auto* words = static_cast<const uint32_t*>(source);
+    for (std::size_t i = 0; i < byteCount / sizeof(uint32_t); ++i) {
+        const uint32_t word = __atomic_load_n(&words[i], __ATOMIC_RELAXED);
+        std::memcpy(bytes + i * sizeof word, &word, sizeof word);
+    }
+}
+
 void readName(const char (&field)[kProgramNameSize], char* text) {
     if (!text) return;
     std::size_t length = 0;

@@ -57,6 +57,9 @@ inline void storeField(int32_t& field, int32_t value) { __atomic_store_n(&field,
 // Copies byteCount bytes (a multiple of 4) from any source into a record or
 // bank, one whole 32-bit word at a time.
 void copyIntoRecords(void* destination, const void* source, std::size_t byteCount);
+// The other way: byteCount bytes (a multiple of 4) of a live record or bank,
+// each 32-bit word read whole, into any destination.
+void copyFromRecords(void* destination, const void* source, std::size_t byteCount);
 
 // Copies a name field into text (at least kProgramNameSize bytes), reading no
 // more than the field and always terminating: at most 23 characters.

@@ -2,6 +2,7 @@
 # Cross-builds the plug-in for Windows from the same sources:
 #   build-win32/Kovalith.dll  32-bit Windows (i686)
 #   build-win64/Kovalith.dll  64-bit Windows (x86-64)
+#   build-win32/Kovalith.clap, build-win64/Kovalith.clap  the CLAP plug-in, same two
 # with Debian's mingw-w64 compilers, libpng built from Debian's source package.
 #
 #   scripts/build-windows.sh [--tests] [--werror]
@@ -35,4 +36,5 @@ for arch in win32:i686 win64:x86_64; do
         -DKOVALITH_BUILD_TESTS=OFF -DKOVALITH_BUILD_BENCH=OFF "${extra[@]}" >/dev/null
   cmake --build "$dir" -j"$jobs"
   echo "built $dir/Kovalith.dll" >&2
+  if [ -f "$dir/Kovalith.clap" ]; then echo "built $dir/Kovalith.clap" >&2; fi
 done

@@ -15,6 +15,7 @@ cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DKOVALITH_WERROR=ON \
       -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=thread" -DCMAKE_SHARED_LINKER_FLAGS="-fsanitize=thread" \
       -DCMAKE_MODULE_LINKER_FLAGS="-fsanitize=thread" >/dev/null
 cmake --build build-tsan -j"$jobs" --target Kovalith kovalith test_plugin
+cmake --build build-tsan -j"$jobs" --target KovalithClap test_clap
 
 # The longest access history: the audio thread makes many accesses per block,
 # and a suppression only matches a report whose earlier stack was restored.
@@ -24,3 +25,6 @@ export TSAN_OPTIONS="halt_on_error=1 history_size=7 second_deadlock_stack=1 supp
 build-tsan/test_plugin --gtest_filter='Concurrency.*:ChangeQueue.*'
 # An automation thread racing the audio thread, through the binary interface.
 build-tsan/kovalith validate --only threads build-tsan/Kovalith.so
+# The CLAP plug-in: state loads, saves and values on the main thread while the
+# audio thread processes automation and a learned controller.
+build-tsan/test_clap --gtest_filter='ClapThreadsTest.*'

@@ -7,23 +7,30 @@ set -euo pipefail
 
 build_pkgs=(cmake g++ make pkg-config libcairo2-dev libx11-dev libxres-dev libxtst-dev libpng-dev zlib1g-dev
             libsndfile1-dev libgtest-dev libbenchmark-dev fonts-liberation fontconfig)
+# The CLAP 1.1 headers (in /usr/share/dpf/distrho/src/clap).
+build_pkgs+=(dpf-source)
 # The tests also need a real X server, and third-party Linux VST2 plug-ins to load.
 test_pkgs=(xvfb xauth x11-utils dpf-plugins-vst)
+# kovalith-jack's test runs a real JACK server (jackd with its dummy driver).
+test_pkgs+=(jackd2)
 # Cross compilers with the posix thread model (std::thread, std::mutex), zlib
 # for them, dpkg-dev to unpack libpng's source package, GoogleTest's sources,
 # and Wine with a private X server to run the DLLs.
 windows_pkgs=(cmake make g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix libz-mingw-w64-dev dpkg-dev
               googletest wine wine64 xvfb xauth)
+windows_pkgs+=(dpf-source)  # the CLAP headers for the Windows .clap
 
 # The extra CI jobs' tools: clang's fuzzer and sanitizer runtimes, a real host
 # (Ardour) and dpkg-shlibdeps for the Debian package. A job whose tool is
 # missing skips with a message, so these may fail to install.
 extra_test_pkgs=(clang libclang-rt-14-dev dpkg-dev ardour)
+# Qtractor's plug-in scanner looks at the installed .clap.
+extra_test_pkgs+=(qtractor)
 # The LV2 plug-in builds against lv2-dev; its tests load it through lilv, check
-# its TTL (sord_validate) and run it in jalv (a JACK host, with suil embedding X11 UIs).
+# its TTL (sord_validate) and run it in jalv (a JACK host: jackd2 above; suil embeds X11 UIs).
 build_pkgs+=(lv2-dev)
 test_pkgs+=(liblilv-dev lilv-utils sordi)
-extra_test_pkgs+=(jalv libsuil-0-0 jackd2)
+extra_test_pkgs+=(jalv libsuil-0-0)
 
 extra=()
 case "${1:-}" in

@@ -1,0 +1,262 @@
+// The CLAP plug-in's editor in a real X window on a private Xvfb: the gui
+// extension's lifecycle, idle from the host's timer, and a knob drag that
+// reaches the host as a gesture with its values.
+#include "tests/editor/XServer.h"
+
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <cairo.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <cstring>
+#include <fstream>
+#include <thread>
+
+#include "tests/clap/ClapHost.h"
+
+namespace claptest {
+namespace {
+
+using editortest::displayAvailable;
+
+const auto* const gServer = ::testing::AddGlobalTestEnvironment(new editortest::PrivateXServer);
+
+ClapModule& module() {
+    static std::unique_ptr<ClapModule> loaded = [] {
+        std::string error;
+        auto m = ClapModule::open(KOVALITH_CLAP, &error);
+        if (!m) ADD_FAILURE() << error;
+        return m;
+    }();
+    return *loaded;
+}
+
+class ClapEditorTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!displayAvailable()) GTEST_SKIP() << "no X server (install xvfb)";
+        display_ = editortest::openTestDisplay();
+        ASSERT_NE(display_, nullptr);
+        int event, error, major, minor;
+        if (!XTestQueryExtension(display_, &event, &error, &major, &minor)) GTEST_SKIP() << "no XTEST";
+        parent_ = XCreateSimpleWindow(display_, DefaultRootWindow(display_), 0, 0, 659, 479, 0, 0, 0);
+        XMapWindow(display_, parent_);
+        XSync(display_, False);
+        std::string why;
+        k = ClapInstance::create(module(), "audio.kovalith.kovalith", &why);
+        ASSERT_NE(k, nullptr) << why;
+        gui = k->gui();
+        ASSERT_NE(gui, nullptr);
+    }
+    void TearDown() override {
+        k.reset();
+        if (!display_) return;
+        XDestroyWindow(display_, parent_);
+        XCloseDisplay(display_);
+    }
+
+    clap_window_t parentWindow() const {
+        clap_window_t w{};
+        w.api = CLAP_WINDOW_API_X11;
+        w.x11 = parent_;
+        return w;
+    }
+    std::vector<Window> children() {
+        XSync(display_, False);
+        Window root, parent, *list = nullptr;
+        unsigned n = 0;
+        XQueryTree(display_, parent_, &root, &parent, &list, &n);
+        std::vector<Window> out(list, list + n);
+        if (list) XFree(list);
+        return out;
+    }
+    void pointerTo(int x, int y) {
+        int sx, sy;
+        Window child;
+        XTranslateCoordinates(display_, parent_, DefaultRootWindow(display_), x, y, &sx, &sy, &child);
+        XTestFakeMotionEvent(display_, DefaultScreen(display_), sx, sy, CurrentTime);
+        XSync(display_, False);
+    }
+    void button(unsigned b, bool down) {
+        XTestFakeButtonEvent(display_, b, down ? True : False, CurrentTime);
+        XSync(display_, False);
+    }
+    // The host's run loop: timers until `done` holds or two seconds pass.
+    bool runUntil(const std::function<bool()>& done) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        while (std::chrono::steady_clock::now() < end) {
+            k->fireTimers();
+            if (done()) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return false;
+    }
+
+    Display* display_ = nullptr;
+    Window parent_ = 0;
+    std::unique_ptr<ClapInstance> k;
+    const clap_plugin_gui_t* gui = nullptr;
+};
+
+TEST_F(ClapEditorTest, EmbedsInTheHostsWindowOnItsTimer) {
+    const clap_plugin_t* p = k->plugin();
+    EXPECT_TRUE(gui->is_api_supported(p, CLAP_WINDOW_API_X11, false));
+    EXPECT_FALSE(gui->is_api_supported(p, CLAP_WINDOW_API_X11, true));
+    EXPECT_FALSE(gui->is_api_supported(p, CLAP_WINDOW_API_WIN32, false));
+    const char* api = nullptr;
+    bool floating = true;
+    ASSERT_TRUE(gui->get_preferred_api(p, &api, &floating));
+    EXPECT_STREQ(api, CLAP_WINDOW_API_X11);
+    EXPECT_FALSE(floating);
+    EXPECT_FALSE(gui->create(p, CLAP_WINDOW_API_X11, true));
+
+    ASSERT_TRUE(gui->create(p, CLAP_WINDOW_API_X11, false));
+    ASSERT_EQ(k->timers().size(), 1u);
+    EXPECT_GE(k->timerPeriod(k->timers()[0]), 15u);
+    EXPECT_LE(k->timerPeriod(k->timers()[0]), 40u);
+    uint32_t w = 0, h = 0;
+    ASSERT_TRUE(gui->get_size(p, &w, &h));
+    EXPECT_EQ(w, 659u);
+    EXPECT_EQ(h, 479u);
+    EXPECT_FALSE(gui->can_resize(p));
+    EXPECT_FALSE(gui->set_size(p, 700, 500));
+
+    const clap_window_t parent = parentWindow();
+    ASSERT_TRUE(gui->set_parent(p, &parent));
+    ASSERT_TRUE(gui->show(p));
+    const std::vector<Window> kids = children();
+    ASSERT_EQ(kids.size(), 1u);
+    XWindowAttributes attributes;
+    XGetWindowAttributes(display_, kids[0], &attributes);
+    EXPECT_EQ(attributes.width, 659);
+    EXPECT_EQ(attributes.height, 479);
+    EXPECT_EQ(attributes.map_state, IsViewable);
+    k->fireTimers();
+
+    EXPECT_TRUE(gui->hide(p));
+    EXPECT_TRUE(children().empty());
+    EXPECT_TRUE(gui->show(p));
+    EXPECT_EQ(children().size(), 1u);
+    gui->destroy(p);
+    EXPECT_TRUE(children().empty());
+    EXPECT_TRUE(k->timers().empty());
+
+    // Created again after a destroy; destroyed with the plug-in.
+    ASSERT_TRUE(gui->create(p, CLAP_WINDOW_API_X11, false));
+    ASSERT_TRUE(gui->set_parent(p, &parent));
+    EXPECT_EQ(children().size(), 1u);
+    k.reset();
+    EXPECT_TRUE(children().empty());
+}
+
+TEST_F(ClapEditorTest, DrawsWhatTheVst2EditorDraws) {
+    // The same settings in both: "Scratchy" with a feedback of 0.9.
+    const std::string png = std::string(TEST_TMP_DIR) + "/clap-snapshot-" + std::to_string(getpid()) + ".png";
+    // The sanitizer build excuses fontconfig's caches in the host process too
+    // (tests/LeakSuppressions.cpp says why).
+    const std::string suppressions = std::string(TEST_TMP_DIR) + "/clap-lsan-suppressions.txt";
+    std::ofstream(suppressions) << "leak:libfontconfig.so\n";
+    const std::string command = "LSAN_OPTIONS=suppressions='" + suppressions + "' '" + KOVALITH_HOST_EXE +
+                                "' snapshot '" + png + "' --preset 2 --set Feedback=0.9 >/dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    cairo_surface_t* snapshot = cairo_image_surface_create_from_png(png.c_str());
+    std::remove(png.c_str());
+    ASSERT_EQ(cairo_surface_status(snapshot), CAIRO_STATUS_SUCCESS);
+
+    std::vector<uint8_t> state = *k->saveState();
+    state[24576 + 4] = 2;
+    ASSERT_TRUE(k->loadState(state));
+    EventList in, out;
+    in.addParamValue(17, 0.9);
+    k->flush(in, out);
+    const clap_plugin_t* p = k->plugin();
+    ASSERT_TRUE(gui->create(p, CLAP_WINDOW_API_X11, false));
+    const clap_window_t parent = parentWindow();
+    ASSERT_TRUE(gui->set_parent(p, &parent));
+    ASSERT_TRUE(gui->show(p));
+    for (int i = 0; i < 10; ++i) {
+        k->fireTimers();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    const std::vector<Window> kids = children();
+    ASSERT_EQ(kids.size(), 1u);
+    XImage* image = XGetImage(display_, kids[0], 0, 0, 659, 479, AllPlanes, ZPixmap);
+    ASSERT_NE(image, nullptr);
+    cairo_surface_flush(snapshot);
+    ASSERT_EQ(cairo_image_surface_get_width(snapshot), 659);
+    ASSERT_EQ(cairo_image_surface_get_height(snapshot), 479);
+    const unsigned char* data = cairo_image_surface_get_data(snapshot);
+    const int stride = cairo_image_surface_get_stride(snapshot);
+    int differing = 0, firstX = -1, firstY = -1;
+    for (int y = 0; y < 479; ++y)
+        for (int x = 0; x < 659; ++x) {
+            uint32_t expected;
+            std::memcpy(&expected, data + y * stride + 4 * x, 4);
+            const unsigned long pixel = XGetPixel(image, x, y);
+            if ((expected & 0xFFFFFF) != (pixel & 0xFFFFFF)) {
+                if (differing++ == 0) {
+                    firstX = x;
+                    firstY = y;
+                }
+            }
+        }
+    XDestroyImage(image);
+    cairo_surface_destroy(snapshot);
+    EXPECT_EQ(differing, 0) << "first at (" << firstX << ", " << firstY << ")";
+}
+
+TEST_F(ClapEditorTest, WithoutTheHostsTimerThereIsNoEditor) {
+    std::string why;
+    auto noTimers = ClapInstance::create(module(), "audio.kovalith.kovalith", &why, false);
+    ASSERT_NE(noTimers, nullptr) << why;
+    EXPECT_FALSE(noTimers->gui()->create(noTimers->plugin(), CLAP_WINDOW_API_X11, false));
+}
+
+TEST_F(ClapEditorTest, AKnobDragReachesTheHostAsAGesture) {
+    const clap_plugin_t* p = k->plugin();
+    ASSERT_TRUE(k->activate(44100.0, 1, 512));
+    EventList in, out;
+    in.addParamValue(17, 0.25);
+    k->flush(in, out);
+    ASSERT_TRUE(gui->create(p, CLAP_WINDOW_API_X11, false));
+    const clap_window_t parent = parentWindow();
+    ASSERT_TRUE(gui->set_parent(p, &parent));
+    ASSERT_TRUE(gui->show(p));
+    k->fireTimers();
+    k->clearRecord();
+
+    // The Feedback knob's centre is (520, 59): drag up 40 pixels.
+    pointerTo(520, 59);
+    button(1, true);
+    for (int y = 54; y >= 19; y -= 5) pointerTo(520, y);
+    ASSERT_TRUE(runUntil([&] { return *k->paramValue(17) >= 0.45 - 1e-6; })) << *k->paramValue(17);
+    const int flushes = k->record().requestFlush;
+    EXPECT_GE(flushes, 2) << "the gesture's begin and its values ask for a flush";
+    button(1, false);
+    ASSERT_TRUE(runUntil([&] { return k->record().requestFlush > flushes; })) << "the end asks too";
+
+    // The host's next block carries the gesture; the audio already has the value.
+    const std::vector<float> silence(64, 0.0f);
+    std::vector<float> l(64), r(64);
+    const float* ins[2] = {silence.data(), silence.data()};
+    float* outs[2] = {l.data(), r.data()};
+    ASSERT_EQ(k->process(ins, outs, 64, nullptr, &out), CLAP_PROCESS_CONTINUE);
+    ASSERT_GE(out.size(), 3u);
+    EXPECT_EQ(out.at(0).type, CLAP_EVENT_PARAM_GESTURE_BEGIN);
+    EXPECT_EQ(out.at(out.size() - 1).type, CLAP_EVENT_PARAM_GESTURE_END);
+    const auto values = out.ofType(CLAP_EVENT_PARAM_VALUE);
+    ASSERT_EQ(values.size(), out.size() - 2);
+    for (const clap_event_header_t* e : values) {
+        EXPECT_EQ(reinterpret_cast<const clap_event_param_value_t*>(e)->param_id, 17u);
+        EXPECT_FALSE(e->flags & CLAP_EVENT_DONT_RECORD) << "an edit is automation";
+    }
+    EXPECT_NEAR(reinterpret_cast<const clap_event_param_value_t*>(values.back())->value, 0.45, 1e-5);
+    out.clear();
+    ASSERT_EQ(k->process(ins, outs, 64, nullptr, &out), CLAP_PROCESS_CONTINUE);
+    EXPECT_EQ(out.size(), 0u) << "reported once";
+}
+
+}  // namespace
+}  // namespace claptest
