@@ -32,4 +32,5 @@ if [ "${1:-}" != "--quick" ]; then
   scripts/ci-tsan.sh
   scripts/ci-fuzz.sh
   tests/realhost/run.sh build
+  tests/realhost/lv2.sh build
 fi
