@@ -32,5 +32,6 @@ if [ "${1:-}" != "--quick" ]; then
   scripts/ci-tsan.sh
   scripts/ci-fuzz.sh
   tests/realhost/run.sh build
-  tests/realhost/run-vst3.sh build
+  tests/realhost/lv2.sh build
+  tests/realhost/vst3.sh build
 fi

@@ -27,6 +27,11 @@ windows_pkgs+=(dpf-source)  # the CLAP headers for the Windows .clap
 extra_test_pkgs=(clang libclang-rt-14-dev dpkg-dev ardour)
 # Qtractor's plug-in scanner looks at the installed .clap.
 extra_test_pkgs+=(qtractor)
+# The LV2 plug-in builds against lv2-dev; its tests load it through lilv, check
+# its TTL (sord_validate) and run it in jalv (a JACK host: jackd2 above; suil embeds X11 UIs).
+build_pkgs+=(lv2-dev)
+test_pkgs+=(liblilv-dev lilv-utils sordi)
+extra_test_pkgs+=(jalv libsuil-0-0)
 
 extra=()
 case "${1:-}" in

@@ -7,7 +7,7 @@
 --   vst3-session.lua bounce DIR NAME   reopens the session, saves it as the
 --                                      snapshot "reopened", bounces the take
 -- Lines starting with "take", "bounce", "program", "param" or "listed" are read
--- by run-vst3.sh; the last line is "END OF SCRIPT" (ardour7-lua may crash while
+-- by vst3.sh; the last line is "END OF SCRIPT" (ardour7-lua may crash while
 -- shutting down after it).
 local mode, dir, name = arg[1], arg[2], arg[3]
 local TRACK = "Take"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The VST3 real-host test: Ardour scans, hosts, saves, reopens and bounces
 # Kovalith's VST3 bundle as installed from the Debian package.
-#   tests/realhost/run-vst3.sh [BUILD_DIR]    (default: build, configured and built)
+#   tests/realhost/vst3.sh [BUILD_DIR]    (default: build, configured and built)
 # 1. cpack builds the .deb in BUILD_DIR; its contents are unpacked into a
 #    temporary root, as a user who installed it would have them.
 # 2. ardour-vst3-scanner scans the unpacked /usr/lib/vst3/Kovalith.vst3.
