@@ -33,4 +33,5 @@ if [ "${1:-}" != "--quick" ]; then
   scripts/ci-fuzz.sh
   tests/realhost/run.sh build
   tests/realhost/lv2.sh build
+  tests/realhost/vst3.sh build
 fi

@@ -3,6 +3,7 @@
 #   build-win32/Kovalith.dll  32-bit Windows (i686)
 #   build-win64/Kovalith.dll  64-bit Windows (x86-64)
 #   build-win32/Kovalith.clap, build-win64/Kovalith.clap  the CLAP plug-in, same two
+#   build-windows/Kovalith.vst3  the VST3 bundle with both (Contents/x86-win, Contents/x86_64-win)
 # with Debian's mingw-w64 compilers, libpng built from Debian's source package.
 #
 #   scripts/build-windows.sh [--tests] [--werror]
@@ -38,3 +39,12 @@ for arch in win32:i686 win64:x86_64; do
   echo "built $dir/Kovalith.dll" >&2
   if [ -f "$dir/Kovalith.clap" ]; then echo "built $dir/Kovalith.clap" >&2; fi
 done
+# One VST3 bundle with both architectures' modules; each host loads its own.
+# (Without dpf-source the builds have none: vst3/CMakeLists.txt said why.)
+bundle=build-windows/Kovalith.vst3
+rm -rf "$bundle"
+if [ -d build-win32/Kovalith.vst3/Contents/x86-win ] && [ -d build-win64/Kovalith.vst3/Contents/x86_64-win ]; then
+  mkdir -p "$bundle/Contents"
+  cp -r build-win32/Kovalith.vst3/Contents/x86-win build-win64/Kovalith.vst3/Contents/x86_64-win "$bundle/Contents/"
+  echo "built $bundle" >&2
+fi

@@ -7,7 +7,8 @@ set -euo pipefail
 
 build_pkgs=(cmake g++ make pkg-config libcairo2-dev libx11-dev libxres-dev libxtst-dev libpng-dev zlib1g-dev
             libsndfile1-dev libgtest-dev libbenchmark-dev fonts-liberation fontconfig)
-# The CLAP 1.1 headers (in /usr/share/dpf/distrho/src/clap).
+# The CLAP 1.1 headers (in /usr/share/dpf/distrho/src/clap) and the C description
+# of the VST3 interface (in .../travesty).
 build_pkgs+=(dpf-source)
 # The tests also need a real X server, and third-party Linux VST2 plug-ins to load.
 test_pkgs=(xvfb xauth x11-utils dpf-plugins-vst)
