@@ -6,10 +6,12 @@
 // here (drum hits, a chord and a voice-like pulse train) through the first
 // factory program. Both print a one-line summary of the output.
 #include "host/Commands.h"
+#include "host/OutputFile.h"
 #include "host/ParameterOptions.h"
 #include "host/PresetFiles.h"
 
 #include <sndfile.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -131,6 +133,25 @@ int outputFormat(const std::string& outPath, int inputFormat) {
     return SF_FORMAT_WAV | SF_FORMAT_FLOAT;
 }
 
+// libsndfile writes outputs through these, into an OutputFile, so that the
+// system's own reason for a refused write (a full disk) is kept.
+OutputFile& outputOf(void* user) { return *static_cast<OutputFile*>(user); }
+sf_count_t outputLength(void* user) {
+    struct stat status {};
+    return fstat(outputOf(user).fd(), &status) == 0 ? static_cast<sf_count_t>(status.st_size) : -1;
+}
+sf_count_t outputSeek(sf_count_t offset, int whence, void* user) {
+    return static_cast<sf_count_t>(lseek(outputOf(user).fd(), static_cast<off_t>(offset), whence));
+}
+sf_count_t outputRead(void* data, sf_count_t count, void* user) {
+    return static_cast<sf_count_t>(::read(outputOf(user).fd(), data, static_cast<size_t>(count)));
+}
+sf_count_t outputWrite(const void* data, sf_count_t count, void* user) {
+    return outputOf(user).write(data, static_cast<size_t>(count)) ? count : 0;
+}
+sf_count_t outputTell(void* user) { return static_cast<sf_count_t>(lseek(outputOf(user).fd(), 0, SEEK_CUR)); }
+SF_VIRTUAL_IO outputCallbacks = {outputLength, outputSeek, outputRead, outputWrite, outputTell};
+
 class SoundFile {
 public:
     SoundFile() = default;
@@ -152,18 +173,21 @@ public:
         return true;
     }
 
-    bool openWrite(const std::string& path, int format, int sampleRate, std::string* error) {
+    // Writes through `output`, whose temporary file becomes the target only
+    // when the whole render is written.
+    bool openWrite(OutputFile& output, int format, int sampleRate, std::string* error) {
         info_ = SF_INFO{};
         info_.format = format;
         info_.channels = 2;
         info_.samplerate = sampleRate;
+        const std::string cannot = "cannot write '" + output.target() + "': ";
         if (!sf_format_check(&info_)) {
-            *error = "cannot write that format at " + std::to_string(sampleRate) + " Hz to '" + path + "'";
+            *error = cannot + "that format cannot be written at " + std::to_string(sampleRate) + " Hz";
             return false;
         }
-        file_ = sf_open(path.c_str(), SFM_WRITE, &info_);
+        file_ = sf_open_virtual(&outputCallbacks, SFM_WRITE, &info_, &output);
         if (!file_) {
-            *error = "cannot write '" + path + "': " + sf_strerror(nullptr);
+            *error = cannot + (output.failure() ? systemMessage(output.failure()) : sf_strerror(nullptr));
             return false;
         }
         // Integer encodings would wrap samples beyond full scale; clip them instead.
@@ -185,6 +209,11 @@ private:
     SNDFILE* file_ = nullptr;
     SF_INFO info_{};
 };
+
+// Why a write failed: the system's reason when it refused, else libsndfile's.
+std::string writeFailure(const SoundFile& out, const OutputFile& target) {
+    return target.failure() ? systemMessage(target.failure()) : out.lastError();
+}
 
 // ---- sources ----------------------------------------------------------------------
 
@@ -394,8 +423,11 @@ int preparePlugin(CommandContext& context, const RenderOptions& options, int blo
     return kExitSuccess;
 }
 
-int renderThrough(CommandContext& context, Source& source, SoundFile& out, int block, double tailSeconds,
-                  const std::string& outPath) {
+// Renders `source` into `out`, which writes into `target`; the target is
+// replaced only when everything was written.
+int renderThrough(CommandContext& context, Source& source, SoundFile& out, OutputFile& target, int block,
+                  double tailSeconds) {
+    const std::string& outPath = target.target();
     PluginInstance& plugin = context.plugin;
     std::vector<float> inL(static_cast<size_t>(block)), inR(static_cast<size_t>(block));
     std::vector<float> outL(static_cast<size_t>(block)), outR(static_cast<size_t>(block));
@@ -441,20 +473,16 @@ int renderThrough(CommandContext& context, Source& source, SoundFile& out, int b
             }
         }
         if (sf_writef_float(out.get(), interleaved.data(), frames) != frames)
-            return context.failure("writing '" + outPath + "' failed: " + out.lastError());
+            return context.failure("cannot write '" + outPath + "': " + writeFailure(out, target));
         summary.frames += frames;
         progress.update(summary.frames, expected);
     }
     progress.finish();
-    if (!out.close()) return context.failure("finishing '" + outPath + "' failed");
+    if (!out.close() && !target.failure()) target.noteFailure(EIO);
+    std::string error;
+    if (!target.commit(&error)) return context.failure(error);
     context.out << summaryLine(summary, outPath) << "\n";
     return kExitSuccess;
-}
-
-bool samePath(const std::string& a, const std::string& b) {
-    char ra[PATH_MAX], rb[PATH_MAX];
-    if (!realpath(a.c_str(), ra) || !realpath(b.c_str(), rb)) return false;
-    return std::strcmp(ra, rb) == 0;
 }
 
 int runRender(CommandContext& context, const std::vector<std::string>& args) {
@@ -464,7 +492,9 @@ int runRender(CommandContext& context, const std::vector<std::string>& args) {
     if (options.positional.size() != 2) return context.usageError("render needs an input and an output file");
     const std::string& inPath = options.positional[0];
     const std::string& outPath = options.positional[1];
-    if (samePath(inPath, outPath)) return context.usageError("the output would overwrite the input");
+    if (sameFile(inPath, outPath))
+        return context.usageError("the output '" + outPath + "' is the input '" + inPath +
+                                  "'; the input is never overwritten");
 
     SoundFile in;
     std::string error;
@@ -472,11 +502,13 @@ int runRender(CommandContext& context, const std::vector<std::string>& args) {
     const int block = options.block > 0 ? options.block : context.options.blockSize;
     if (const int code = preparePlugin(context, options, block, in.info().samplerate, nullptr)) return code;
 
+    OutputFile target;
     SoundFile out;
-    if (!out.openWrite(outPath, outputFormat(outPath, in.info().format), in.info().samplerate, &error))
+    if (!target.open(outPath, &error) ||
+        !out.openWrite(target, outputFormat(outPath, in.info().format), in.info().samplerate, &error))
         return context.failure(error);
     FileSource source(in, block);
-    return renderThrough(context, source, out, block, options.tail.value_or(0.0), outPath);
+    return renderThrough(context, source, out, target, block, options.tail.value_or(0.0));
 }
 
 int runDemo(CommandContext& context, const std::vector<std::string>& args) {
@@ -493,12 +525,13 @@ int runDemo(CommandContext& context, const std::vector<std::string>& args) {
     if (const int code = preparePlugin(context, options, block, rate, presetFile ? nullptr : kDemoProgram))
         return code;
 
+    OutputFile target;
     SoundFile out;
     std::string error;
     const int format = formatForExtension(outPath) ? formatForExtension(outPath) : (SF_FORMAT_WAV | SF_FORMAT_FLOAT);
-    if (!out.openWrite(outPath, format, rate, &error)) return context.failure(error);
+    if (!target.open(outPath, &error) || !out.openWrite(target, format, rate, &error)) return context.failure(error);
     DemoSource source(rate);
-    const int code = renderThrough(context, source, out, block, options.tail.value_or(kDemoTailSeconds), outPath);
+    const int code = renderThrough(context, source, out, target, block, options.tail.value_or(kDemoTailSeconds));
     if (code == kExitSuccess)
         context.out << "wrote " << outPath << " (the demo signal through \"" << context.plugin.currentProgramName()
                     << "\")\n";

@@ -1,5 +1,6 @@
 // snapshot: the plug-in's editor drawn offscreen into a PNG file, no display needed.
 #include "host/Commands.h"
+#include "host/OutputFile.h"
 #include "host/ParameterOptions.h"
 #include "plugin/SnapshotRequest.h"
 
@@ -13,6 +14,10 @@ namespace kovalith {
 namespace host {
 
 namespace {
+
+cairo_status_t writeToOutput(void* output, const unsigned char* data, unsigned int length) {
+    return static_cast<OutputFile*>(output)->write(data, length) ? CAIRO_STATUS_SUCCESS : CAIRO_STATUS_WRITE_ERROR;
+}
 
 int runSnapshot(CommandContext& context, const std::vector<std::string>& arguments) {
     std::vector<std::string> args = arguments;
@@ -35,12 +40,15 @@ int runSnapshot(CommandContext& context, const std::vector<std::string>& argumen
     if (plugin.dispatch(vst2::effVendorSpecific, kSnapshotRequest, stride, pixels.data()) != 1)
         return context.failure("the plug-in cannot draw its editor offscreen");
 
+    OutputFile output;
+    if (!output.open(path, &error)) return context.failure(error);
     cairo_surface_t* surface = cairo_image_surface_create_for_data(reinterpret_cast<unsigned char*>(pixels.data()),
                                                                    CAIRO_FORMAT_ARGB32, width, height, stride);
-    const cairo_status_t status = cairo_surface_write_to_png(surface, path.c_str());
+    const cairo_status_t status = cairo_surface_write_to_png_stream(surface, writeToOutput, &output);
     cairo_surface_destroy(surface);
-    if (status != CAIRO_STATUS_SUCCESS)
-        return context.failure("cannot write " + path + ": " + cairo_status_to_string(status));
+    if (status != CAIRO_STATUS_SUCCESS && !output.failure())
+        return context.failure("cannot write '" + path + "': " + cairo_status_to_string(status));
+    if (!output.commit(&error)) return context.failure(error);
     context.out << "wrote " << path << " (" << width << " x " << height << ")\n";
     return kExitSuccess;
 }

@@ -57,6 +57,22 @@ TEST(CommandLine, RuntimeFailuresExitWithOne) {
     EXPECT_TRUE(badLoad.out.empty());
 }
 
+// The session's edits would be lost to a target found bad only when the
+// window closes; without a display, the window would be the first failure.
+TEST(CommandLine, EditChecksItsSaveTargetBeforeOpeningTheWindow) {
+    const auto edit = [](const std::string& target) {
+        return testing::runHostProcess(KOVALITH_HOST_EXE,
+                                       "--plugin '" + kFixture + "' edit --seconds 0.1 --save-fxp '" + target + "'",
+                                       std::string(TEST_TMP_DIR) + "/cli", "env -u DISPLAY ");
+    };
+    RunResult r = edit(std::string(TEST_TMP_DIR) + "/x.txt");
+    EXPECT_EQ(r.exitCode, 2) << r.err;
+    EXPECT_NE(r.err.find("--save-fxp needs a file ending in .fxp or .fxb"), std::string::npos) << r.err;
+    r = edit("/nonexistent/a.fxp");
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_NE(r.err.find("cannot write '/nonexistent/a.fxp': no such file or directory"), std::string::npos) << r.err;
+}
+
 TEST(CommandLine, InfoOnAThirdPartyPlugin) {
     if (!installed(kMVerb)) GTEST_SKIP() << kMVerb << " is not installed";
     const RunResult r = runHost("--plugin " + kMVerb + " info");

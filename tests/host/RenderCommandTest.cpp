@@ -5,14 +5,20 @@
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
+#include <csignal>
+#include <cstring>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <iostream>
 #include <random>
 #include <sstream>
 
@@ -380,6 +386,138 @@ TEST(RenderCommand, BadAndMissingFilesFailWithAMessage) {
     r = kovalith("render '" + good + "' '" + good + "'");
     EXPECT_EQ(r.exitCode, 2) << "the input is never overwritten";
     EXPECT_EQ(readAudio(good)->frames, 4410);
+}
+
+// ---- never losing a file ---------------------------------------------------------------
+
+std::string fileText(const std::string& path) { return testing::readTextFile(path); }
+
+// The names in `directory` but "." and "..", sorted.
+std::vector<std::string> listing(const std::string& directory) {
+    std::vector<std::string> names;
+    if (DIR* d = opendir(directory.c_str())) {
+        while (const dirent* entry = readdir(d))
+            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+                names.push_back(entry->d_name);
+        closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string freshDirectory(const std::string& name) {
+    const std::string directory = tmp(name);
+    std::system(("rm -rf '" + directory + "'").c_str());
+    mkdir(directory.c_str(), 0755);
+    return directory;
+}
+
+TEST(OutputFiles, TheInputIsNeverOverwrittenByAnyName) {
+    const std::string directory = freshDirectory("same");
+    const std::string in = directory + "/in.wav";
+    ASSERT_TRUE(writeAudio(in, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 44100, 2, material(2, 44100, 0.2)));
+    const std::string original = fileText(in);
+    ASSERT_EQ(link(in.c_str(), (directory + "/hard.wav").c_str()), 0);
+    ASSERT_EQ(symlink("in.wav", (directory + "/soft.wav").c_str()), 0);
+    const std::string viaParent = "../" + directory.substr(directory.rfind('/') + 1) + "/in.wav";
+    for (const std::string& out : {std::string("hard.wav"), std::string("soft.wav"), std::string("./in.wav"), viaParent}) {
+        const RunResult r = kovalith("render in.wav '" + out + "'", directory);
+        EXPECT_EQ(r.exitCode, 2) << out;
+        EXPECT_NE(r.err.find("is the input"), std::string::npos) << out << ": " << r.err;
+        EXPECT_TRUE(fileText(in) == original) << out << " changed the input";
+    }
+}
+
+// Runs `kovalith ARGS` (its output files in DIRECTORY, the placeholder in
+// ARGS) with a file "previous" in the way of its output NAME, on a disk that is
+// full after 16 KiB: by RLIMIT_FSIZE, or by a tmpfs of that size in a mount
+// namespace of its own. Answers the exit code, the messages, and the folder as
+// it is afterwards (its names, then the previous file's text).
+struct FullDiskRun {
+    bool ran = false;
+    int exitCode = -1;
+    std::string err, after;
+};
+
+FullDiskRun runOnFullDisk(bool tmpfs, const std::string& args, const std::string& name) {
+    const std::string directory = freshDirectory(tmpfs ? "tmpfs" : "rlimit");
+    const std::string script = tmp("full.sh"), report = tmp("full.out"), errors = tmp("full.err");
+    std::string text = tmpfs ? "mount -t tmpfs -o size=16k kovalith-test '" + directory + "' || exit 77\n"
+                             : "ulimit -f 32; trap '' XFSZ\n";
+    text += "printf previous > '" + directory + "/" + name + "'\n";
+    std::string command = args;
+    command.replace(command.find("DIRECTORY"), 9, directory);
+    text += "'" KOVALITH_HOST_EXE "' " + command + " 2>'" + errors + "'\necho \"exit $?\"\n";
+    text += "ls -A '" + directory + "'\ncat '" + directory + "/" + name + "'\n";
+    std::ofstream(script) << text;
+    const int status = std::system(((tmpfs ? "unshare -rm sh '" : "sh '") + script + "' >'" + report + "' 2>&1").c_str());
+    FullDiskRun run;
+    const std::string out = fileText(report);
+    run.ran = WIFEXITED(status) && WEXITSTATUS(status) == 0 && std::sscanf(out.c_str(), "exit %d", &run.exitCode) == 1;
+    if (!run.ran) run.err = out;
+    else {
+        run.err = fileText(errors);
+        run.after = out.substr(out.find('\n') + 1);
+    }
+    return run;
+}
+
+TEST(OutputFiles, AFullDiskLeavesThePreviousFileAndSaysWhy) {
+    const std::string in = tmp("full-in.wav");
+    ASSERT_TRUE(writeAudio(in, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 44100, 2, material(2, 44100, 0.5)));
+    for (const bool tmpfs : {false, true}) {
+        for (const std::string name : {"o.wav", "o.flac", "o.fxb"}) {
+            const std::string args = name == "o.fxb" ? "export-fxb DIRECTORY/" + name
+                                                     : "render '" + in + "' DIRECTORY/" + name;
+            const FullDiskRun r = runOnFullDisk(tmpfs, args, name);
+            if (tmpfs && !r.ran) {
+                std::cout << "no tmpfs in a namespace of our own here, RLIMIT_FSIZE only: " << r.err << "\n";
+                break;
+            }
+            ASSERT_TRUE(r.ran) << r.err;
+            EXPECT_EQ(r.exitCode, 1) << name;
+            const std::string reason = tmpfs ? "no space left on device" : "file too large";
+            EXPECT_NE(r.err.find("cannot write '"), std::string::npos) << name << ": " << r.err;
+            EXPECT_NE(r.err.find("/" + name + "': " + reason + "\n"), std::string::npos) << name << ": " << r.err;
+            EXPECT_EQ(r.after, name + "\nprevious") << name << (tmpfs ? " on a tmpfs" : " under RLIMIT_FSIZE");
+        }
+    }
+}
+
+// A long tail keeps the render going while the signal arrives.
+TEST(OutputFiles, AnInterruptedRenderLeavesThePreviousFile) {
+    const std::string directory = freshDirectory("interrupted");
+    const std::string in = tmp("interrupted-in.wav"), out = directory + "/o.wav", errors = tmp("interrupted.err");
+    ASSERT_TRUE(writeAudio(in, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 44100, 2, material(2, 44100, 0.5)));
+    for (const int signal : {SIGINT, SIGTERM}) {
+        std::ofstream(out) << "previous";
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            dup2(open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDERR_FILENO);
+            dup2(open("/dev/null", O_WRONLY), STDOUT_FILENO);
+            execl(KOVALITH_HOST_EXE, "kovalith", "render", in.c_str(), out.c_str(), "--tail", "3600", nullptr);
+            _exit(127);
+        }
+        // Wait until the output is being written.
+        bool writing = false;
+        for (int i = 0; i < 2000 && !writing; ++i) {
+            for (const std::string& name : listing(directory)) {
+                struct stat status {};
+                if (name != "o.wav" && stat((directory + "/" + name).c_str(), &status) == 0 && status.st_size > 100000)
+                    writing = true;
+            }
+            if (!writing) usleep(5000);
+        }
+        EXPECT_TRUE(writing) << "no temporary file grew in " << directory;
+        kill(child, signal);
+        int status = 0;
+        waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << "ends by the signal " << signal;
+        EXPECT_EQ(listing(directory), std::vector<std::string>{"o.wav"});
+        EXPECT_TRUE(fileText(out) == "previous") << "the previous file is replaced";
+        EXPECT_NE(fileText(errors).find("interrupted"), std::string::npos) << fileText(errors);
+    }
 }
 
 TEST(RenderCommand, UsageErrors) {
