@@ -152,6 +152,33 @@ sf_count_t outputWrite(const void* data, sf_count_t count, void* user) {
 sf_count_t outputTell(void* user) { return static_cast<sf_count_t>(lseek(outputOf(user).fd(), 0, SEEK_CUR)); }
 SF_VIRTUAL_IO outputCallbacks = {outputLength, outputSeek, outputRead, outputWrite, outputTell};
 
+// libsndfile's "Error : flac decoder lost sync." as "flac decoder lost sync",
+// to follow a colon in our own messages.
+std::string libraryMessage(const char* text) {
+    std::string message = text ? text : "";
+    for (const char* prefix : {"System error : ", "Error : "})
+        if (message.rfind(prefix, 0) == 0) message.erase(0, std::strlen(prefix));
+    while (!message.empty() && (message.back() == '.' || message.back() == '\n')) message.pop_back();
+    if (message.size() > 1 && std::islower(static_cast<unsigned char>(message[1])))
+        message[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(message[0])));
+    return message;
+}
+
+// Why `path` could not be opened as audio, in the user's terms rather than
+// the library's ("Format not recognised" for a folder).
+std::string unreadableReason(const std::string& path) {
+    const std::string library = libraryMessage(sf_strerror(nullptr));
+    struct stat status {};
+    if (stat(path.c_str(), &status) != 0) return systemMessage(errno);
+    if (S_ISDIR(status.st_mode)) return "it is a folder, not an audio file";
+    if (access(path.c_str(), R_OK) != 0) return systemMessage(errno);
+    if (library.find("SF_INFO struct incomplete") != std::string::npos)
+        return "its header gives a sample rate or channel count of 0";
+    if (library.find("Format not recognised") != std::string::npos)
+        return "not an audio file in a format libsndfile reads";
+    return library;
+}
+
 class SoundFile {
 public:
     SoundFile() = default;
@@ -163,11 +190,11 @@ public:
         info_ = SF_INFO{};
         file_ = sf_open(path.c_str(), SFM_READ, &info_);
         if (!file_) {
-            *error = "cannot read '" + path + "': " + sf_strerror(nullptr);
+            *error = "cannot read '" + path + "': " + unreadableReason(path);
             return false;
         }
         if (info_.channels < 1 || info_.samplerate < 1) {
-            *error = "'" + path + "' has no usable audio";
+            *error = "cannot read '" + path + "': its header gives a sample rate or channel count of 0";
             return false;
         }
         return true;
@@ -187,7 +214,7 @@ public:
         }
         file_ = sf_open_virtual(&outputCallbacks, SFM_WRITE, &info_, &output);
         if (!file_) {
-            *error = cannot + (output.failure() ? systemMessage(output.failure()) : sf_strerror(nullptr));
+            *error = cannot + (output.failure() ? systemMessage(output.failure()) : libraryMessage(sf_strerror(nullptr)));
             return false;
         }
         // Integer encodings would wrap samples beyond full scale; clip them instead.
@@ -203,7 +230,7 @@ public:
 
     SNDFILE* get() const { return file_; }
     const SF_INFO& info() const { return info_; }
-    std::string lastError() const { return sf_strerror(file_); }
+    std::string lastError() const { return libraryMessage(sf_strerror(file_)); }
 
 private:
     SNDFILE* file_ = nullptr;
@@ -215,45 +242,124 @@ std::string writeFailure(const SoundFile& out, const OutputFile& target) {
     return target.failure() ? systemMessage(target.failure()) : out.lastError();
 }
 
+// 1234567 as "1,234,567".
+std::string withThousands(long count) {
+    std::string digits = std::to_string(count < 0 ? -count : count), text;
+    for (size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0) text += ',';
+        text += digits[i];
+    }
+    return count < 0 ? "-" + text : text;
+}
+
+int bytesPerSample(int format) {
+    switch (format & SF_FORMAT_SUBMASK) {
+        case SF_FORMAT_PCM_S8: case SF_FORMAT_PCM_U8: case SF_FORMAT_ULAW: case SF_FORMAT_ALAW: return 1;
+        case SF_FORMAT_PCM_16: return 2;
+        case SF_FORMAT_PCM_24: return 3;
+        case SF_FORMAT_PCM_32: case SF_FORMAT_FLOAT: return 4;
+        case SF_FORMAT_DOUBLE: return 8;
+        default: return 0;
+    }
+}
+
+// The frames the file's header promises; -1 when unknown. libsndfile opens a
+// WAV, AIFF or AU file that was cut short with only the frames present and
+// notes the header's own figure in its log ("data : 352800 (should be
+// 79956)"); that figure is the promise.
+long promisedFrames(const SoundFile& file, bool& cutShort) {
+    const SF_INFO& info = file.info();
+    const long frameBytes = static_cast<long>(bytesPerSample(info.format)) * info.channels;
+    char log[8192] = {};
+    sf_command(file.get(), SFC_GET_LOG_INFO, log, sizeof log);
+    std::istringstream lines(log);
+    std::string line;
+    cutShort = false;
+    while (std::getline(lines, line)) {
+        const size_t colon = line.find(':');
+        if (colon == std::string::npos || line.find("(should be") == std::string::npos) continue;
+        cutShort = true;
+        if (frameBytes == 0) continue;
+        const size_t start = line.find_first_not_of(' ');
+        const std::string chunk = line.substr(start, line.find_last_not_of(' ', colon - 1) + 1 - start);
+        // AIFF's sound chunk starts with an offset and a block size.
+        const long header = chunk == "SSND" ? 8 : 0;
+        if (chunk != "data" && chunk != "SSND" && chunk != "Data Size") continue;
+        const long bytes = std::strtol(line.c_str() + colon + 1, nullptr, 10) - header;
+        if (bytes / frameBytes > info.frames) return bytes / frameBytes;
+    }
+    return info.frames > 0 && info.frames < LONG_MAX ? static_cast<long>(info.frames) : -1;
+}
+
 // ---- sources ----------------------------------------------------------------------
 
 // Where the input comes from: fills up to `frames` samples per channel and
-// answers how many it gave (0 at the end, -1 on a read error).
+// answers how many it gave (0 at the end, also when the rest cannot be read).
 class Source {
 public:
     virtual ~Source() = default;
     virtual long read(float* left, float* right, int frames) = 0;
     virtual long totalFrames() const = 0;  // -1 when not known
     virtual int sampleRate() const = 0;
+    // What the user should know about the input once it was read.
+    virtual std::vector<std::string> warnings() const { return {}; }
 };
 
 class FileSource : public Source {
 public:
     FileSource(SoundFile& file, int maxFrames)
-        : file_(file), interleaved_(static_cast<size_t>(maxFrames) * static_cast<size_t>(file.info().channels)) {}
+        : file_(file),
+          interleaved_(static_cast<size_t>(maxFrames) * static_cast<size_t>(file.info().channels)),
+          promised_(promisedFrames(file, cutShort_)) {}
 
+    // A file that cannot be read to its end is rendered as far as it reads.
     long read(float* left, float* right, int frames) override {
+        if (!readError_.empty()) return 0;
         const int channels = file_.info().channels;
-        const sf_count_t got = sf_readf_float(file_.get(), interleaved_.data(), frames);
-        if (got < 0) return -1;
-        if (got == 0 && sf_error(file_.get()) != SF_ERR_NO_ERROR) return -1;
+        const sf_count_t got = std::max<sf_count_t>(0, sf_readf_float(file_.get(), interleaved_.data(), frames));
+        if (sf_error(file_.get()) != SF_ERR_NO_ERROR) readError_ = file_.lastError();
         for (sf_count_t n = 0; n < got; ++n) {
             const float* frame = interleaved_.data() + n * channels;
             // Mono feeds both inputs; beyond two channels only the first two are used.
-            left[n] = frame[0];
-            right[n] = channels > 1 ? frame[1] : frame[0];
+            left[n] = finiteOrSilence(frame[0]);
+            right[n] = channels > 1 ? finiteOrSilence(frame[1]) : left[n];
         }
+        framesRead_ += static_cast<long>(got);
         return static_cast<long>(got);
     }
-    long totalFrames() const override {
-        const sf_count_t frames = file_.info().frames;
-        return frames > 0 && frames < LONG_MAX ? static_cast<long>(frames) : -1;
-    }
+    long totalFrames() const override { return promised_; }
     int sampleRate() const override { return file_.info().samplerate; }
 
+    std::vector<std::string> warnings() const override {
+        std::vector<std::string> said;
+        const std::string read = "read " + withThousands(framesRead_);
+        const std::string promised = promised_ >= 0 ? " of the " + withThousands(promised_) + " frames" : " frames";
+        if (!readError_.empty())
+            said.push_back("the input is damaged: " + read + promised + ", then: " + readError_);
+        else if (promised_ >= 0 && framesRead_ < promised_)
+            said.push_back("the input is truncated: " + read + promised + " its header promises");
+        else if (cutShort_)
+            said.push_back("the input is truncated: " + read + "; its header describes a longer file");
+        if (nonFinite_ > 0)
+            said.push_back("the input holds " + withThousands(nonFinite_) +
+                           " samples that are not finite (NaN or infinite); they were rendered as 0");
+        return said;
+    }
+
 private:
+    float finiteOrSilence(float x) {
+        if (std::isfinite(x)) return x;
+        ++nonFinite_;
+        return 0.0f;
+    }
+
     SoundFile& file_;
     std::vector<float> interleaved_;
+    bool cutShort_ = false;  // the header describes more than the file holds; set with promised_
+    long promised_;
+    long framesRead_ = 0;
+    long nonFinite_ = 0;
+    std::string readError_;
 };
 
 // The demo's test signal, made here: a few bars of a drum-like pattern, a
@@ -379,7 +485,18 @@ struct RenderSummary {
     double peak = 0.0;
     double sumSquares = 0.0;
     double processSeconds = 0.0;
+    long beyondFullScale = 0;  // samples above 1 in magnitude
+
+    void add(float y) {
+        const double magnitude = std::fabs(static_cast<double>(y));
+        peak = std::max(peak, magnitude);
+        sumSquares += magnitude * magnitude;
+        if (magnitude > 1.0) ++beyondFullScale;
+    }
 };
+
+// Below half the smallest step of 24-bit audio, nothing is left to hear or to store.
+constexpr double kSilence = 1.0 / 16777216.0;
 
 std::string decibels(double amplitude) {
     if (!(amplitude > 0.0)) return "-inf dBFS";
@@ -391,10 +508,16 @@ std::string decibels(double amplitude) {
 std::string summaryLine(const RenderSummary& s, const std::string& outPath) {
     const double seconds = s.frames / s.sampleRate;
     const double rms = s.frames > 0 ? std::sqrt(s.sumSquares / (2.0 * static_cast<double>(s.frames))) : 0.0;
-    char text[256];
-    std::snprintf(text, sizeof text, "%s: %.2f s, peak %.4f (%s), RMS %.4f (%s), ", outPath.c_str(), seconds, s.peak,
-                  decibels(s.peak).c_str(), rms, decibels(rms).c_str());
-    std::string line = text;
+    char text[128];
+    std::snprintf(text, sizeof text, "%.2f s, ", seconds);
+    std::string line = outPath + ": " + text;
+    if (s.peak < kSilence) {
+        line += "silent, ";
+    } else {
+        std::snprintf(text, sizeof text, "peak %.4f (%s), RMS %.4f (%s), ", s.peak, decibels(s.peak).c_str(), rms,
+                      decibels(rms).c_str());
+        line += text;
+    }
     if (s.processSeconds > 0.0) {
         std::snprintf(text, sizeof text, "%.1fx real time", seconds / s.processSeconds);
         line += text;
@@ -402,6 +525,29 @@ std::string summaryLine(const RenderSummary& s, const std::string& outPath) {
         line += "real time factor not measurable";
     }
     return line;
+}
+
+// Whether the output's encoding stores samples as integers, which libsndfile
+// clips at full scale; floats and the lossy codecs keep what lies beyond.
+bool clipsAtFullScale(int format) {
+    switch (format & SF_FORMAT_SUBMASK) {
+        case SF_FORMAT_FLOAT: case SF_FORMAT_DOUBLE: case SF_FORMAT_VORBIS: case SF_FORMAT_OPUS:
+        case SF_FORMAT_MPEG_LAYER_I: case SF_FORMAT_MPEG_LAYER_II: case SF_FORMAT_MPEG_LAYER_III:
+            return false;
+        default:
+            return true;
+    }
+}
+
+// What became of samples beyond full scale, or nothing when there were none.
+std::string fullScaleWarning(const RenderSummary& s, int format) {
+    if (s.beyondFullScale == 0) return {};
+    char peak[32];
+    std::snprintf(peak, sizeof peak, "peak %+.1f dBFS", 20.0 * std::log10(s.peak));
+    if (clipsAtFullScale(format))
+        return withThousands(s.beyondFullScale) + (s.beyondFullScale == 1 ? " sample" : " samples") +
+               " clipped; " + peak;
+    return std::string(peak) + ", above full scale (kept in this format; it clips when converted to integers)";
 }
 
 // Applies the command's plug-in options in the order a user expects: a preset
@@ -447,8 +593,7 @@ int renderThrough(CommandContext& context, Source& source, SoundFile& out, Outpu
         long frames = 0;
         if (!sourceDone) {
             frames = source.read(inL.data(), inR.data(), block);
-            if (frames < 0) return context.failure("reading the input failed");
-            if (frames == 0) sourceDone = true;
+            if (frames <= 0) sourceDone = true;
         }
         if (sourceDone) {
             // The tail: silence in, so the delays and filters ring out.
@@ -467,10 +612,8 @@ int renderThrough(CommandContext& context, Source& source, SoundFile& out, Outpu
         for (long n = 0; n < frames; ++n) {
             interleaved[2 * static_cast<size_t>(n)] = outL[static_cast<size_t>(n)];
             interleaved[2 * static_cast<size_t>(n) + 1] = outR[static_cast<size_t>(n)];
-            for (const float y : {outL[static_cast<size_t>(n)], outR[static_cast<size_t>(n)]}) {
-                summary.peak = std::max(summary.peak, static_cast<double>(std::fabs(y)));
-                summary.sumSquares += static_cast<double>(y) * y;
-            }
+            summary.add(outL[static_cast<size_t>(n)]);
+            summary.add(outR[static_cast<size_t>(n)]);
         }
         if (sf_writef_float(out.get(), interleaved.data(), frames) != frames)
             return context.failure("cannot write '" + outPath + "': " + writeFailure(out, target));
@@ -482,6 +625,9 @@ int renderThrough(CommandContext& context, Source& source, SoundFile& out, Outpu
     std::string error;
     if (!target.commit(&error)) return context.failure(error);
     context.out << summaryLine(summary, outPath) << "\n";
+    for (const std::string& warning : source.warnings()) context.warn(warning);
+    const std::string clipping = fullScaleWarning(summary, out.info().format);
+    if (!clipping.empty()) context.warn(clipping);
     return kExitSuccess;
 }
 

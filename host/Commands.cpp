@@ -27,6 +27,10 @@ int CommandContext::failure(const std::string& message) const {
     return kExitFailure;
 }
 
+void CommandContext::warn(const std::string& message) const {
+    err << "kovalith: " << command.name << ": " << message << "\n";
+}
+
 const std::vector<Command>& commands() { return registry(); }
 
 const Command* findCommand(const std::string& name) {

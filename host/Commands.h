@@ -37,6 +37,8 @@ struct CommandContext {
     int usageError(const std::string& message) const;
     // Prints the message on `err`; answers kExitFailure.
     int failure(const std::string& message) const;
+    // Prints "kovalith: COMMAND: message" on `err`: something the user should know.
+    void warn(const std::string& message) const;
 };
 
 // Runs the command with the arguments after its name; answers an ExitCode.

@@ -87,7 +87,9 @@ std::optional<int> parseCommandLine(int argc, char** argv, ParsedCommandLine& pa
             parsed.options.loadFile = value;
         } else if (arg == "--sample-rate") {
             const std::optional<double> rate = parseNumber(value);
-            if (!rate || *rate <= 0.0 || *rate > kMaxSampleRate) return usageError("bad sample rate '" + value + "'");
+            // Audio files store whole rates of at least 1 Hz.
+            if (!rate || *rate < 1.0 || *rate > kMaxSampleRate)
+                return usageError("bad sample rate '" + value + "' (1 to 1536000 Hz)");
             parsed.options.sampleRate = *rate;
         } else if (arg == "--block-size") {
             const std::optional<double> size = parseNumber(value);

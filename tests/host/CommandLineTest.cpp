@@ -55,6 +55,11 @@ TEST(CommandLine, RuntimeFailuresExitWithOne) {
     const RunResult badLoad = runHost("--plugin '" + kFixture + "' --load /nonexistent/x.fxp info");
     EXPECT_EQ(badLoad.exitCode, 1);
     EXPECT_TRUE(badLoad.out.empty());
+    EXPECT_EQ(badLoad.err, "kovalith: cannot read '/nonexistent/x.fxp': no such file or directory\n");
+
+    const RunResult badExport = runHost("--plugin '" + kFixture + "' export-fxb /nonexistent/x.fxb");
+    EXPECT_EQ(badExport.exitCode, 1);
+    EXPECT_EQ(badExport.err, "kovalith: cannot write '/nonexistent/x.fxb': no such file or directory\n");
 }
 
 // The session's edits would be lost to a target found bad only when the

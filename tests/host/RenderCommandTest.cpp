@@ -97,6 +97,8 @@ std::vector<float> material(int channels, int sampleRate, double seconds = 1.0, 
     return s;
 }
 
+std::string fileText(const std::string& path) { return testing::readTextFile(path); }
+
 bool allFinite(const Audio& a) {
     for (const float x : a.samples)
         if (!std::isfinite(x)) return false;
@@ -133,7 +135,7 @@ TEST(DemoCommand, RendersTheEffectForEveryPreset) {
         const std::string out = tmp("demo-" + preset + ".wav");
         const RunResult r = kovalith("demo '" + out + "'" + (preset.empty() ? "" : " --preset " + preset));
         ASSERT_EQ(r.exitCode, 0) << r.err;
-        EXPECT_TRUE(r.err.empty()) << "no progress bar without a terminal: " << r.err;
+        EXPECT_EQ(r.err.find('%'), std::string::npos) << "no progress bar without a terminal: " << r.err;
         EXPECT_NE(r.out.find("wrote " + out), std::string::npos) << r.out;
         const std::optional<Audio> wet = readAudio(out);
         ASSERT_TRUE(wet) << preset;
@@ -386,11 +388,99 @@ TEST(RenderCommand, BadAndMissingFilesFailWithAMessage) {
     r = kovalith("render '" + good + "' '" + good + "'");
     EXPECT_EQ(r.exitCode, 2) << "the input is never overwritten";
     EXPECT_EQ(readAudio(good)->frames, 4410);
+
+    // Clear words where the library has its own.
+    r = kovalith("render '" + std::string(TEST_TMP_DIR) + "' '" + out + "'");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("': it is a folder, not an audio file\n"), std::string::npos) << r.err;
+    const std::string noRate = tmp("rate0.wav");
+    std::string header = fileText(good);
+    std::memset(&header[24], 0, 4);  // the fmt chunk's sample rate
+    std::ofstream(noRate, std::ios::binary) << header;
+    r = kovalith("render '" + noRate + "' '" + out + "'");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("': its header gives a sample rate or channel count of 0\n"), std::string::npos) << r.err;
+    r = kovalith("--sample-rate 0.4 demo '" + out + "'");
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find("bad sample rate '0.4' (1 to 1536000 Hz)"), std::string::npos) << r.err;
+    EXPECT_NE(access(out.c_str(), F_OK), 0) << "nothing written";
+}
+
+// ---- render: what it says ------------------------------------------------------------------
+
+TEST(RenderCommand, SaysWhatBecameOfSamplesBeyondFullScaleAndNonFiniteInput) {
+    const std::string in = tmp("loud.wav");
+    std::vector<float> loud = material(2, 44100);
+    long beyond = 0;
+    for (float& x : loud) {
+        x *= 2.0f;
+        beyond += std::fabs(x) > 1.0f;
+    }
+    const float peak = *std::max_element(loud.begin(), loud.end(), [](float a, float b) { return std::fabs(a) < std::fabs(b); });
+    loud[10] = NAN;
+    loud[21] = -INFINITY;
+    ASSERT_TRUE(writeAudio(in, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 44100, 2, loud));
+    char peakText[32];
+    std::snprintf(peakText, sizeof peakText, "peak %+.1f dBFS", 20.0 * std::log10(std::fabs(peak)));
+    std::string count = std::to_string(beyond);
+    for (int at = static_cast<int>(count.size()) - 3; at > 0; at -= 3) count.insert(static_cast<size_t>(at), ",");
+
+    // The dry mix hands the input on unchanged, but for the two samples that are not numbers.
+    const RunResult flac = kovalith("render '" + in + "' '" + tmp("loud.flac") + "' --set Mix=0");
+    ASSERT_EQ(flac.exitCode, 0) << flac.err;
+    EXPECT_NE(flac.err.find("kovalith: render: " + count + " samples clipped; " + peakText + "\n"), std::string::npos)
+        << flac.err;
+    EXPECT_NE(flac.err.find("kovalith: render: the input holds 2 samples that are not finite"), std::string::npos)
+        << flac.err;
+    const RunResult wav = kovalith("render '" + in + "' '" + tmp("loud-out.wav") + "' --set Mix=0");
+    ASSERT_EQ(wav.exitCode, 0) << wav.err;
+    EXPECT_NE(wav.err.find(std::string("kovalith: render: ") + peakText + ", above full scale"), std::string::npos)
+        << wav.err;
+    EXPECT_EQ(wav.err.find("clipped"), std::string::npos) << "a float file keeps what lies beyond";
+    const std::optional<Audio> a = readAudio(tmp("loud-out.wav"));
+    ASSERT_TRUE(a);
+    EXPECT_TRUE(allFinite(*a));
+    EXPECT_EQ(a->samples[10], 0.0f);
+
+    // Silence in, silence out, and it is called so.
+    const std::string quiet = tmp("silence.wav");
+    ASSERT_TRUE(writeAudio(quiet, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 2, std::vector<float>(2 * 44100, 0.0f)));
+    const RunResult silent = kovalith("render '" + quiet + "' '" + tmp("silence-out.wav") + "'");
+    ASSERT_EQ(silent.exitCode, 0) << silent.err;
+    EXPECT_NE(silent.out.find(": 1.00 s, silent, "), std::string::npos) << silent.out;
+    EXPECT_EQ(silent.err, "");
+}
+
+// A file cut short is rendered as far as it goes, with a word of warning.
+TEST(RenderCommand, RendersATruncatedOrDamagedInputAsFarAsItReads) {
+    const std::string wav = tmp("cut.wav"), flac = tmp("cut.flac");
+    ASSERT_TRUE(writeAudio(wav, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 2, material(2, 44100)));
+    ASSERT_TRUE(writeAudio(flac, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 44100, 2, material(2, 44100)));
+    // WAV: 44 header bytes, then 4 bytes a frame; 10,000 frames remain.
+    ASSERT_EQ(truncate(wav.c_str(), 44 + 4 * 10000), 0);
+    struct stat file {};
+    ASSERT_EQ(stat(flac.c_str(), &file), 0);
+    ASSERT_EQ(truncate(flac.c_str(), file.st_size / 3), 0);
+
+    RunResult r = kovalith("render '" + wav + "' '" + tmp("cut-out.wav") + "'");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("kovalith: render: the input is truncated: read 10,000 of the 44,100 frames its header promises"),
+              std::string::npos) << r.err;
+    EXPECT_EQ(readAudio(tmp("cut-out.wav"))->frames, 10000);
+
+    r = kovalith("render '" + flac + "' '" + tmp("cut-out.flac") + "'");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::string damaged = "kovalith: render: the input is damaged: read ";
+    ASSERT_EQ(r.err.rfind(damaged, 0), 0u) << r.err;
+    EXPECT_NE(r.err.find(" of the 44,100 frames, then: "), std::string::npos) << r.err;
+    std::string digits = r.err.substr(damaged.size(), r.err.find(' ', damaged.size()) - damaged.size());
+    digits.erase(std::remove(digits.begin(), digits.end(), ','), digits.end());
+    const long read = std::atol(digits.c_str());
+    EXPECT_GT(read, 0);
+    EXPECT_EQ(readAudio(tmp("cut-out.flac"))->frames, read);
 }
 
 // ---- never losing a file ---------------------------------------------------------------
-
-std::string fileText(const std::string& path) { return testing::readTextFile(path); }
 
 // The names in `directory` but "." and "..", sorted.
 std::vector<std::string> listing(const std::string& directory) {
