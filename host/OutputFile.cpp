@@ -1,20 +1,115 @@
 #include "host/OutputFile.h"
 
 #include <fcntl.h>
-#include <pthread.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#ifdef _WIN32
+#include <io.h>
+#include <process.h>
+#include <windows.h>
+#else
+#include <pthread.h>
+#include <unistd.h>
+
 #include <climits>
 #include <csignal>
 #include <cstdlib>
-#include <cstring>
 #include <vector>
+#endif
 
 namespace kovalith {
 namespace host {
+
+namespace {
+
+void setError(std::string* error, const std::string& message) {
+    if (error) *error = message;
+}
+
+}  // namespace
+
+std::string systemMessage(int error) {
+    std::string text = std::strerror(error);
+    if (!text.empty()) text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+    return text;
+}
+
+void OutputFile::noteFailure(int error) {
+    if (failure_ == 0) failure_ = error != 0 ? error : EIO;
+}
+
+#ifdef _WIN32
+
+// The Windows test programs write preset files too: the same temporary file
+// and replacement, without the cleanup on signals.
+
+bool sameFile(const std::string& a, const std::string& b) {
+    char first[MAX_PATH], second[MAX_PATH];
+    return _fullpath(first, a.c_str(), MAX_PATH) && _fullpath(second, b.c_str(), MAX_PATH) &&
+           _stricmp(first, second) == 0;
+}
+
+bool OutputFile::open(const std::string& target, std::string* error) {
+    discard();
+    target_ = destination_ = target;
+    failure_ = 0;
+    temporary_ = target + ".kovalith-" + std::to_string(_getpid());
+    fd_ = _open(temporary_.c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, _S_IREAD | _S_IWRITE);
+    if (fd_ < 0) {
+        setError(error, "cannot write '" + target + "': " + systemMessage(errno));
+        temporary_.clear();
+    }
+    return fd_ >= 0;
+}
+
+bool OutputFile::write(const void* data, std::size_t size) {
+    const auto* bytes = static_cast<const char*>(data);
+    while (size > 0) {
+        const int chunk = static_cast<int>(std::min<std::size_t>(size, 1u << 30));
+        const int written = _write(fd_, bytes, static_cast<unsigned>(chunk));
+        if (written <= 0) {
+            noteFailure(written < 0 ? errno : ENOSPC);
+            return false;
+        }
+        bytes += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+bool OutputFile::commit(std::string* error) {
+    if (fd_ < 0) {
+        setError(error, "cannot write '" + target_ + "': it was not opened");
+        return false;
+    }
+    if (failure_ == 0 && _commit(fd_) != 0) noteFailure(errno);
+    if (_close(fd_) != 0 && failure_ == 0) noteFailure(errno);
+    fd_ = -1;
+    if (failure_ == 0 && !MoveFileExA(temporary_.c_str(), destination_.c_str(), MOVEFILE_REPLACE_EXISTING))
+        noteFailure(EACCES);
+    if (failure_ != 0) {
+        setError(error, "cannot write '" + target_ + "': " + systemMessage(failure_));
+        discard();
+        return false;
+    }
+    temporary_.clear();
+    return true;
+}
+
+void OutputFile::discard() {
+    if (fd_ >= 0) _close(fd_);
+    fd_ = -1;
+    if (!temporary_.empty()) std::remove(temporary_.c_str());
+    temporary_.clear();
+}
+
+#else
 
 namespace {
 
@@ -130,17 +225,7 @@ mode_t newFileMode() {
     return 0666 & ~mask;
 }
 
-void setError(std::string* error, const std::string& message) {
-    if (error) *error = message;
-}
-
 }  // namespace
-
-std::string systemMessage(int error) {
-    std::string text = std::strerror(error);
-    if (!text.empty()) text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
-    return text;
-}
 
 bool sameFile(const std::string& a, const std::string& b) {
     struct stat first {}, second {};
@@ -196,10 +281,6 @@ bool OutputFile::write(const void* data, std::size_t size) {
     return true;
 }
 
-void OutputFile::noteFailure(int error) {
-    if (failure_ == 0) failure_ = error != 0 ? error : EIO;
-}
-
 bool OutputFile::commit(std::string* error) {
     if (fd_ < 0) {
         setError(error, "cannot write '" + target_ + "': it was not opened");
@@ -231,6 +312,8 @@ void OutputFile::discard() {
     releaseSlot(slot_);
     slot_ = -1;
 }
+
+#endif
 
 }  // namespace host
 }  // namespace kovalith
