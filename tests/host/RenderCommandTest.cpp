@@ -283,6 +283,9 @@ TEST(RenderCommand, PresetsByNumberOrNameAndSettingsByNameOrIndex) {
     EXPECT_EQ(render("--preset Scratchy", "p-name.wav").samples, byNumber.samples);
     EXPECT_EQ(render("--preset scratchy", "p-lower.wav").samples, byNumber.samples);
     EXPECT_NE(render("--preset 1", "p-other.wav").samples, byNumber.samples);
+    // Programs with random LFO shapes: finding a name must not draw new tables.
+    EXPECT_TRUE(render("--preset 4", "p-4.wav").samples == render("--preset 'Skaro Defence Force'", "p-skaro.wav").samples);
+    EXPECT_TRUE(render("--preset 0", "p-0.wav").samples == render("--preset 'Rubber Boots'", "p-boots.wav").samples);
 
     const Audio byName = render("--preset 2 --set Feedback=0.1 --set 'Delay Sync=0'", "s-name.wav");
     EXPECT_EQ(render("--preset 2 --set 17=0.1 --set=22=0", "s-index.wav").samples, byName.samples);
@@ -328,7 +331,7 @@ TEST(RenderCommand, TempoDrivesTheSyncedDelay) {
     pulse[2 * at] = 1.0f;
     ASSERT_TRUE(writeAudio(in, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 44100, 2, pulse));
     const std::string clean =
-        " --set 'A Res=0' --set 'S Res=0' --set 'Block Size=0' --set '# Stages=0' --set Decimation=0"
+        " --set 5=0 --set 'S Res=0' --set 'Block Size=0' --set '# Stages=0' --set Decimation=0"
         " --set Saturation=0 --set 'Filter Type=0.7' --set Resonance=0.5 --set Mix=1 --set Out=1"
         " --set 'Delay Sync=4' --set Feedback=0.5 --set 'Delay Stereo Multiplier=0'"
         " --set 'Compressor Types=0' --set 23=0";  // 23: ping-pong off
@@ -626,6 +629,34 @@ TEST(RenderCommand, UsageErrors) {
         EXPECT_EQ(r.exitCode, 2) << args;
         EXPECT_NE(r.err.find("usage: kovalith [options] render IN OUT"), std::string::npos) << args << "\n" << r.err;
     }
+}
+
+// Every --set that cannot be applied as written is refused, saying why.
+TEST(RenderCommand, RefusesSettingsItCannotApplyAndSaysWhy) {
+    const std::string in = tmp("sets.wav"), out = tmp("sets-out.wav");
+    ASSERT_TRUE(writeAudio(in, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 44100, 2, material(2, 44100, 0.05)));
+    const struct {
+        const char* setting;
+        const char* message;
+    } refused[] = {
+        {"'A Res=0.5'", "'A Res' names parameters 5 and 8; set one by its number, e.g. --set 5=VALUE"},
+        {"'a res=0.5'", "'a res' names parameters 5 and 8"},
+        {"NoSuchName=1", "no parameter 'NoSuchName'"},
+        {"67=1", "no parameter 67 (they are numbered 0 to 66)"},
+        {"Feedback=lots", "bad value 'lots' for Feedback"},
+        {"Feedback=1.5", "'Feedback' takes a value from 0 to 1"},
+        {"Mix=-0.1", "'Mix' takes a value from 0 to 1"},
+        {"'Delay Sync=15'", "'Delay Sync' is a menu of items 0 to 14: 0 = off, 1 = 4/1, "},
+        {"'LFO 1 Shape=8'", "'LFO 1 Shape' is a menu of items 0 to 7"},
+        {"'Compressor Types=-1'", "'Compressor Types' is a menu of items 0 to 4"},
+    };
+    for (const auto& r : refused) {
+        const RunResult run = kovalith("render '" + in + "' '" + out + "' --set " + r.setting);
+        EXPECT_EQ(run.exitCode, 2) << r.setting;
+        EXPECT_NE(run.err.find(r.message), std::string::npos) << r.setting << ": " << run.err;
+    }
+    for (const char* accepted : {"8=0.5", "5=0.5", "'LFO 1 Shape=7'", "'Delay Stereo Multiplier=0.48'", "Mix=1"})
+        EXPECT_EQ(kovalith("render '" + in + "' '" + out + "' --set " + accepted).exitCode, 0) << accepted;
 }
 
 TEST(RenderCommand, SummaryLine) {
