@@ -211,8 +211,22 @@ int runEdit(CommandContext& context, const std::vector<std::string>& arguments) 
     return kExitSuccess;
 }
 
-const CommandRegistrar edit({"edit", "edit [--save-fxp FILE] [--seconds N] [--preset N|NAME] [--set NAME=VALUE]...",
-                             "open the editor in a window and print its automation", runEdit});
+const CommandRegistrar edit(
+    {"edit", "edit [--save-fxp FILE] [--seconds N] [OPTIONS]",
+     "open the editor in a window and print its automation",
+     "Opens the plug-in's editor in a window of its own on the X display and\n"
+     "prints every automation it sends (index, name, value) until the window is\n"
+     "closed or Ctrl-C is pressed.\n"
+     "\n"
+     "Options:\n"
+     "  --save-fxp FILE    save the program (.fxp) or bank (.fxb) when the window\n"
+     "                     closes; the name and folder are checked first\n"
+     "  --seconds N        close the window after N seconds\n" KOVALITH_PARAMETER_OPTIONS_HELP
+     "\n"
+     "Examples:\n"
+     "  kovalith edit --preset FBM --save-fxp my-fbm.fxp\n"
+     "  kovalith --load my-bank.fxb edit\n",
+     runEdit});
 
 }  // namespace
 

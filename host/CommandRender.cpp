@@ -100,36 +100,54 @@ std::string lowerCase(std::string text) {
 
 // ---- audio files ------------------------------------------------------------------
 
-// The container and encoding a file name's extension asks for; 0 when it names none.
-int formatForExtension(const std::string& path) {
+// The containers an output's extension names, with the encoding each gets:
+// float where the container holds it, 24 bits for FLAC, the codec of the
+// lossy ones.
+struct Container {
+    const char* extension;
+    int format;
+};
+constexpr Container kContainers[] = {
+    {"wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT},   {"w64", SF_FORMAT_W64 | SF_FORMAT_FLOAT},
+    {"rf64", SF_FORMAT_RF64 | SF_FORMAT_FLOAT}, {"caf", SF_FORMAT_CAF | SF_FORMAT_FLOAT},
+    {"aiff", SF_FORMAT_AIFF | SF_FORMAT_FLOAT}, {"aif", SF_FORMAT_AIFF | SF_FORMAT_FLOAT},
+    {"aifc", SF_FORMAT_AIFF | SF_FORMAT_FLOAT}, {"au", SF_FORMAT_AU | SF_FORMAT_FLOAT},
+    {"snd", SF_FORMAT_AU | SF_FORMAT_FLOAT},    {"flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_24},
+    {"ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS},  {"oga", SF_FORMAT_OGG | SF_FORMAT_VORBIS},
+    {"opus", SF_FORMAT_OGG | SF_FORMAT_OPUS},   {"mp3", SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III},
+};
+
+// The extension of a file name, lower case; empty when it has none.
+std::string extensionOf(const std::string& path) {
     const size_t slash = path.find_last_of('/');
     const size_t dot = path.find_last_of('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return 0;
-    const std::string ext = lowerCase(path.substr(dot + 1));
-    if (ext == "wav") return SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-    if (ext == "w64") return SF_FORMAT_W64 | SF_FORMAT_FLOAT;
-    if (ext == "rf64") return SF_FORMAT_RF64 | SF_FORMAT_FLOAT;
-    if (ext == "caf") return SF_FORMAT_CAF | SF_FORMAT_FLOAT;
-    if (ext == "aif" || ext == "aiff" || ext == "aifc") return SF_FORMAT_AIFF | SF_FORMAT_FLOAT;
-    if (ext == "au" || ext == "snd") return SF_FORMAT_AU | SF_FORMAT_FLOAT;
-    if (ext == "flac") return SF_FORMAT_FLAC | SF_FORMAT_PCM_24;
-    if (ext == "ogg" || ext == "oga") return SF_FORMAT_OGG | SF_FORMAT_VORBIS;
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash) || dot + 1 == path.size() ||
+        dot == (slash == std::string::npos ? 0 : slash + 1))
+        return {};
+    return lowerCase(path.substr(dot + 1));
+}
+
+// The format an output is written in: the one its extension names, else (no
+// extension) the given one. 0, with the reason in `error`, for an extension
+// no container here has: the file is never written in another format than
+// its name says.
+int outputFormat(const std::string& outPath, int withoutExtension, std::string* error) {
+    const std::string extension = extensionOf(outPath);
+    if (extension.empty()) return withoutExtension;
+    std::string known;
+    for (const Container& c : kContainers) {
+        if (extension == c.extension) return c.format;
+        known += std::string(known.empty() ? "" : ", ") + "." + c.extension;
+    }
+    *error = "cannot write '." + extension + "' files; the output's name ends in one of " + known +
+             ", or has no extension to take the input's format";
     return 0;
 }
 
-// The output format: what OUT's extension names, else the input's container
-// (with the encoding that container gets above), else 32-bit float WAV.
-int outputFormat(const std::string& outPath, int inputFormat) {
-    if (const int named = formatForExtension(outPath)) return named;
-    const int major = inputFormat & SF_FORMAT_TYPEMASK;
-    const struct {
-        int major;
-        const char* ext;
-    } containers[] = {{SF_FORMAT_WAV, "x.wav"},   {SF_FORMAT_W64, "x.w64"},   {SF_FORMAT_RF64, "x.rf64"},
-                      {SF_FORMAT_CAF, "x.caf"},   {SF_FORMAT_AIFF, "x.aiff"}, {SF_FORMAT_AU, "x.au"},
-                      {SF_FORMAT_FLAC, "x.flac"}, {SF_FORMAT_OGG, "x.ogg"}};
-    for (const auto& c : containers)
-        if (c.major == major) return formatForExtension(c.ext);
+// The format of the input's container, as the output's extension would name it.
+int formatLike(int inputFormat) {
+    for (const Container& c : kContainers)
+        if ((c.format & SF_FORMAT_TYPEMASK) == (inputFormat & SF_FORMAT_TYPEMASK)) return c.format;
     return SF_FORMAT_WAV | SF_FORMAT_FLOAT;
 }
 
@@ -638,12 +656,14 @@ int runRender(CommandContext& context, const std::vector<std::string>& args) {
     if (options.positional.size() != 2) return context.usageError("render needs an input and an output file");
     const std::string& inPath = options.positional[0];
     const std::string& outPath = options.positional[1];
+    std::string error;
+    const int probe = outputFormat(outPath, 1, &error);
+    if (probe == 0) return context.usageError(error);
     if (sameFile(inPath, outPath))
         return context.usageError("the output '" + outPath + "' is the input '" + inPath +
                                   "'; the input is never overwritten");
 
     SoundFile in;
-    std::string error;
     if (!in.openRead(inPath, &error)) return context.failure(error);
     const int block = options.block > 0 ? options.block : context.options.blockSize;
     if (const int code = preparePlugin(context, options, block, in.info().samplerate, nullptr)) return code;
@@ -651,7 +671,8 @@ int runRender(CommandContext& context, const std::vector<std::string>& args) {
     OutputFile target;
     SoundFile out;
     if (!target.open(outPath, &error) ||
-        !out.openWrite(target, outputFormat(outPath, in.info().format), in.info().samplerate, &error))
+        !out.openWrite(target, outputFormat(outPath, formatLike(in.info().format), &error), in.info().samplerate,
+                       &error))
         return context.failure(error);
     FileSource source(in, block);
     return renderThrough(context, source, out, target, block, options.tail.value_or(0.0));
@@ -663,6 +684,9 @@ int runDemo(CommandContext& context, const std::vector<std::string>& args) {
     if (!problem.empty()) return context.usageError(problem);
     if (options.positional.size() > 1) return context.usageError("demo takes at most one output file");
     const std::string outPath = options.positional.empty() ? kDemoDefaultOutput : options.positional[0];
+    std::string error;
+    const int format = outputFormat(outPath, SF_FORMAT_WAV | SF_FORMAT_FLOAT, &error);
+    if (format == 0) return context.usageError(error);
 
     const int rate = static_cast<int>(std::lround(context.options.sampleRate));
     const int block = options.block > 0 ? options.block : context.options.blockSize;
@@ -673,8 +697,6 @@ int runDemo(CommandContext& context, const std::vector<std::string>& args) {
 
     OutputFile target;
     SoundFile out;
-    std::string error;
-    const int format = formatForExtension(outPath) ? formatForExtension(outPath) : (SF_FORMAT_WAV | SF_FORMAT_FLOAT);
     if (!target.open(outPath, &error) || !out.openWrite(target, format, rate, &error)) return context.failure(error);
     DemoSource source(rate);
     const int code = renderThrough(context, source, out, target, block, options.tail.value_or(kDemoTailSeconds));
@@ -684,13 +706,48 @@ int runDemo(CommandContext& context, const std::vector<std::string>& args) {
     return code;
 }
 
-#define KOVALITH_RENDER_OPTIONS \
-    "[--block N] [--preset N|NAME] [--set NAME=VALUE]... [--tempo BPM] [--tail SECONDS] [--load FILE]"
+#define KOVALITH_RENDER_OPTIONS_HELP                                                 \
+    "Options:\n"                                                                      \
+    "  --block N          block size handed to the plug-in (default 512, or the\n"   \
+    "                     common --block-size)\n" KOVALITH_PARAMETER_OPTIONS_HELP     \
+    "  --tempo BPM        report a playing transport at that tempo from position\n"  \
+    "                     0; without it the host gives no time information\n"       \
+    "  --tail SECONDS     go on with silence past the input, so echoes ring out\n"  \
+    "  --load FILE        apply a .fxp program or .fxb bank first\n"                \
+    "\n"                                                                             \
+    "The output's extension names its format: .wav .w64 .rf64 .caf .aiff .au\n"      \
+    "(32-bit float), .flac (24-bit), .ogg (Vorbis), .opus (48 kHz and other Opus\n"  \
+    "rates), .mp3. Other extensions are refused. The output is written whole or\n"   \
+    "not at all; the input is never overwritten. A line at the end gives the\n"      \
+    "output's length, peak and RMS; warnings say when samples clipped or the\n"      \
+    "input was cut short.\n"
 
-const CommandRegistrar renderCommand({"render", "render IN OUT " KOVALITH_RENDER_OPTIONS,
-                                      "process an audio file through the plug-in", runRender});
-const CommandRegistrar demoCommand({"demo", "demo [OUT.wav] " KOVALITH_RENDER_OPTIONS,
-                                    "render a built-in test signal through \"Rubber Boots\"", runDemo});
+const CommandRegistrar renderCommand(
+    {"render", "render IN OUT [OPTIONS]", "process an audio file through the plug-in",
+     "Plays any file libsndfile reads through the plug-in, block by block as a\n"
+     "host does, at the file's own sample rate, and writes the stereo result. A\n"
+     "mono file feeds both inputs; of more channels the first two are used. An\n"
+     "output without an extension takes the input's format.\n"
+     "\n" KOVALITH_RENDER_OPTIONS_HELP
+     "\n"
+     "Examples:\n"
+     "  kovalith render voice.flac voice-fx.wav --preset Scratchy --tail 3\n"
+     "  kovalith render loop.wav loop-fx.flac --tempo 128 --set \"Delay Sync=4\"\n"
+     "  kovalith render in.wav out.mp3 --preset 2 --set Mix=0.7\n",
+     runRender});
+const CommandRegistrar demoCommand(
+    {"demo", "demo [OUT] [OPTIONS]", "render a built-in test signal through \"Rubber Boots\"",
+     "Renders eight seconds of a signal made here (drum hits, a chord and a\n"
+     "vowel-like pulse train) and a two-second tail through the first factory\n"
+     "program, \"Rubber Boots\", into OUT (default kovalith-demo.wav, 32-bit\n"
+     "float), at the common --sample-rate.\n"
+     "\n" KOVALITH_RENDER_OPTIONS_HELP
+     "\n"
+     "Examples:\n"
+     "  kovalith demo\n"
+     "  kovalith demo skaro.wav --preset \"Skaro Defence Force\"\n"
+     "  kovalith --sample-rate 48000 demo boots.opus\n",
+     runDemo});
 
 }  // namespace
 

@@ -6,6 +6,7 @@
 
 #include <cairo.h>
 
+#include <cctype>
 #include <cstdint>
 #include <ostream>
 #include <vector>
@@ -27,6 +28,9 @@ int runSnapshot(CommandContext& context, const std::vector<std::string>& argumen
     if (args.size() != 1 || args[0].rfind("--", 0) == 0)
         return context.usageError(args.empty() ? "snapshot needs one OUT.png" : "unexpected '" + args.back() + "'");
     const std::string& path = args[0];
+    std::string extension = path.size() >= 4 ? path.substr(path.size() - 4) : std::string();
+    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (extension != ".png") return context.usageError("snapshot writes PNG files only: the name must end in .png");
 
     PluginInstance& plugin = context.plugin;
     if (!(plugin.flags() & vst2::effFlagsHasEditor)) return context.failure("the plug-in has no editor");
@@ -53,8 +57,18 @@ int runSnapshot(CommandContext& context, const std::vector<std::string>& argumen
     return kExitSuccess;
 }
 
-const CommandRegistrar snapshot({"snapshot", "snapshot OUT.png [--preset N|NAME] [--set NAME=VALUE]...",
-                                 "draw the editor window into a PNG file", runSnapshot});
+const CommandRegistrar snapshot(
+    {"snapshot", "snapshot OUT.png [OPTIONS]",
+     "draw the editor window into a PNG file",
+     "Draws the plug-in's editor as it would appear, offscreen and without a\n"
+     "display, into a PNG file.\n"
+     "\n"
+     "Options:\n" KOVALITH_PARAMETER_OPTIONS_HELP
+     "\n"
+     "Examples:\n"
+     "  kovalith snapshot boots.png\n"
+     "  kovalith snapshot fbm.png --preset FBM --set Feedback=0.2\n",
+     runSnapshot});
 
 }  // namespace
 

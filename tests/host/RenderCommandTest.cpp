@@ -202,27 +202,43 @@ TEST(RenderCommand, StereoWavAndFlacInTheirOwnFormats) {
     EXPECT_EQ(fo->samples, fx->samples);
 
     // Wet: the effect, in the format the output's extension names.
+    // Opus takes 48 kHz (and lower rates), not 44.1 kHz.
+    const std::string wav48 = tmp("stereo48.wav");
+    ASSERT_TRUE(writeAudio(wav48, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 2, material(2, 48000)));
     const struct {
         std::string name;
-        int major;
-    } outputs[] = {{"wet.wav", SF_FORMAT_WAV}, {"wet.flac", SF_FORMAT_FLAC}, {"wet.aiff", SF_FORMAT_AIFF},
-                   {"wet.ogg", SF_FORMAT_OGG}, {"wet.unknown", SF_FORMAT_WAV}};
+        int format;
+        const std::string& input;
+    } outputs[] = {{"wet.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, wav},
+                   {"wet.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_24, wav},
+                   {"wet.aiff", SF_FORMAT_AIFF | SF_FORMAT_FLOAT, wav},
+                   {"wet.ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS, wav},
+                   {"wet.mp3", SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, wav},
+                   {"wet.opus", SF_FORMAT_OGG | SF_FORMAT_OPUS, wav48}};
     for (const auto& o : outputs) {
         const std::string out = tmp(o.name);
-        const RunResult r = kovalith("render '" + wav + "' '" + out + "'");
+        const RunResult r = kovalith("render '" + o.input + "' '" + out + "'");
         ASSERT_EQ(r.exitCode, 0) << o.name << ": " << r.err;
         const std::optional<Audio> a = readAudio(out);
         ASSERT_TRUE(a) << o.name;
-        EXPECT_EQ(a->format & SF_FORMAT_TYPEMASK, o.major) << o.name;
+        EXPECT_EQ(a->format, o.format) << o.name;
         EXPECT_EQ(a->channels, 2);
-        EXPECT_NEAR(static_cast<double>(a->frames), 44100.0, o.major == SF_FORMAT_OGG ? 2048.0 : 0.0) << o.name;
+        const bool lossy = (o.format & SF_FORMAT_SUBMASK) >= SF_FORMAT_VORBIS;
+        EXPECT_NEAR(static_cast<double>(a->frames), a->sampleRate, lossy ? 2048.0 : 0.0) << o.name;
         EXPECT_TRUE(allFinite(*a));
         EXPECT_GT(rms(a->channel(0)), 0.01) << o.name;
     }
-    // No extension that names a format: the input's container.
-    const std::string bare = tmp("from-flac.out");
+    // No extension: the input's container. One no container here has: refused, nothing written.
+    const std::string bare = tmp("from-flac");
     ASSERT_EQ(kovalith("render '" + flac + "' '" + bare + "'").exitCode, 0);
     EXPECT_EQ(readAudio(bare)->format & SF_FORMAT_TYPEMASK, SF_FORMAT_FLAC);
+    for (const std::string& command : {"render '" + wav + "' ", std::string("demo ")}) {
+        const RunResult r = kovalith(command + "'" + tmp("wet.unknown") + "'");
+        EXPECT_EQ(r.exitCode, 2) << command;
+        EXPECT_NE(r.err.find("cannot write '.unknown' files; the output's name ends in one of .wav"),
+                  std::string::npos) << r.err;
+        EXPECT_NE(access(tmp("wet.unknown").c_str(), F_OK), 0) << "never a WAV under another name";
+    }
 }
 
 TEST(RenderCommand, MoreThanTwoChannelsUseTheFirstTwo) {
@@ -316,6 +332,22 @@ TEST(RenderCommand, PresetFilesLoadAsWithTheCommonOption) {
     EXPECT_EQ(render("--load '" + fxp + "' render", "l-common.wav").samples, local.samples);
     EXPECT_EQ(render("render --preset 2 --set Feedback=0.3", "l-direct.wav").samples, local.samples);
     EXPECT_EQ(kovalith("render --load /nonexistent/p.fxp '" + in + "' '" + tmp("x.wav") + "'").exitCode, 1);
+}
+
+// Any program, with any settings, is exported without a display.
+TEST(ExportCommands, TakeAPresetAndSettings) {
+    const std::string fxp = tmp("skaro.fxp"), fxb = tmp("skaro.fxb");
+    ASSERT_EQ(kovalith("export-fxp '" + fxp + "' --preset 'Skaro Defence Force' --set Mix=0.25").exitCode, 0);
+    ASSERT_EQ(kovalith("export-fxb '" + fxb + "' --preset 4 --set Mix=0.25").exitCode, 0);
+    for (const std::string& file : {fxp, fxb}) {
+        std::string error;
+        auto plugin = PluginInstance::load(KOVALITH_PLUGIN, &error);
+        ASSERT_TRUE(plugin) << error;
+        ASSERT_TRUE(loadPresetFile(*plugin, file, &error)) << error;
+        EXPECT_EQ(plugin->currentProgramName(), "Skaro Defence Force") << file;
+        EXPECT_EQ(plugin->getParameter(58), 0.25f) << file;
+    }
+    EXPECT_EQ(kovalith("export-fxp '" + fxp + "' --set 'A Res=1'").exitCode, 2);
 }
 
 // An impulse through an otherwise clean chain: the echo's position shows the
