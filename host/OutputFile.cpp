@@ -250,6 +250,11 @@ bool OutputFile::open(const std::string& target, std::string* error) {
         if (fd_ < 0) setError(error, cannot + systemMessage(errno));
         return fd_ >= 0;
     }
+    // A file its owner made read-only is not replaced behind their back.
+    if (exists && access(target.c_str(), W_OK) != 0) {
+        setError(error, cannot + systemMessage(errno));
+        return false;
+    }
     destination_ = destinationOf(target);
     std::string pattern = temporaryPattern(destination_);
     std::vector<char> name(pattern.begin(), pattern.end());
