@@ -1,10 +1,11 @@
 #include "host/ParameterOptions.h"
 
-#include "plugin/Parameters.h"
+#include "effect/Parameters.h"
 
 #include <cctype>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 
 namespace kovalith {
@@ -149,19 +150,29 @@ ParameterRange parameterRange(PluginInstance& plugin, int index) {
     if (plugin.uniqueID() != vst2::fourCC('Q', 'Z', 'V', 'M') || plugin.numParams() != kNumParams ||
         !isParameterIndex(index))
         return range;
-    const ParameterInfo& info = kParameterTable[static_cast<std::size_t>(index)];
-    if (info.kind != ParamKind::Menu) return range;
-    range.items = info.menuItems;
-    range.highest = static_cast<float>(info.menuItems);
-    const auto label = [&](const char* const* labels, int count) {
-        for (int i = 0; i < count; ++i) range.labels.push_back(labels[i]);
+    const auto menu = [&](const char* const* labels, int count, float step) {
+        range.items = count;
+        range.step = step;
+        range.highest = step * static_cast<float>(count);
+        range.labels.assign(labels, labels + count);
     };
-    if (index == kDelayStereoMult) label(kStereoMultLabels, kNumStereoMultipliers);
-    if (index == kDelaySync || index == kLfo1Sync || index == kLfo2Sync) label(kSyncLabels, kNumSyncDivisions);
+    // "Filter Type" stores its type divided by ten.
+    if (index == kFilterType) menu(kFilterTypeNames, kNumFilterTypes, 0.1f);
+    if (kParameterTable[static_cast<std::size_t>(index)].kind != ParamKind::Menu) return range;
+    if (index == kDelayStereoMult) menu(kStereoMultLabels, kNumStereoMultipliers, 1.0f);
+    if (index == kDelaySync || index == kLfo1Sync || index == kLfo2Sync) menu(kSyncLabels, kNumSyncDivisions, 1.0f);
+    if (index == kLfo1Shape || index == kLfo2Shape) menu(kLfoShapeNames, kNumLfoShapes, 1.0f);
+    if (index == kCompressorType) menu(kCompressorLevelNames, kNumCompressorLevels, 1.0f);
     return range;
 }
 
 namespace {
+
+std::string stepText(int item, float step) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", static_cast<double>(static_cast<float>(item) * step));
+    return text;
+}
 
 // Why `value` is no value of parameter `index` named `name`; empty when it is one.
 std::string outOfRange(PluginInstance& plugin, int index, const std::string& name, float value) {
@@ -170,12 +181,13 @@ std::string outOfRange(PluginInstance& plugin, int index, const std::string& nam
         if (value >= 0.0f && value <= range.highest) return {};
         return "'" + name + "' takes a value from 0 to 1";
     }
-    // A menu keeps the whole part of its value, as hosts may store 2.5 for item 2.
+    // A menu keeps the whole steps of its value, as hosts may store 2.5 for item 2.
     if (value >= 0.0f && value < range.highest) return {};
     std::string items;
     for (std::size_t i = 0; i < range.labels.size(); ++i)
-        items += (i == 0 ? ": " : ", ") + std::to_string(i) + " = " + range.labels[i];
-    return "'" + name + "' is a menu of items 0 to " + std::to_string(range.items - 1) + items;
+        items += (i == 0 ? ": " : ", ") + stepText(static_cast<int>(i), range.step) + " = " + range.labels[i];
+    return "'" + name + "' is a menu of items 0 to " + stepText(range.items - 1, range.step) +
+           (range.step != 1.0f ? " in steps of " + stepText(1, range.step) : std::string()) + items;
 }
 
 }  // namespace

@@ -41,11 +41,13 @@ std::optional<int> findProgram(PluginInstance& plugin, const std::string& text);
 std::optional<int> findParameter(PluginInstance& plugin, const std::string& text, std::string* error);
 
 // The values a parameter takes: 0 to 1 as VST 2.4 has it, except the menus of
-// a plug-in whose table we know (Kovalith), which hold their item numbers.
+// a plug-in whose table we know (Kovalith), which hold their item numbers
+// ("Filter Type" its type / 10).
 struct ParameterRange {
     float highest = 1.0f;             // values lie in [0, highest], or [0, highest) for a menu
     int items = 0;                    // a menu's item count, 0 for other parameters
-    std::vector<std::string> labels;  // the items' names, where the table has them
+    float step = 1.0f;                // a menu's stored step per item ("Filter Type": 0.1)
+    std::vector<std::string> labels;  // the items' names
 };
 ParameterRange parameterRange(PluginInstance& plugin, int index);
 

@@ -679,7 +679,8 @@ TEST(RenderCommand, RefusesSettingsItCannotApplyAndSaysWhy) {
         {"Feedback=1.5", "'Feedback' takes a value from 0 to 1"},
         {"Mix=-0.1", "'Mix' takes a value from 0 to 1"},
         {"'Delay Sync=15'", "'Delay Sync' is a menu of items 0 to 14: 0 = off, 1 = 4/1, "},
-        {"'LFO 1 Shape=8'", "'LFO 1 Shape' is a menu of items 0 to 7"},
+        {"'LFO 1 Shape=8'", "'LFO 1 Shape' is a menu of items 0 to 7: 0 = sine, "},
+        {"'Filter Type=0.8'", "'Filter Type' is a menu of items 0 to 0.7 in steps of 0.1: 0 = Lowpass, 0.1 = "},
         {"'Compressor Types=-1'", "'Compressor Types' is a menu of items 0 to 4"},
     };
     for (const auto& r : refused) {
