@@ -1,6 +1,7 @@
 // edit: the plug-in's editor in a window of our own, with every automation it
 // sends printed as it arrives.
 #include "host/Commands.h"
+#include "host/OutputFile.h"
 #include "host/ParameterOptions.h"
 #include "host/PresetFiles.h"
 
@@ -161,6 +162,14 @@ int runEdit(CommandContext& context, const std::vector<std::string>& arguments) 
         seconds = *number;
     }
 
+    // The target is made ready before the window opens: a session's edits must
+    // not be lost to a file name that cannot be written.
+    OutputFile saved;
+    if (!savePath.empty()) {
+        if (!isPresetFileName(savePath)) return context.usageError("--save-fxp needs a file ending in .fxp or .fxb");
+        if (!saved.open(savePath, &error)) return context.failure(error);
+    }
+
     PluginInstance& plugin = context.plugin;
     if (!(plugin.flags() & vst2::effFlagsHasEditor)) return context.failure("the plug-in has no editor");
     if (!applyParameterOptions(plugin, options, &error)) return context.usageError(error);
@@ -193,14 +202,31 @@ int runEdit(CommandContext& context, const std::vector<std::string>& arguments) 
     plugin.setSizeWindowHandler(nullptr);
 
     if (!savePath.empty()) {
-        if (!savePresetFile(plugin, savePath, &error)) return context.failure(error);
+        std::vector<uint8_t> bytes;
+        if (!presetFileBytes(plugin, savePath, bytes, &error)) return context.failure(error);
+        saved.write(bytes.data(), bytes.size());
+        if (!saved.commit(&error)) return context.failure(error);
         context.err << "kovalith: saved " << savePath << "\n";
     }
     return kExitSuccess;
 }
 
-const CommandRegistrar edit({"edit", "edit [--save-fxp FILE] [--seconds N] [--preset N|NAME] [--set NAME=VALUE]...",
-                             "open the editor in a window and print its automation", runEdit});
+const CommandRegistrar edit(
+    {"edit", "edit [--save-fxp FILE] [--seconds N] [OPTIONS]",
+     "open the editor in a window and print its automation",
+     "Opens the plug-in's editor in a window of its own on the X display and\n"
+     "prints every automation it sends (index, name, value) until the window is\n"
+     "closed or Ctrl-C is pressed.\n"
+     "\n"
+     "Options:\n"
+     "  --save-fxp FILE    save the program (.fxp) or bank (.fxb) when the window\n"
+     "                     closes; the name and folder are checked first\n"
+     "  --seconds N        close the window after N seconds\n" KOVALITH_PARAMETER_OPTIONS_HELP
+     "\n"
+     "Examples:\n"
+     "  kovalith edit --preset FBM --save-fxp my-fbm.fxp\n"
+     "  kovalith --load my-bank.fxb edit\n",
+     runEdit});
 
 }  // namespace
 

@@ -98,7 +98,16 @@ int runInfo(CommandContext& context, const std::vector<std::string>& args) {
     return kExitSuccess;
 }
 
-const CommandRegistrar info({"info", "info", "show identity, capabilities, parameters and programs", runInfo});
+const CommandRegistrar info({"info", "info", "show identity, capabilities, parameters and programs",
+                             "Prints what a host sees of the plug-in: its name, vendor, versions and\n"
+                             "unique ID, channels, flags, answers to common canDo questions, every\n"
+                             "parameter (number, name, label, display, value) and every program.\n"
+                             "\n"
+                             "Examples:\n"
+                             "  kovalith info\n"
+                             "  kovalith --plugin /usr/lib/vst/MVerb-vst.so info\n"
+                             "  kovalith --load my-bank.fxb info\n",
+                             runInfo});
 
 }  // namespace
 

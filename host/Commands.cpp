@@ -18,13 +18,22 @@ std::vector<Command>& registry() {
 }  // namespace
 
 int CommandContext::usageError(const std::string& message) const {
-    err << "kovalith: " << message << "\nusage: kovalith [options] " << command.usage << "\n";
+    err << "kovalith: " << message << "\nusage: kovalith [options] " << command.usage << "\n"
+        << "(kovalith help " << command.name << " shows the options and examples)\n";
     return kExitUsage;
 }
 
 int CommandContext::failure(const std::string& message) const {
     err << "kovalith: " << message << "\n";
     return kExitFailure;
+}
+
+void CommandContext::warn(const std::string& message) const {
+    err << "kovalith: " << command.name << ": " << message << "\n";
+}
+
+void printCommandHelp(const Command& command, std::ostream& out) {
+    out << "usage: kovalith [options] " << command.usage << "\n\n" << command.help;
 }
 
 const std::vector<Command>& commands() { return registry(); }

@@ -37,6 +37,8 @@ struct CommandContext {
     int usageError(const std::string& message) const;
     // Prints the message on `err`; answers kExitFailure.
     int failure(const std::string& message) const;
+    // Prints "kovalith: COMMAND: message" on `err`: something the user should know.
+    void warn(const std::string& message) const;
 };
 
 // Runs the command with the arguments after its name; answers an ExitCode.
@@ -46,12 +48,24 @@ using StandaloneFunction = int (*)(const CommonOptions& options, const std::vect
 
 struct Command {
     const char* name;       // "export-fxp"
-    const char* usage;      // "export-fxp FILE"
-    const char* summary;    // one line for the help text
+    const char* usage;      // "export-fxp FILE.fxp [--preset N|NAME] [--set NAME=VALUE]..."
+    const char* summary;    // one line for the global help
+    const char* help;       // its own help: what it does, its options, examples (80 columns)
     CommandFunction run;
     // Set instead of `run` by commands for which main() must load nothing.
     StandaloneFunction standalone = nullptr;
 };
+
+// The help lines of --preset and --set, for the commands that take them.
+#define KOVALITH_PARAMETER_OPTIONS_HELP                                               \
+    "  --preset N|NAME    a program by number (0 to 31 for Kovalith) or name\n"     \
+    "  --set NAME=VALUE   a parameter by name or number, as a host sends it: 0 to\n" \
+    "                     1, a menu its item number; repeatable, applied in order\n" \
+    "                     after the preset. A name two parameters share needs the\n" \
+    "                     number (\"A Res\" is 5; 8 is a reserved twin).\n"
+
+// Prints the command's usage line and help.
+void printCommandHelp(const Command& command, std::ostream& out);
 
 // Every registered command, ordered by name.
 const std::vector<Command>& commands();

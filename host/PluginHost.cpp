@@ -171,6 +171,19 @@ std::unique_ptr<PluginInstance> fail(std::string* error, const std::string& mess
 
 }  // namespace
 
+bool PluginInstance::isPluginLibrary(const std::string& path, std::string* error) {
+    std::string why;
+    void* library = openLibrary(path, &why);
+    if (!library) {
+        if (error) *error = why;
+        return false;
+    }
+    const bool found = findEntryPoint(library) != nullptr;
+    if (!found && error) *error = "it has no VSTPluginMain or main entry point";
+    closeLibrary(library);
+    return found;
+}
+
 std::unique_ptr<PluginInstance> PluginInstance::load(const std::string& path, std::string* error) {
     std::unique_ptr<PluginInstance> instance(new PluginInstance);
     instance->path_ = path;

@@ -53,6 +53,9 @@ public:
     // default sample rate and block size. On failure returns null and, when
     // `error` is given, says why.
     static std::unique_ptr<PluginInstance> load(const std::string& path, std::string* error = nullptr);
+    // Whether `path` is a library with a plug-in entry point, without calling
+    // it (the library's own initialisers do run). False, saying why, when not.
+    static bool isPluginLibrary(const std::string& path, std::string* error);
 
     ~PluginInstance();
     PluginInstance(const PluginInstance&) = delete;

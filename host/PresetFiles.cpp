@@ -1,7 +1,12 @@
 #include "host/PresetFiles.h"
 
+#include "host/OutputFile.h"
+
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -439,9 +444,16 @@ bool applyBank(PluginInstance& plugin, const FxBank& bank, std::string* error) {
 }
 
 bool readFileBytes(const std::string& path, std::vector<uint8_t>& bytes, std::string* error) {
-    std::ifstream file(path, std::ios::binary | std::ios::ate);
+    std::ifstream file;
+    struct stat status {};
+    if (stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
+        setError(error, "cannot read '" + path + "': it is a folder");
+        return false;
+    }
+    errno = 0;
+    file.open(path, std::ios::binary | std::ios::ate);
     if (!file) {
-        setError(error, "cannot open " + path);
+        setError(error, "cannot read '" + path + "': " + systemMessage(errno != 0 ? errno : EIO));
         return false;
     }
     const std::streamoff size = file.tellg();
@@ -452,38 +464,40 @@ bool readFileBytes(const std::string& path, std::vector<uint8_t>& bytes, std::st
     bytes.resize(static_cast<size_t>(size));
     file.seekg(0);
     if (!file.read(reinterpret_cast<char*>(bytes.data()), size)) {
-        setError(error, "cannot read " + path);
+        setError(error, "cannot read '" + path + "'");
         return false;
     }
     return true;
 }
 
 bool writeFileBytes(const std::string& path, const std::vector<uint8_t>& bytes, std::string* error) {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    if (file) file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    if (file) file.close();
-    if (!file) {
-        setError(error, "cannot write " + path);
-        return false;
+    OutputFile file;
+    if (!file.open(path, error)) return false;
+    file.write(bytes.data(), bytes.size());
+    return file.commit(error);
+}
+
+bool isPresetFileName(const std::string& path) { return hasExtension(path, ".fxb") || hasExtension(path, ".fxp"); }
+
+bool presetFileBytes(PluginInstance& plugin, const std::string& path, std::vector<uint8_t>& bytes,
+                     std::string* error) {
+    if (hasExtension(path, ".fxb")) {
+        const std::optional<FxBank> bank = captureBank(plugin, error);
+        if (bank) bytes = serializeFxb(*bank);
+        return bank.has_value();
     }
-    return true;
+    if (hasExtension(path, ".fxp")) {
+        const std::optional<FxProgram> program = captureProgram(plugin, error);
+        if (program) bytes = serializeFxp(*program);
+        return program.has_value();
+    }
+    setError(error, path + ": preset files end in .fxp or .fxb");
+    return false;
 }
 
 bool savePresetFile(PluginInstance& plugin, const std::string& path, std::string* error) {
     std::vector<uint8_t> bytes;
-    if (hasExtension(path, ".fxb")) {
-        const std::optional<FxBank> bank = captureBank(plugin, error);
-        if (!bank) return false;
-        bytes = serializeFxb(*bank);
-    } else if (hasExtension(path, ".fxp")) {
-        const std::optional<FxProgram> program = captureProgram(plugin, error);
-        if (!program) return false;
-        bytes = serializeFxp(*program);
-    } else {
-        setError(error, path + ": preset files end in .fxp or .fxb");
-        return false;
-    }
-    return writeFileBytes(path, bytes, error);
+    return presetFileBytes(plugin, path, bytes, error) && writeFileBytes(path, bytes, error);
 }
 
 bool loadPresetFile(PluginInstance& plugin, const std::string& path, std::string* error) {

@@ -59,7 +59,11 @@ bool applyProgram(PluginInstance& plugin, const FxProgram& program, std::string*
 bool applyBank(PluginInstance& plugin, const FxBank& bank, std::string* error);
 
 // Files. Saving picks the kind by the extension (.fxp or .fxb); loading by
-// the record's own magic.
+// the record's own magic. Files are written whole or not at all (OutputFile).
+bool isPresetFileName(const std::string& path);
+// The bytes of the file `path` names: the whole bank for .fxb, the current program for .fxp.
+bool presetFileBytes(PluginInstance& plugin, const std::string& path, std::vector<uint8_t>& bytes,
+                     std::string* error);
 bool savePresetFile(PluginInstance& plugin, const std::string& path, std::string* error);
 bool loadPresetFile(PluginInstance& plugin, const std::string& path, std::string* error);
 

@@ -6,6 +6,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -21,22 +22,35 @@ constexpr int kMaxBlockSize = 1 << 16;
 constexpr double kMaxSampleRate = 1536000.0;
 
 void printUsage(std::ostream& out) {
-    out << "usage: kovalith [options] <command> [arguments]\n"
+    out << "usage: kovalith [options] COMMAND [arguments]\n"
+           "\n"
+           "A command-line VST 2.4 host for the Kovalith effect and other Linux VST 2.4\n"
+           "effects: render audio files through it, draw or open its editor, keep its\n"
+           "presets in files, and check a plug-in the way hosts drive it.\n"
            "\n"
            "Options (before the command):\n"
-           "  --plugin PATH       the plug-in to load (default: Kovalith.so beside this program,\n"
-           "                      else the installed ../lib/vst/Kovalith.so)\n"
-           "  --load FILE         apply a .fxb bank or .fxp program before the command runs\n"
-           "  --sample-rate HZ    sample rate given to the plug-in (default 44100)\n"
-           "  --block-size N      largest block given to the plug-in (default 512)\n"
+           "  --plugin PATH      the plug-in to load (default: Kovalith.so beside this\n"
+           "                     program, else the installed ../lib/vst/Kovalith.so)\n"
+           "  --load FILE        apply a .fxb bank or .fxp program before the command runs\n"
+           "  --sample-rate HZ   sample rate given to the plug-in (default 44100)\n"
+           "  --block-size N     largest block given to the plug-in (default 512)\n"
+           "  --version          print the version\n"
+           "  --help, -h         print this text\n"
            "\n"
            "Commands:\n";
     for (const Command& command : commands()) {
-        std::string usage = command.usage;
-        if (usage.size() < 28) usage.resize(28, ' ');
-        out << "  " << usage << " " << command.summary << "\n";
+        std::string name = command.name;
+        name.resize(std::max<size_t>(name.size(), 12), ' ');
+        out << "  " << name << " " << command.summary << "\n";
     }
-    out << "  help                         show this text\n";
+    out << "  help COMMAND a command's options and examples (also: COMMAND --help)\n"
+           "\n"
+           "Exit codes: 0 success, 1 a failure (a file or the plug-in), 2 a usage error.\n"
+           "\n"
+           "Examples:\n"
+           "  kovalith demo\n"
+           "  kovalith render in.wav out.flac --preset \"Skaro Defence Force\" --tail 2\n"
+           "  kovalith help render\n";
 }
 
 int usageError(const std::string& message) {
@@ -71,7 +85,7 @@ std::optional<int> parseCommandLine(int argc, char** argv, ParsedCommandLine& pa
     int i = 1;
     for (; i < argc; ++i) {
         std::string arg = argv[i];
-        if (arg.rfind("--", 0) != 0 || arg == "--help") break;
+        if (arg.rfind("--", 0) != 0 || arg == "--help" || arg == "--version") break;
         std::string value;
         const size_t equals = arg.find('=');
         if (equals != std::string::npos) {
@@ -87,7 +101,9 @@ std::optional<int> parseCommandLine(int argc, char** argv, ParsedCommandLine& pa
             parsed.options.loadFile = value;
         } else if (arg == "--sample-rate") {
             const std::optional<double> rate = parseNumber(value);
-            if (!rate || *rate <= 0.0 || *rate > kMaxSampleRate) return usageError("bad sample rate '" + value + "'");
+            // Audio files store whole rates of at least 1 Hz.
+            if (!rate || *rate < 1.0 || *rate > kMaxSampleRate)
+                return usageError("bad sample rate '" + value + "' (1 to 1536000 Hz)");
             parsed.options.sampleRate = *rate;
         } else if (arg == "--block-size") {
             const std::optional<double> size = parseNumber(value);
@@ -111,12 +127,29 @@ int run(int argc, char** argv) {
     }
     ParsedCommandLine parsed;
     if (const std::optional<int> code = parseCommandLine(argc, argv, parsed)) return *code;
+    if (parsed.command == "--version") {
+        std::cout << "kovalith " KOVALITH_VERSION "\n";
+        return kExitSuccess;
+    }
     if (parsed.command == "help" || parsed.command == "--help" || parsed.command == "-h") {
-        printUsage(std::cout);
+        if (parsed.args.empty() || parsed.args[0] == "help") {
+            printUsage(std::cout);
+            return kExitSuccess;
+        }
+        const Command* command = findCommand(parsed.args[0]);
+        if (!command || parsed.args.size() > 1)
+            return usageError(command ? "help takes one command" : "unknown command '" + parsed.args[0] + "'");
+        printCommandHelp(*command, std::cout);
         return kExitSuccess;
     }
     const Command* command = findCommand(parsed.command);
     if (!command) return usageError("unknown command '" + parsed.command + "'");
+    // A command's own help needs no plug-in.
+    for (const std::string& arg : parsed.args)
+        if (arg == "--help" || arg == "-h") {
+            printCommandHelp(*command, std::cout);
+            return kExitSuccess;
+        }
 
     CommonOptions& options = parsed.options;
     if (options.pluginPath.empty()) options.pluginPath = defaultPluginPath();

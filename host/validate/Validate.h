@@ -28,6 +28,7 @@
 #include <functional>
 #include <iosfwd>
 #include <memory>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -40,7 +41,7 @@ struct Settings {
     std::string pluginPath;
     int strictness = 5;     // 1..10: how many cases, how long
     uint64_t seed = 1;
-    std::string only;       // one group's name, or empty for all
+    std::set<std::string> only;  // the groups to run; empty for all
 };
 
 // splitmix64: small, fast and the same everywhere, so a seed replays a run.

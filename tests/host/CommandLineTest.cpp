@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -26,13 +27,37 @@ bool installed(const std::string& path) { return access(path.c_str(), R_OK) == 0
 const std::string kMVerb = "/usr/lib/vst/MVerb-vst.so";
 const std::string kFixture = std::string(FIXTURE_DIR) + "/fixture_normal.so";
 
+// The longest line of a text.
+size_t widest(const std::string& text) {
+    size_t widest = 0;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) widest = std::max(widest, line.size());
+    return widest;
+}
+
 TEST(CommandLine, HelpAndUsageErrors) {
-    for (const char* args : {"", "help", "--help"}) {
+    const char* const commands[] = {"demo", "edit", "export-fxb", "export-fxp", "info", "render", "snapshot", "validate"};
+    for (const char* args : {"", "help", "--help", "-h", "help help"}) {
         const RunResult r = runHost(args);
         EXPECT_EQ(r.exitCode, 0) << args;
-        EXPECT_NE(r.out.find("usage: kovalith"), std::string::npos) << args;
-        EXPECT_NE(r.out.find("export-fxb"), std::string::npos);
+        EXPECT_EQ(r.out.rfind("usage: kovalith [options] COMMAND", 0), 0u) << args;
+        for (const char* command : commands) EXPECT_NE(r.out.find("\n  " + std::string(command) + " "), std::string::npos);
+        EXPECT_LE(widest(r.out), 80u) << r.out;
     }
+    // Each command's own help, without a plug-in to load.
+    for (const std::string command : commands) {
+        for (const std::string& args : {"help " + command, command + " --help", command + " -h", command + " x y --help"}) {
+            const RunResult r = runHost("--plugin /nonexistent.so " + args);
+            EXPECT_EQ(r.exitCode, 0) << args << ": " << r.err;
+            EXPECT_EQ(r.out.rfind("usage: kovalith [options] " + command, 0), 0u) << args << ": " << r.out;
+            EXPECT_NE(r.out.find("\nExamples:\n  kovalith "), std::string::npos) << args;
+            EXPECT_LE(widest(r.out), 80u) << r.out;
+        }
+    }
+    const RunResult version = runHost("--version");
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.out.rfind("kovalith 0.", 0), 0u) << version.out;
+    EXPECT_EQ(runHost("help frobnicate").exitCode, 2);
     for (const char* args : {"frobnicate", "--plugin", "--bogus info", "--plugin x.so", "--block-size 0 info",
                              "--sample-rate abc info"}) {
         const RunResult r = runHost(args);
@@ -45,6 +70,9 @@ TEST(CommandLine, HelpAndUsageErrors) {
     EXPECT_NE(extra.err.find("usage: kovalith [options] info"), std::string::npos) << extra.err;
     const RunResult missingFile = runHost("--plugin '" + kFixture + "' export-fxp");
     EXPECT_EQ(missingFile.exitCode, 2);
+    const RunResult notPng = runHost("--plugin '" + kFixture + "' snapshot '" + TEST_TMP_DIR + "/window.jpg'");
+    EXPECT_EQ(notPng.exitCode, 2);
+    EXPECT_NE(notPng.err.find("snapshot writes PNG files only"), std::string::npos) << notPng.err;
 }
 
 TEST(CommandLine, RuntimeFailuresExitWithOne) {
@@ -55,6 +83,27 @@ TEST(CommandLine, RuntimeFailuresExitWithOne) {
     const RunResult badLoad = runHost("--plugin '" + kFixture + "' --load /nonexistent/x.fxp info");
     EXPECT_EQ(badLoad.exitCode, 1);
     EXPECT_TRUE(badLoad.out.empty());
+    EXPECT_EQ(badLoad.err, "kovalith: cannot read '/nonexistent/x.fxp': no such file or directory\n");
+
+    const RunResult badExport = runHost("--plugin '" + kFixture + "' export-fxb /nonexistent/x.fxb");
+    EXPECT_EQ(badExport.exitCode, 1);
+    EXPECT_EQ(badExport.err, "kovalith: cannot write '/nonexistent/x.fxb': no such file or directory\n");
+}
+
+// The session's edits would be lost to a target found bad only when the
+// window closes; without a display, the window would be the first failure.
+TEST(CommandLine, EditChecksItsSaveTargetBeforeOpeningTheWindow) {
+    const auto edit = [](const std::string& target) {
+        return testing::runHostProcess(KOVALITH_HOST_EXE,
+                                       "--plugin '" + kFixture + "' edit --seconds 0.1 --save-fxp '" + target + "'",
+                                       std::string(TEST_TMP_DIR) + "/cli", "env -u DISPLAY ");
+    };
+    RunResult r = edit(std::string(TEST_TMP_DIR) + "/x.txt");
+    EXPECT_EQ(r.exitCode, 2) << r.err;
+    EXPECT_NE(r.err.find("--save-fxp needs a file ending in .fxp or .fxb"), std::string::npos) << r.err;
+    r = edit("/nonexistent/a.fxp");
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_NE(r.err.find("cannot write '/nonexistent/a.fxp': no such file or directory"), std::string::npos) << r.err;
 }
 
 TEST(CommandLine, InfoOnAThirdPartyPlugin) {

@@ -5,14 +5,20 @@
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
+#include <csignal>
+#include <cstring>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <iostream>
 #include <random>
 #include <sstream>
 
@@ -91,6 +97,8 @@ std::vector<float> material(int channels, int sampleRate, double seconds = 1.0, 
     return s;
 }
 
+std::string fileText(const std::string& path) { return testing::readTextFile(path); }
+
 bool allFinite(const Audio& a) {
     for (const float x : a.samples)
         if (!std::isfinite(x)) return false;
@@ -127,7 +135,7 @@ TEST(DemoCommand, RendersTheEffectForEveryPreset) {
         const std::string out = tmp("demo-" + preset + ".wav");
         const RunResult r = kovalith("demo '" + out + "'" + (preset.empty() ? "" : " --preset " + preset));
         ASSERT_EQ(r.exitCode, 0) << r.err;
-        EXPECT_TRUE(r.err.empty()) << "no progress bar without a terminal: " << r.err;
+        EXPECT_EQ(r.err.find('%'), std::string::npos) << "no progress bar without a terminal: " << r.err;
         EXPECT_NE(r.out.find("wrote " + out), std::string::npos) << r.out;
         const std::optional<Audio> wet = readAudio(out);
         ASSERT_TRUE(wet) << preset;
@@ -194,27 +202,43 @@ TEST(RenderCommand, StereoWavAndFlacInTheirOwnFormats) {
     EXPECT_EQ(fo->samples, fx->samples);
 
     // Wet: the effect, in the format the output's extension names.
+    // Opus takes 48 kHz (and lower rates), not 44.1 kHz.
+    const std::string wav48 = tmp("stereo48.wav");
+    ASSERT_TRUE(writeAudio(wav48, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 2, material(2, 48000)));
     const struct {
         std::string name;
-        int major;
-    } outputs[] = {{"wet.wav", SF_FORMAT_WAV}, {"wet.flac", SF_FORMAT_FLAC}, {"wet.aiff", SF_FORMAT_AIFF},
-                   {"wet.ogg", SF_FORMAT_OGG}, {"wet.unknown", SF_FORMAT_WAV}};
+        int format;
+        const std::string& input;
+    } outputs[] = {{"wet.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, wav},
+                   {"wet.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_24, wav},
+                   {"wet.aiff", SF_FORMAT_AIFF | SF_FORMAT_FLOAT, wav},
+                   {"wet.ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS, wav},
+                   {"wet.mp3", SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, wav},
+                   {"wet.opus", SF_FORMAT_OGG | SF_FORMAT_OPUS, wav48}};
     for (const auto& o : outputs) {
         const std::string out = tmp(o.name);
-        const RunResult r = kovalith("render '" + wav + "' '" + out + "'");
+        const RunResult r = kovalith("render '" + o.input + "' '" + out + "'");
         ASSERT_EQ(r.exitCode, 0) << o.name << ": " << r.err;
         const std::optional<Audio> a = readAudio(out);
         ASSERT_TRUE(a) << o.name;
-        EXPECT_EQ(a->format & SF_FORMAT_TYPEMASK, o.major) << o.name;
+        EXPECT_EQ(a->format, o.format) << o.name;
         EXPECT_EQ(a->channels, 2);
-        EXPECT_NEAR(static_cast<double>(a->frames), 44100.0, o.major == SF_FORMAT_OGG ? 2048.0 : 0.0) << o.name;
+        const bool lossy = (o.format & SF_FORMAT_SUBMASK) >= SF_FORMAT_VORBIS;
+        EXPECT_NEAR(static_cast<double>(a->frames), a->sampleRate, lossy ? 2048.0 : 0.0) << o.name;
         EXPECT_TRUE(allFinite(*a));
         EXPECT_GT(rms(a->channel(0)), 0.01) << o.name;
     }
-    // No extension that names a format: the input's container.
-    const std::string bare = tmp("from-flac.out");
+    // No extension: the input's container. One no container here has: refused, nothing written.
+    const std::string bare = tmp("from-flac");
     ASSERT_EQ(kovalith("render '" + flac + "' '" + bare + "'").exitCode, 0);
     EXPECT_EQ(readAudio(bare)->format & SF_FORMAT_TYPEMASK, SF_FORMAT_FLAC);
+    for (const std::string& command : {"render '" + wav + "' ", std::string("demo ")}) {
+        const RunResult r = kovalith(command + "'" + tmp("wet.unknown") + "'");
+        EXPECT_EQ(r.exitCode, 2) << command;
+        EXPECT_NE(r.err.find("cannot write '.unknown' files; the output's name ends in one of .wav"),
+                  std::string::npos) << r.err;
+        EXPECT_NE(access(tmp("wet.unknown").c_str(), F_OK), 0) << "never a WAV under another name";
+    }
 }
 
 TEST(RenderCommand, MoreThanTwoChannelsUseTheFirstTwo) {
@@ -275,6 +299,9 @@ TEST(RenderCommand, PresetsByNumberOrNameAndSettingsByNameOrIndex) {
     EXPECT_EQ(render("--preset Scratchy", "p-name.wav").samples, byNumber.samples);
     EXPECT_EQ(render("--preset scratchy", "p-lower.wav").samples, byNumber.samples);
     EXPECT_NE(render("--preset 1", "p-other.wav").samples, byNumber.samples);
+    // Programs with random LFO shapes: finding a name must not draw new tables.
+    EXPECT_TRUE(render("--preset 4", "p-4.wav").samples == render("--preset 'Skaro Defence Force'", "p-skaro.wav").samples);
+    EXPECT_TRUE(render("--preset 0", "p-0.wav").samples == render("--preset 'Rubber Boots'", "p-boots.wav").samples);
 
     const Audio byName = render("--preset 2 --set Feedback=0.1 --set 'Delay Sync=0'", "s-name.wav");
     EXPECT_EQ(render("--preset 2 --set 17=0.1 --set=22=0", "s-index.wav").samples, byName.samples);
@@ -307,6 +334,22 @@ TEST(RenderCommand, PresetFilesLoadAsWithTheCommonOption) {
     EXPECT_EQ(kovalith("render --load /nonexistent/p.fxp '" + in + "' '" + tmp("x.wav") + "'").exitCode, 1);
 }
 
+// Any program, with any settings, is exported without a display.
+TEST(ExportCommands, TakeAPresetAndSettings) {
+    const std::string fxp = tmp("skaro.fxp"), fxb = tmp("skaro.fxb");
+    ASSERT_EQ(kovalith("export-fxp '" + fxp + "' --preset 'Skaro Defence Force' --set Mix=0.25").exitCode, 0);
+    ASSERT_EQ(kovalith("export-fxb '" + fxb + "' --preset 4 --set Mix=0.25").exitCode, 0);
+    for (const std::string& file : {fxp, fxb}) {
+        std::string error;
+        auto plugin = PluginInstance::load(KOVALITH_PLUGIN, &error);
+        ASSERT_TRUE(plugin) << error;
+        ASSERT_TRUE(loadPresetFile(*plugin, file, &error)) << error;
+        EXPECT_EQ(plugin->currentProgramName(), "Skaro Defence Force") << file;
+        EXPECT_EQ(plugin->getParameter(58), 0.25f) << file;
+    }
+    EXPECT_EQ(kovalith("export-fxp '" + fxp + "' --set 'A Res=1'").exitCode, 2);
+}
+
 // An impulse through an otherwise clean chain: the echo's position shows the
 // tempo grid the host reported.
 TEST(RenderCommand, TempoDrivesTheSyncedDelay) {
@@ -320,7 +363,7 @@ TEST(RenderCommand, TempoDrivesTheSyncedDelay) {
     pulse[2 * at] = 1.0f;
     ASSERT_TRUE(writeAudio(in, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 44100, 2, pulse));
     const std::string clean =
-        " --set 'A Res=0' --set 'S Res=0' --set 'Block Size=0' --set '# Stages=0' --set Decimation=0"
+        " --set 5=0 --set 'S Res=0' --set 'Block Size=0' --set '# Stages=0' --set Decimation=0"
         " --set Saturation=0 --set 'Filter Type=0.7' --set Resonance=0.5 --set Mix=1 --set Out=1"
         " --set 'Delay Sync=4' --set Feedback=0.5 --set 'Delay Stereo Multiplier=0'"
         " --set 'Compressor Types=0' --set 23=0";  // 23: ping-pong off
@@ -380,6 +423,226 @@ TEST(RenderCommand, BadAndMissingFilesFailWithAMessage) {
     r = kovalith("render '" + good + "' '" + good + "'");
     EXPECT_EQ(r.exitCode, 2) << "the input is never overwritten";
     EXPECT_EQ(readAudio(good)->frames, 4410);
+
+    // Clear words where the library has its own.
+    r = kovalith("render '" + std::string(TEST_TMP_DIR) + "' '" + out + "'");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("': it is a folder, not an audio file\n"), std::string::npos) << r.err;
+    const std::string noRate = tmp("rate0.wav");
+    std::string header = fileText(good);
+    std::memset(&header[24], 0, 4);  // the fmt chunk's sample rate
+    std::ofstream(noRate, std::ios::binary) << header;
+    r = kovalith("render '" + noRate + "' '" + out + "'");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("': its header gives a sample rate or channel count of 0\n"), std::string::npos) << r.err;
+    r = kovalith("--sample-rate 0.4 demo '" + out + "'");
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find("bad sample rate '0.4' (1 to 1536000 Hz)"), std::string::npos) << r.err;
+    EXPECT_NE(access(out.c_str(), F_OK), 0) << "nothing written";
+}
+
+// ---- render: what it says ------------------------------------------------------------------
+
+TEST(RenderCommand, SaysWhatBecameOfSamplesBeyondFullScaleAndNonFiniteInput) {
+    const std::string in = tmp("loud.wav");
+    std::vector<float> loud = material(2, 44100);
+    long beyond = 0;
+    for (float& x : loud) {
+        x *= 2.0f;
+        beyond += std::fabs(x) > 1.0f;
+    }
+    const float peak = *std::max_element(loud.begin(), loud.end(), [](float a, float b) { return std::fabs(a) < std::fabs(b); });
+    loud[10] = NAN;
+    loud[21] = -INFINITY;
+    ASSERT_TRUE(writeAudio(in, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 44100, 2, loud));
+    char peakText[32];
+    std::snprintf(peakText, sizeof peakText, "peak %+.1f dBFS", 20.0 * std::log10(std::fabs(peak)));
+    std::string count = std::to_string(beyond);
+    for (int at = static_cast<int>(count.size()) - 3; at > 0; at -= 3) count.insert(static_cast<size_t>(at), ",");
+
+    // The dry mix hands the input on unchanged, but for the two samples that are not numbers.
+    const RunResult flac = kovalith("render '" + in + "' '" + tmp("loud.flac") + "' --set Mix=0");
+    ASSERT_EQ(flac.exitCode, 0) << flac.err;
+    EXPECT_NE(flac.err.find("kovalith: render: " + count + " samples clipped; " + peakText + "\n"), std::string::npos)
+        << flac.err;
+    EXPECT_NE(flac.err.find("kovalith: render: the input holds 2 samples that are not finite"), std::string::npos)
+        << flac.err;
+    const RunResult wav = kovalith("render '" + in + "' '" + tmp("loud-out.wav") + "' --set Mix=0");
+    ASSERT_EQ(wav.exitCode, 0) << wav.err;
+    EXPECT_NE(wav.err.find(std::string("kovalith: render: ") + peakText + ", above full scale"), std::string::npos)
+        << wav.err;
+    EXPECT_EQ(wav.err.find("clipped"), std::string::npos) << "a float file keeps what lies beyond";
+    const std::optional<Audio> a = readAudio(tmp("loud-out.wav"));
+    ASSERT_TRUE(a);
+    EXPECT_TRUE(allFinite(*a));
+    EXPECT_EQ(a->samples[10], 0.0f);
+
+    // Silence in, silence out, and it is called so.
+    const std::string quiet = tmp("silence.wav");
+    ASSERT_TRUE(writeAudio(quiet, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 2, std::vector<float>(2 * 44100, 0.0f)));
+    const RunResult silent = kovalith("render '" + quiet + "' '" + tmp("silence-out.wav") + "'");
+    ASSERT_EQ(silent.exitCode, 0) << silent.err;
+    EXPECT_NE(silent.out.find(": 1.00 s, silent, "), std::string::npos) << silent.out;
+    EXPECT_EQ(silent.err, "");
+}
+
+// A file cut short is rendered as far as it goes, with a word of warning.
+TEST(RenderCommand, RendersATruncatedOrDamagedInputAsFarAsItReads) {
+    const std::string wav = tmp("cut.wav"), flac = tmp("cut.flac");
+    ASSERT_TRUE(writeAudio(wav, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 2, material(2, 44100)));
+    ASSERT_TRUE(writeAudio(flac, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 44100, 2, material(2, 44100)));
+    // WAV: 44 header bytes, then 4 bytes a frame; 10,000 frames remain.
+    ASSERT_EQ(truncate(wav.c_str(), 44 + 4 * 10000), 0);
+    struct stat file {};
+    ASSERT_EQ(stat(flac.c_str(), &file), 0);
+    ASSERT_EQ(truncate(flac.c_str(), file.st_size / 3), 0);
+
+    RunResult r = kovalith("render '" + wav + "' '" + tmp("cut-out.wav") + "'");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("kovalith: render: the input is truncated: read 10,000 of the 44,100 frames its header promises"),
+              std::string::npos) << r.err;
+    EXPECT_EQ(readAudio(tmp("cut-out.wav"))->frames, 10000);
+
+    r = kovalith("render '" + flac + "' '" + tmp("cut-out.flac") + "'");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::string damaged = "kovalith: render: the input is damaged: read ";
+    ASSERT_EQ(r.err.rfind(damaged, 0), 0u) << r.err;
+    EXPECT_NE(r.err.find(" of the 44,100 frames, then: "), std::string::npos) << r.err;
+    std::string digits = r.err.substr(damaged.size(), r.err.find(' ', damaged.size()) - damaged.size());
+    digits.erase(std::remove(digits.begin(), digits.end(), ','), digits.end());
+    const long read = std::atol(digits.c_str());
+    EXPECT_GT(read, 0);
+    EXPECT_EQ(readAudio(tmp("cut-out.flac"))->frames, read);
+}
+
+// ---- never losing a file ---------------------------------------------------------------
+
+// The names in `directory` but "." and "..", sorted.
+std::vector<std::string> listing(const std::string& directory) {
+    std::vector<std::string> names;
+    if (DIR* d = opendir(directory.c_str())) {
+        while (const dirent* entry = readdir(d))
+            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+                names.push_back(entry->d_name);
+        closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string freshDirectory(const std::string& name) {
+    const std::string directory = tmp(name);
+    std::system(("rm -rf '" + directory + "'").c_str());
+    mkdir(directory.c_str(), 0755);
+    return directory;
+}
+
+TEST(OutputFiles, TheInputIsNeverOverwrittenByAnyName) {
+    const std::string directory = freshDirectory("same");
+    const std::string in = directory + "/in.wav";
+    ASSERT_TRUE(writeAudio(in, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 44100, 2, material(2, 44100, 0.2)));
+    const std::string original = fileText(in);
+    ASSERT_EQ(link(in.c_str(), (directory + "/hard.wav").c_str()), 0);
+    ASSERT_EQ(symlink("in.wav", (directory + "/soft.wav").c_str()), 0);
+    const std::string viaParent = "../" + directory.substr(directory.rfind('/') + 1) + "/in.wav";
+    for (const std::string& out : {std::string("hard.wav"), std::string("soft.wav"), std::string("./in.wav"), viaParent}) {
+        const RunResult r = kovalith("render in.wav '" + out + "'", directory);
+        EXPECT_EQ(r.exitCode, 2) << out;
+        EXPECT_NE(r.err.find("is the input"), std::string::npos) << out << ": " << r.err;
+        EXPECT_TRUE(fileText(in) == original) << out << " changed the input";
+    }
+}
+
+// Runs `kovalith ARGS` (its output files in DIRECTORY, the placeholder in
+// ARGS) with a file "previous" in the way of its output NAME, on a disk that is
+// full after 16 KiB: by RLIMIT_FSIZE, or by a tmpfs of that size in a mount
+// namespace of its own. Answers the exit code, the messages, and the folder as
+// it is afterwards (its names, then the previous file's text).
+struct FullDiskRun {
+    bool ran = false;
+    int exitCode = -1;
+    std::string err, after;
+};
+
+FullDiskRun runOnFullDisk(bool tmpfs, const std::string& args, const std::string& name) {
+    const std::string directory = freshDirectory(tmpfs ? "tmpfs" : "rlimit");
+    const std::string script = tmp("full.sh"), report = tmp("full.out"), errors = tmp("full.err");
+    std::string text = tmpfs ? "mount -t tmpfs -o size=16k kovalith-test '" + directory + "' || exit 77\n"
+                             : "ulimit -f 32; trap '' XFSZ\n";
+    text += "printf previous > '" + directory + "/" + name + "'\n";
+    std::string command = args;
+    command.replace(command.find("DIRECTORY"), 9, directory);
+    text += "'" KOVALITH_HOST_EXE "' " + command + " 2>'" + errors + "'\necho \"exit $?\"\n";
+    text += "ls -A '" + directory + "'\ncat '" + directory + "/" + name + "'\n";
+    std::ofstream(script) << text;
+    const int status = std::system(((tmpfs ? "unshare -rm sh '" : "sh '") + script + "' >'" + report + "' 2>&1").c_str());
+    FullDiskRun run;
+    const std::string out = fileText(report);
+    run.ran = WIFEXITED(status) && WEXITSTATUS(status) == 0 && std::sscanf(out.c_str(), "exit %d", &run.exitCode) == 1;
+    if (!run.ran) run.err = out;
+    else {
+        run.err = fileText(errors);
+        run.after = out.substr(out.find('\n') + 1);
+    }
+    return run;
+}
+
+TEST(OutputFiles, AFullDiskLeavesThePreviousFileAndSaysWhy) {
+    const std::string in = tmp("full-in.wav");
+    ASSERT_TRUE(writeAudio(in, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 44100, 2, material(2, 44100, 0.5)));
+    for (const bool tmpfs : {false, true}) {
+        for (const std::string name : {"o.wav", "o.flac", "o.fxb"}) {
+            const std::string args = name == "o.fxb" ? "export-fxb DIRECTORY/" + name
+                                                     : "render '" + in + "' DIRECTORY/" + name;
+            const FullDiskRun r = runOnFullDisk(tmpfs, args, name);
+            if (tmpfs && !r.ran) {
+                std::cout << "no tmpfs in a namespace of our own here, RLIMIT_FSIZE only: " << r.err << "\n";
+                break;
+            }
+            ASSERT_TRUE(r.ran) << r.err;
+            EXPECT_EQ(r.exitCode, 1) << name;
+            const std::string reason = tmpfs ? "no space left on device" : "file too large";
+            EXPECT_NE(r.err.find("cannot write '"), std::string::npos) << name << ": " << r.err;
+            EXPECT_NE(r.err.find("/" + name + "': " + reason + "\n"), std::string::npos) << name << ": " << r.err;
+            EXPECT_EQ(r.after, name + "\nprevious") << name << (tmpfs ? " on a tmpfs" : " under RLIMIT_FSIZE");
+        }
+    }
+}
+
+// A long tail keeps the render going while the signal arrives.
+TEST(OutputFiles, AnInterruptedRenderLeavesThePreviousFile) {
+    const std::string directory = freshDirectory("interrupted");
+    const std::string in = tmp("interrupted-in.wav"), out = directory + "/o.wav", errors = tmp("interrupted.err");
+    ASSERT_TRUE(writeAudio(in, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 44100, 2, material(2, 44100, 0.5)));
+    for (const int signal : {SIGINT, SIGTERM}) {
+        std::ofstream(out) << "previous";
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            dup2(open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDERR_FILENO);
+            dup2(open("/dev/null", O_WRONLY), STDOUT_FILENO);
+            execl(KOVALITH_HOST_EXE, "kovalith", "render", in.c_str(), out.c_str(), "--tail", "3600", nullptr);
+            _exit(127);
+        }
+        // Wait until the output is being written.
+        bool writing = false;
+        for (int i = 0; i < 2000 && !writing; ++i) {
+            for (const std::string& name : listing(directory)) {
+                struct stat status {};
+                if (name != "o.wav" && stat((directory + "/" + name).c_str(), &status) == 0 && status.st_size > 100000)
+                    writing = true;
+            }
+            if (!writing) usleep(5000);
+        }
+        EXPECT_TRUE(writing) << "no temporary file grew in " << directory;
+        kill(child, signal);
+        int status = 0;
+        waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << "ends by the signal " << signal;
+        EXPECT_EQ(listing(directory), std::vector<std::string>{"o.wav"});
+        EXPECT_TRUE(fileText(out) == "previous") << "the previous file is replaced";
+        EXPECT_NE(fileText(errors).find("interrupted"), std::string::npos) << fileText(errors);
+    }
 }
 
 TEST(RenderCommand, UsageErrors) {
@@ -398,6 +661,35 @@ TEST(RenderCommand, UsageErrors) {
         EXPECT_EQ(r.exitCode, 2) << args;
         EXPECT_NE(r.err.find("usage: kovalith [options] render IN OUT"), std::string::npos) << args << "\n" << r.err;
     }
+}
+
+// Every --set that cannot be applied as written is refused, saying why.
+TEST(RenderCommand, RefusesSettingsItCannotApplyAndSaysWhy) {
+    const std::string in = tmp("sets.wav"), out = tmp("sets-out.wav");
+    ASSERT_TRUE(writeAudio(in, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 44100, 2, material(2, 44100, 0.05)));
+    const struct {
+        const char* setting;
+        const char* message;
+    } refused[] = {
+        {"'A Res=0.5'", "'A Res' names parameters 5 and 8; set one by its number, e.g. --set 5=VALUE"},
+        {"'a res=0.5'", "'a res' names parameters 5 and 8"},
+        {"NoSuchName=1", "no parameter 'NoSuchName'"},
+        {"67=1", "no parameter 67 (they are numbered 0 to 66)"},
+        {"Feedback=lots", "bad value 'lots' for Feedback"},
+        {"Feedback=1.5", "'Feedback' takes a value from 0 to 1"},
+        {"Mix=-0.1", "'Mix' takes a value from 0 to 1"},
+        {"'Delay Sync=15'", "'Delay Sync' is a menu of items 0 to 14: 0 = off, 1 = 4/1, "},
+        {"'LFO 1 Shape=8'", "'LFO 1 Shape' is a menu of items 0 to 7: 0 = sine, "},
+        {"'Filter Type=0.8'", "'Filter Type' is a menu of items 0 to 0.7 in steps of 0.1: 0 = Lowpass, 0.1 = "},
+        {"'Compressor Types=-1'", "'Compressor Types' is a menu of items 0 to 4"},
+    };
+    for (const auto& r : refused) {
+        const RunResult run = kovalith("render '" + in + "' '" + out + "' --set " + r.setting);
+        EXPECT_EQ(run.exitCode, 2) << r.setting;
+        EXPECT_NE(run.err.find(r.message), std::string::npos) << r.setting << ": " << run.err;
+    }
+    for (const char* accepted : {"8=0.5", "5=0.5", "'LFO 1 Shape=7'", "'Delay Stereo Multiplier=0.48'", "Mix=1"})
+        EXPECT_EQ(kovalith("render '" + in + "' '" + out + "' --set " + accepted).exitCode, 0) << accepted;
 }
 
 TEST(RenderCommand, SummaryLine) {

@@ -3,9 +3,11 @@
 #include "tests/gui/PrivateXServer.h"  // first: gtest before Xlib
 #include "tests/HostProcess.h"
 
+#include <dlfcn.h>
 #include <glob.h>
 
 #include <cstdio>
+#include <fstream>
 #include <iostream>
 #include <map>
 #include <set>
@@ -113,14 +115,14 @@ TEST(Validate, FaultyPluginFailsExactlyTheGroupsOfItsFaults) {
     }
 }
 
-TEST(Validate, OnlyRunsTheNamedGroupAndRefusesBadArguments) {
-    const HostRun run = validate("--only state --strictness 1 --seed 5 " FAULTY_PLUGIN);
+TEST(Validate, OnlyRunsTheNamedGroupsAndRefusesBadArguments) {
+    const HostRun run = validate("--only state,events --strictness 1 --seed 5 " FAULTY_PLUGIN);
     const Verdicts v = parse(run.out);
-    EXPECT_EQ(v.groups, std::set<std::string>{"state"}) << run.out;
+    EXPECT_EQ(v.groups, (std::set<std::string>{"state", "events"})) << run.out;
     EXPECT_EQ(run.exitCode, 1);
 
-    for (const char* bad : {"--strictness 0", "--strictness 11", "--strictness 2.5", "--only nothing", "--seed -1",
-                            "--colour red", "--seed"}) {
+    for (const char* bad : {"--strictness 0", "--strictness 11", "--strictness 2.5", "--only nothing",
+                            "--only state,nothing", "--only ,", "--seed -1", "--colour red", "--seed"}) {
         const HostRun refused = validate(bad);
         EXPECT_EQ(refused.exitCode, 2) << bad;
         EXPECT_NE(refused.err.find("usage: kovalith"), std::string::npos) << bad;
@@ -131,6 +133,25 @@ TEST(Validate, OnlyRunsTheNamedGroupAndRefusesBadArguments) {
     const HostRun missing = validate("/nonexistent/plugin.so");
     EXPECT_EQ(missing.exitCode, 1);
     EXPECT_NE(missing.err.find("cannot read the plug-in"), std::string::npos) << missing.err;
+}
+
+// A file that is no plug-in at all gets one line that says so, not a
+// failure from every check.
+TEST(Validate, AFileThatIsNoPluginIsOneError) {
+    Dl_info libc{};
+    ASSERT_NE(dladdr(reinterpret_cast<void*>(&std::printf), &libc), 0);
+    const std::string text = TEST_TMP_DIR "/not-a-plugin.so";
+    std::ofstream(text) << std::string(100, 'x') << "\n";  // longer than an ELF header
+    const struct {
+        std::string path, reason;
+    } cases[] = {{TEST_TMP_DIR, "it is a folder"}, {text, "invalid ELF header"},
+                 {libc.dli_fname, "it has no VSTPluginMain or main entry point"}};
+    for (const auto& c : cases) {
+        const HostRun run = validate("'" + c.path + "'");
+        EXPECT_EQ(run.exitCode, 1) << c.path;
+        EXPECT_EQ(run.out, "") << c.path;
+        EXPECT_EQ(run.err, "kovalith: " + c.path + " is not a VST 2.4 plug-in: " + c.reason + "\n") << c.path;
+    }
 }
 
 // Debian's plug-ins have faults of their own; the point is that the battery
