@@ -147,7 +147,7 @@ float normalisedFromStored(int index, float stored) {
 }
 
 float storedFromNormalised(int index, float value) {
-    if (!isPositionedMenu(index) || std::isnan(value)) return value;
+    if (!isPositionedMenu(index) || !std::isfinite(value)) return value;
     return storedFromPlain(index, value * plainMaximum(index));
 }
 

@@ -165,7 +165,8 @@ float storedFromPlain(int index, float plain);
 // rest (switches and "Filter Type" included) travel as they are stored.
 bool isPositionedMenu(int index);
 float normalisedFromStored(int index, float stored);
-// A value that is not a number stays one, so that the effect refuses it.
+// A value that is not finite stays so, so that the effect refuses it (an
+// infinity would otherwise select the last item).
 float storedFromNormalised(int index, float value);
 // The plain value's range: 0 .. items - 1, or 0 .. 1.
 float plainMaximum(int index);
