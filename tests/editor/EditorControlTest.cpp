@@ -84,6 +84,12 @@ TEST_F(EditorFixture, MenuChoiceSendsTheEntrysPosition) {
     EXPECT_EQ(effect->getParameter(kCompressorType), 0.75f);
     EXPECT_EQ(effect->effect().getParameter(kCompressorType), 3.0f);
     EXPECT_EQ(compressor->getDisplayText(), "strong");
+    auto* delaySync = static_cast<COptionMenu*>(editor->controlFor(kDelaySync));
+    ASSERT_TRUE(delaySync->chooseEntry(6));
+    ASSERT_EQ(automations().size(), 2u);
+    EXPECT_EQ(automations()[1].opt, 6.0f / 14.0f);
+    EXPECT_EQ(effect->effect().getParameter(kDelaySync), 6.0f);
+    EXPECT_EQ(delaySync->getDisplayText(), "1/16");
 }
 
 TEST_F(EditorFixture, LearnAndForgetChoicesAreCommandsNotAutomation) {
