@@ -1,4 +1,5 @@
 #include "host/ParameterOptions.h"
+#include "host/KovalithMenus.h"
 
 #include <cctype>
 #include <cerrno>
@@ -128,7 +129,8 @@ bool applyParameterOptions(PluginInstance& plugin, const ParameterOptions& optio
             if (error) *error = "bad value '" + text + "' for " + name;
             return false;
         }
-        plugin.setParameter(*index, *value);
+        // A menu's item number goes out as its position, as a host sends it.
+        plugin.setParameter(*index, isKovalithMenu(plugin, *index) ? normalisedFromStored(*index, *value) : *value);
     }
     return true;
 }
