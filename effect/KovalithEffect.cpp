@@ -319,7 +319,8 @@ void KovalithEffect::handleMidiMessage(unsigned char status, unsigned char data1
     }
     const int param = ccToParam[controller].load(std::memory_order_relaxed);
     if (param < 0) return;
-    setParameter(param, static_cast<float>(static_cast<double>(data2) / 127.0));
+    // value / 127, as a host's 0..1: a menu reaches every item.
+    setParameter(param, storedFromNormalised(param, static_cast<float>(static_cast<double>(data2) / 127.0)));
     if (listener_) listener_->parameterSetByController(param, getParameter(param));
 }
 

@@ -135,6 +135,22 @@ float storedFromPlain(int index, float plain) {
     return index == kFilterType ? item * kFilterTypeScale : item;
 }
 
+bool isPositionedMenu(int index) {
+    if (!isParameterIndex(index)) return false;
+    const ParameterInfo& info = kParameterTable[static_cast<std::size_t>(index)];
+    return info.kind == ParamKind::Menu && info.menuItems > 2;
+}
+
+float normalisedFromStored(int index, float stored) {
+    if (!isPositionedMenu(index)) return stored;
+    return plainFromStored(index, stored) / plainMaximum(index);
+}
+
+float storedFromNormalised(int index, float value) {
+    if (!isPositionedMenu(index) || !std::isfinite(value)) return value;
+    return storedFromPlain(index, value * plainMaximum(index));
+}
+
 float plainMaximum(int index) {
     const int items = describeParameter(index).items;
     return items == 0 ? 1.0f : static_cast<float>(items - 1);

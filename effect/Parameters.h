@@ -159,6 +159,15 @@ const ParameterDescription& describeParameter(int index);
 // the nearest item for a stepped parameter ("Filter Type" stores item / 10).
 float plainFromStored(int index, float stored);
 float storedFromPlain(int index, float plain);
+// VST 2.4 hosts and MIDI controllers move every parameter through 0..1. A
+// menu of more than two items travels there as its item's position,
+// item / (items - 1), and a value from them selects the nearest item; the
+// rest (switches and "Filter Type" included) travel as they are stored.
+bool isPositionedMenu(int index);
+float normalisedFromStored(int index, float stored);
+// A value that is not finite stays so, so that the effect refuses it (an
+// infinity would otherwise select the last item).
+float storedFromNormalised(int index, float value);
 // The plain value's range: 0 .. items - 1, or 0 .. 1.
 float plainMaximum(int index);
 // The plain value of the "Default" program.

@@ -1,6 +1,7 @@
 // edit: the plug-in's editor in a window of our own, with every automation it
 // sends printed as it arrives.
 #include "host/Commands.h"
+#include "host/KovalithMenus.h"
 #include "host/OutputFile.h"
 #include "host/ParameterOptions.h"
 #include "host/PresetFiles.h"
@@ -128,7 +129,9 @@ void printAutomation(CommandContext& context) {
         if (request.opcode != vst2::audioMasterAutomate) continue;
         char value[32];
         std::snprintf(value, sizeof value, "%.6f", static_cast<double>(request.opt));
-        context.out << request.index << '\t' << plugin.parameterName(request.index) << '\t' << value << std::endl;
+        context.out << request.index << '\t' << plugin.parameterName(request.index) << '\t' << value;
+        if (isKovalithMenu(plugin, request.index)) context.out << menuItemText(request.index, request.opt);
+        context.out << std::endl;
     }
 }
 

@@ -1,5 +1,6 @@
 // info: what a host sees of the plug-in.
 #include "host/Commands.h"
+#include "host/KovalithMenus.h"
 #include "host/PresetFiles.h"
 
 #include <cstdio>
@@ -77,7 +78,9 @@ void printParameters(CommandContext& context) {
         char value[32];
         std::snprintf(value, sizeof value, "%.6g", static_cast<double>(plugin.getParameter(i)));
         context.out << "  " << i << "\t" << plugin.parameterName(i) << "\tlabel \"" << plugin.parameterLabel(i)
-                    << "\"\tdisplay \"" << plugin.parameterDisplay(i) << "\"\tvalue " << value << "\n";
+                    << "\"\tdisplay \"" << plugin.parameterDisplay(i) << "\"\tvalue " << value;
+        if (isKovalithMenu(plugin, i)) context.out << menuItemText(i, plugin.getParameter(i));
+        context.out << "\n";
     }
 }
 

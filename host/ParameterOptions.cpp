@@ -1,4 +1,5 @@
 #include "host/ParameterOptions.h"
+#include "host/KovalithMenus.h"
 
 #include "effect/Parameters.h"
 
@@ -215,7 +216,8 @@ bool applyParameterOptions(PluginInstance& plugin, const ParameterOptions& optio
             setError(error, "--set " + name + "=" + text + " is out of range: " + why);
             return false;
         }
-        plugin.setParameter(*index, *value);
+        // A menu's item number goes out as its position, as a host sends it.
+        plugin.setParameter(*index, isKovalithMenu(plugin, *index) ? normalisedFromStored(*index, *value) : *value);
     }
     return true;
 }

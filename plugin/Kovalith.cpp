@@ -78,9 +78,13 @@ void Kovalith::parameterChanged(int index, float value) {
 // Set, not automated: the host re-reads the value but records no automation.
 void Kovalith::parameterSetByController(int, float) { updateDisplay(); }
 
-void Kovalith::setParameter(int32_t index, float value) { effect_->setParameter(index, value); }
+// The host's 0..1 (menus as their item's position) to the stored value; the
+// learn commands above the parameters pass as they are.
+void Kovalith::setParameter(int32_t index, float value) {
+    effect_->setParameter(index, isParameterIndex(index) ? storedFromNormalised(index, value) : value);
+}
 
-float Kovalith::getParameter(int32_t index) { return effect_->getParameter(index); }
+float Kovalith::getParameter(int32_t index) { return normalisedFromStored(index, effect_->getParameter(index)); }
 
 void Kovalith::getParameterLabel(int32_t, char* label) { copyText(label, "-", kParamTextCapacity); }
 

@@ -33,8 +33,10 @@ public:
     void resume() override;
     void setSampleRate(float rate) override;
     void processReplacing(float** inputs, float** outputs, int32_t sampleFrames) override;
-    // 0..66: a parameter; 68..134: a MIDI-learn command for parameter index - 68.
-    // Non-finite values are not taken: the parameter keeps its value.
+    // 0..66: a parameter, in 0..1 as hosts move it (a menu of more than two
+    // items as its item's position); 68..134: a MIDI-learn command for
+    // parameter index - 68. Non-finite values are not taken: the parameter
+    // keeps its value.
     void setParameter(int32_t index, float value) override;
     float getParameter(int32_t index) override;
     void setProgram(int32_t program) override;

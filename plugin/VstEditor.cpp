@@ -26,13 +26,16 @@ void VstEditor::close() {
     AEffEditor::close();
 }
 
-float VstEditor::parameterValue(int index) { return kovalith->getParameter(index); }
+float VstEditor::parameterValue(int index) { return kovalith->effect().getParameter(index); }
 
 float VstEditor::syncedValue(int index) { return kovalith->getSyncedValue(index); }
 
 void VstEditor::beginEdit(int index) { kovalith->beginEdit(index); }
 
-void VstEditor::performEdit(int index, float value) { kovalith->setParameterAutomated(index, value); }
+// The host records menus as their item's position in 0..1.
+void VstEditor::performEdit(int index, float value) {
+    kovalith->setParameterAutomated(index, normalisedFromStored(index, value));
+}
 
 void VstEditor::endEdit(int index) { kovalith->endEdit(index); }
 

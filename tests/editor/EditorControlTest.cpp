@@ -74,14 +74,22 @@ TEST_F(EditorFixture, ButtonClickToggles) {
     EXPECT_EQ(automations()[1].index, kLfo2Stereo);
 }
 
-TEST_F(EditorFixture, MenuChoiceSendsTheEntryNumber) {
+// The host records the entry's position in 0..1; the effect stores the entry.
+TEST_F(EditorFixture, MenuChoiceSendsTheEntrysPosition) {
     auto* compressor = static_cast<COptionMenu*>(editor->controlFor(kCompressorType));
     ASSERT_TRUE(compressor->chooseEntry(3));
     ASSERT_EQ(automations().size(), 1u);
     EXPECT_EQ(automations()[0].index, kCompressorType);
-    EXPECT_FLOAT_EQ(automations()[0].opt, 3.0f);
-    EXPECT_FLOAT_EQ(effect->getParameter(kCompressorType), 3.0f);
+    EXPECT_EQ(automations()[0].opt, 0.75f);
+    EXPECT_EQ(effect->getParameter(kCompressorType), 0.75f);
+    EXPECT_EQ(effect->effect().getParameter(kCompressorType), 3.0f);
     EXPECT_EQ(compressor->getDisplayText(), "strong");
+    auto* delaySync = static_cast<COptionMenu*>(editor->controlFor(kDelaySync));
+    ASSERT_TRUE(delaySync->chooseEntry(6));
+    ASSERT_EQ(automations().size(), 2u);
+    EXPECT_EQ(automations()[1].opt, 6.0f / 14.0f);
+    EXPECT_EQ(effect->effect().getParameter(kDelaySync), 6.0f);
+    EXPECT_EQ(delaySync->getDisplayText(), "1/16");
 }
 
 TEST_F(EditorFixture, LearnAndForgetChoicesAreCommandsNotAutomation) {
@@ -121,8 +129,8 @@ TEST_F(EditorFixture, EffectChangesShowAtTheNextIdle) {
     EXPECT_FLOAT_EQ(editor->controlGroup(kFeedback).readout->getValue(), effect->getSyncedValue(kFeedback));
     EXPECT_TRUE(automations().empty()) << "mirroring a change does not echo it to the host";
 
-    // Menus and buttons take the stored value.
-    effect->setParameter(kLfo2Shape, 6.0f);
+    // Menus and buttons take the stored value (the host sends item 6 of 8 as 6/7).
+    effect->setParameter(kLfo2Shape, 6.0f / 7.0f);
     effect->setParameter(kLfo1Stereo, 1.0f);
     editor->idle();
     EXPECT_EQ(static_cast<COptionMenu*>(editor->controlFor(kLfo2Shape))->getDisplayText(), "s & h");
@@ -181,7 +189,7 @@ TEST_F(EditorFixture, LfoSyncSwitchesTheFrequencyReadOut) {
     EXPECT_NE(text, "0") << "a synced LFO runs at least one unit per cycle";
 
     // LFO 2 has its own read-out, and the same rule from the effect's side.
-    effect->setParameter(kLfo2Sync, 5.0f);
+    effect->setParameter(kLfo2Sync, 5.0f / 14.0f);
     editor->idle();
     EXPECT_STREQ(convertName(editor->controlGroup(kLfo2Freq).readout->getStringConvert()), "formatSyncUnits");
     effect->setParameter(kLfo2Sync, 0.0f);
@@ -196,7 +204,7 @@ TEST_F(EditorFixture, DelaySyncChangesWhatTheDelayReadOutCounts) {
     editor->idle();
     CParamDisplay* readout = editor->controlGroup(kDelay).readout;
     EXPECT_FLOAT_EQ(readout->getValue(), effect->getSyncedValue(kDelay));
-    effect->setParameter(kDelaySync, 4.0f);
+    effect->setParameter(kDelaySync, 4.0f / 14.0f);
     editor->idle();
     EXPECT_FLOAT_EQ(readout->getValue(), effect->getSyncedValue(kDelay));
 }
@@ -206,7 +214,7 @@ TEST_F(EditorFixture, ReopeningShowsTheCurrentValues) {
     editor->close();
     EXPECT_EQ(editor->getFrame(), nullptr);
     effect->setParameter(kFeedback, 0.9f);  // while closed: ignored by the editor
-    effect->setParameter(kCompressorType, 2.0f);
+    effect->setParameter(kCompressorType, 0.5f);
     editor->idle();  // nothing to idle
     for (int round = 0; round < 5; ++round) {
         ASSERT_TRUE(editor->openWithoutWindow());
@@ -226,7 +234,7 @@ TEST_F(EditorFixture, ProgramChangeReachesEveryControl) {
     for (int p = 0; p < kNumParams; ++p) {
         CControl* control = editor->controlFor(p);
         if (!control || p == kFilterType || p == kCutoff || p == kResonance) continue;
-        EXPECT_FLOAT_EQ(control->getValue(), effect->getParameter(p)) << p;
+        EXPECT_FLOAT_EQ(control->getValue(), effect->effect().getParameter(p)) << p;
     }
 }
 
@@ -240,7 +248,7 @@ TEST_F(EditorFixture, ChangesFromAnotherThreadWhileDrawing) {
         while (!stop.load()) {
             const float v = static_cast<float>(n % 100) / 100.0f;
             effect->setParameter(kFeedback, v);
-            effect->setParameter(kLfo1Sync, static_cast<float>(n % 3));
+            effect->setParameter(kLfo1Sync, static_cast<float>(n % 3) / 14.0f);
             effect->setParameter(kFilterType, static_cast<float>(n % 8) / 10.0f);
             ++n;
         }

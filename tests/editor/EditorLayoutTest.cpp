@@ -214,7 +214,7 @@ TEST_F(EditorFixture, OptionMenusWithTheirLists) {
         EXPECT_EQ(entriesOf(menu), m.entries);
         EXPECT_EQ(tooltipOf(menu), m.tooltip);
         expectTextStyle(menu, "menu");
-        EXPECT_EQ(menu->getCurrent(), static_cast<int>(effect->getParameter(m.param)));
+        EXPECT_EQ(menu->getCurrent(), static_cast<int>(effect->effect().getParameter(m.param)));
         ASSERT_NE(menu->getScheme(), nullptr);
     }
     // One scheme, with the editor's colours, for every list.

@@ -31,8 +31,11 @@ public:
     }
 
     void set(int index, float v) { instance->setParameter(index, v); }
+    // A value as a program stores it: a menu's item number goes to the host
+    // interface as the item's position in 0..1.
+    void setStored(int index, float v) { set(index, normalisedFromStored(index, v)); }
     void setAll(const std::vector<float>& values) {
-        for (int i = 0; i < kNumParams; ++i) set(i, values[static_cast<size_t>(i)]);
+        for (int i = 0; i < kNumParams; ++i) setStored(i, values[static_cast<size_t>(i)]);
     }
     void cleanChain() {
         set(kARes, 0.0f);
@@ -65,8 +68,8 @@ public:
     std::unique_ptr<PluginInstance> instance;
 };
 
-// A random setting a host can reach: continuous values in 0..1, menus and
-// switches on their items or, as an automating host sends them, anywhere in 0..1.
+// A random program: continuous values in 0..1, menus and switches on their
+// items or, as a chunk may hold them, anywhere in 0..1.
 std::vector<float> randomSetting(std::mt19937& rng) {
     std::uniform_real_distribution<float> unit(0.0f, 1.0f);
     std::vector<float> values(kNumParams);
@@ -212,7 +215,7 @@ Echo echoOf(std::optional<Transport> transport, float seconds, float sync, bool 
     plugin.instance->setTransport(transport);
     plugin.cleanChain();
     plugin.set(kDelay, seconds);
-    plugin.set(kDelaySync, sync);
+    plugin.setStored(kDelaySync, sync);
     plugin.set(kDelayStereoMult, 0.0f);
     plugin.set(kFeedback, 0.5f);
     plugin.set(kPingPong, pingPong ? 1.0f : 0.0f);

@@ -43,7 +43,9 @@ float randomValue(std::mt19937& rng, int index) {
         const float u = unit(rng);
         return u < 0.1f ? 0.0f : (u > 0.9f ? 1.0f : unit(rng));
     }
-    return static_cast<float>(std::uniform_int_distribution<int>(0, info.menuItems - 1)(rng));
+    // An item as the host sends it: a menu's position in 0..1.
+    const int item = std::uniform_int_distribution<int>(0, info.menuItems - 1)(rng);
+    return normalisedFromStored(index, static_cast<float>(item));
 }
 
 // Renders `frames` of a signal that moves between silence, ordinary and very
@@ -90,7 +92,8 @@ TEST(Soak, RandomSettingsAndAutomationKeepTheOutputFinite) {
         // program, so its values are sent one by one), which must work as before.
         if (setting % 25 == 24) {
             const std::vector<float> boots = factoryPreset(0);
-            for (int i = 0; i < kNumParams; ++i) plugin->setParameter(i, boots[static_cast<size_t>(i)]);
+            for (int i = 0; i < kNumParams; ++i)
+                plugin->setParameter(i, normalisedFromStored(i, boots[static_cast<size_t>(i)]));
             double level = 0.0;
             for (int k = 0; k < 8; ++k) ASSERT_TRUE(renderStretch(*plugin, source, cursor, 1024, 1.0f));
             ASSERT_TRUE(renderStretch(*plugin, source, cursor, 2048, 1.0f, &level));

@@ -1,5 +1,6 @@
 // Our own plug-in through the host: what a host sees, and its state carried
 // between instances through .fxb / .fxp files.
+#include "host/ParameterOptions.h"
 #include "host/PresetFiles.h"
 #include "plugin/ParameterIds.h"
 
@@ -9,6 +10,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -70,10 +72,41 @@ TEST(KovalithThroughTheHost, InfoShowsWhatAHostSees) {
     EXPECT_NE(out.find("receiveVstMidiEvent: yes"), std::string::npos);
     EXPECT_NE(out.find("receiveVstTimeInfo: no"), std::string::npos);
     EXPECT_NE(out.find("Parameters (67):"), std::string::npos);
+    // Menus of more than two items as their position, with the item; switches as they are.
+    EXPECT_NE(out.find("  31\tLFO 2 Shape\tlabel \"-\"\tdisplay \"\"\tvalue 0.857143 (item 6 \"s & h\")\n"),
+              std::string::npos);
+    EXPECT_NE(out.find("  21\tDelay Stereo Multiplier\tlabel \"-\"\tdisplay \"\"\tvalue 0 (item 0 \"1\")\n"),
+              std::string::npos);
+    EXPECT_NE(out.find("  23\t\tlabel \"-\"\tdisplay \"\"\tvalue 1\n"), std::string::npos);
     EXPECT_NE(out.find("Programs (32), current 0:\n  0\tRubber Boots\n  1\tIntermittent\n  2\tScratchy\n"
                        "  3\tFBM\n  4\tSkaro Defence Force\n  5\tDefault\n"),
               std::string::npos)
         << out;
+}
+
+// --set names a menu's item, which goes to the plug-in as the item's position;
+// every other value goes as it is.
+TEST(KovalithThroughTheHost, SetOptionsGiveMenusByItem) {
+    auto plugin = loadKovalith();
+    ASSERT_TRUE(plugin);
+    ParameterOptions options;
+    options.settings = {{"Delay Sync", "4"},   {"31", "3"},          {"Delay Stereo Multiplier", "2.7"},
+                        {"LFO 1 Stereo", "1"}, {"Filter Type", "0.3"}, {"Feedback", "0.3"}};
+    std::string error;
+    ASSERT_TRUE(applyParameterOptions(*plugin, options, &error)) << error;
+    EXPECT_EQ(plugin->getParameter(kDelaySync), 4.0f / 14.0f);
+    const std::vector<uint8_t> record = plugin->getChunk(true);
+    const auto stored = [&](int index) {
+        float value;
+        std::memcpy(&value, record.data() + 4 * index, sizeof value);
+        return value;
+    };
+    EXPECT_EQ(stored(kDelaySync), 4.0f);
+    EXPECT_EQ(stored(kLfo2Shape), 3.0f);
+    EXPECT_EQ(stored(kDelayStereoMult), 2.0f);  // the whole part, as the effect reads a stored 2.7
+    EXPECT_EQ(stored(kLfo1Stereo), 1.0f);
+    EXPECT_EQ(stored(kFilterType), 0.3f);
+    EXPECT_EQ(stored(kFeedback), 0.3f);
 }
 
 TEST(KovalithThroughTheHost, InfoDoesNotDisturbTheLoadedState) {

@@ -33,6 +33,19 @@ constexpr float kRubberBoots[67] = {
     0.0f, 0.0f, 0.0f,
 };
 
+// What a host reads of "Rubber Boots": the menus of more than two items as
+// their item's position, item / (items - 1); the rest as stored.
+float rubberBootsForTheHost(int index) {
+    switch (index) {
+        case 21: return 0.0f;          // 0.48: item 0 of 13
+        case 26: return 1.0f / 7.0f;   // "tri"
+        case 30: return 1.0f / 14.0f;  // "4/1"
+        case 31: return 6.0f / 7.0f;   // "s & h"
+        case 35: return 4.0f / 14.0f;  // "1/4"
+        default: return kRubberBoots[index];
+    }
+}
+
 // Values whose low 32 bits alone would be valid, where intptr_t is wider (the
 // extremes on 32-bit hosts).
 constexpr intptr_t kPast32Bits =
@@ -171,7 +184,7 @@ TEST_F(BinaryInterface, SpeakerArrangementIsNone) {
 TEST_F(BinaryInterface, StartsOnRubberBoots) {
     EXPECT_EQ(dispatch(vst2::effGetProgram), 0);
     EXPECT_EQ(programName(), "Rubber Boots");
-    for (int i = 0; i < 67; ++i) EXPECT_EQ(getParameter(i), kRubberBoots[i]) << "parameter " << i;
+    for (int i = 0; i < 67; ++i) EXPECT_EQ(getParameter(i), rubberBootsForTheHost(i)) << "parameter " << i;
 }
 
 TEST_F(BinaryInterface, SetProgramOutsideTheBankChangesNothing) {
@@ -204,14 +217,19 @@ TEST_F(BinaryInterface, ParameterTexts) {
     }
 }
 
-TEST_F(BinaryInterface, ParameterValuesAreStoredUnclamped) {
-    setParameter(21, 12.9f);
-    EXPECT_EQ(getParameter(21), 12.9f);
+TEST_F(BinaryInterface, ValuesAreStoredUnclampedMenusAsTheirNearestItem) {
     setParameter(17, -3.0f);
     EXPECT_EQ(getParameter(17), -3.0f);
-    // Through the whole float range a menu automated in 0..1 stays 0 or 1.
-    setParameter(22, 1.0f);
-    EXPECT_EQ(getParameter(22), 1.0f);
+    // A menu's value beyond 1 selects its last item, and the chunk stores the item.
+    setParameter(21, 12.9f);
+    EXPECT_EQ(getParameter(21), 1.0f);
+    setParameter(22, 0.5f);
+    EXPECT_EQ(getParameter(22), 0.5f);
+    const auto preset = plugin->getChunk(true);
+    float stored[2];
+    std::memcpy(stored, preset.data() + 21 * 4, sizeof stored);
+    EXPECT_EQ(stored[0], 12.0f);
+    EXPECT_EQ(stored[1], 7.0f);
 }
 
 TEST_F(BinaryInterface, BadParameterIndicesAndValuesAreHarmless) {
@@ -449,7 +467,7 @@ TEST_F(BinaryInterface, FilterDisplayCommands) {
     sendCC(0, 22, 127);
     for (int i = 0; i < 67; ++i)
         if (i != 19 && i != 20) {
-            EXPECT_EQ(getParameter(i), kRubberBoots[i]) << i;
+            EXPECT_EQ(getParameter(i), rubberBootsForTheHost(i)) << i;
         }
 }
 

@@ -71,7 +71,7 @@ TEST(Concurrency, EditingWhileProcessingStaysCleanAndConverges) {
     // Once the audio thread is gone the engine catches up with the last state.
     effect->setProgram(1);
     effect->applyPendingChanges();
-    EXPECT_EQ(effect->getParameter(kDelayStereoMult), 3.0f);
+    EXPECT_EQ(effect->getParameter(kDelayStereoMult), 0.25f);  // item 3 of 13, as the host sees it
     EXPECT_EQ(effect->getEngineeringValue(kDelayStereoMult), 0.5f);
 }
 

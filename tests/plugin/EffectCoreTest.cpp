@@ -121,8 +121,9 @@ std::unique_ptr<RecordingEffect> makeEffect() {
     return effect;
 }
 
+// The stored value v (a menu's item number) set in the effect core.
 float eng(Kovalith& effect, int index, float v) {
-    effect.setParameter(index, v);
+    effect.effect().setParameter(index, v);
     return effect.getEngineeringValue(index);
 }
 
@@ -202,7 +203,8 @@ float referenceQ(float t, float f, float sr) {
 }
 
 TEST(SyncedValue, DelayInSyncUnits) {
-    auto effect = makeEffect();
+    auto shell = makeEffect();
+    KovalithEffect* effect = &shell->effect();  // sync values as item numbers
     effect->setParameter(kDelay, 0.3f);
     effect->setParameter(kDelaySync, 4.0f);  // 1/4: four units per beat
     // 0.3 s at a half-second beat is 2.4 quarter units, rounded up to 3.
@@ -221,7 +223,8 @@ TEST(SyncedValue, DelayInSyncUnits) {
 }
 
 TEST(SyncedValue, LfoPeriodInSyncUnits) {
-    auto effect = makeEffect();
+    auto shell = makeEffect();
+    KovalithEffect* effect = &shell->effect();
     effect->setParameter(kLfo1Freq, 0.5f);  // 5 Hz: a period of 0.2 s
     effect->setParameter(kLfo1Sync, 4.0f);
     EXPECT_FLOAT_EQ(effect->getSyncedValue(kLfo1Freq), 2.0f);
@@ -253,7 +256,7 @@ TEST(EngineHandOver, AProgramArrivesWholeAndInOrder) {
     effect->setProgram(2);
     EXPECT_EQ(effect->getParameter(kSaturation), 0.375222f);  // "Scratchy"
     float program[kNumParams];
-    for (int i = 0; i < kNumParams; ++i) program[i] = effect->getParameter(i);
+    for (int i = 0; i < kNumParams; ++i) program[i] = effect->effect().getParameter(i);
     effect->setParameter(kOut, 0.5f);  // edits the live record after the program went out
     EXPECT_TRUE(effect->calls.empty());  // nothing reaches the engine before the drain
     effect->applyPendingChanges();
@@ -284,7 +287,7 @@ TEST(EngineHandOver, OverflowResyncsFromTheArraysAfterTheQueuedEntries) {
     for (int i = 0; i < kNumParams; ++i) {
         const EngineCall& call = effect->calls[kChangeQueueCapacity + static_cast<std::size_t>(i)];
         EXPECT_EQ(call.index, i);
-        EXPECT_EQ(call.value, effect->getParameter(i));
+        EXPECT_EQ(call.value, effect->effect().getParameter(i));
         EXPECT_EQ(call.engValue, effect->getEngineeringValue(i));
     }
     EXPECT_EQ(effect->getParameter(kSaturation), 1.0f);
@@ -512,7 +515,7 @@ TEST(AllocationFailure, WithoutAQueueChangesStillArriveInOrder) {
     ASSERT_EQ(effect->calls.size(), static_cast<size_t>(kNumParams));
     for (int i = 0; i < kNumParams; ++i) {
         EXPECT_EQ(effect->calls[static_cast<size_t>(i)].index, i);
-        EXPECT_EQ(effect->calls[static_cast<size_t>(i)].value, effect->getParameter(i));
+        EXPECT_EQ(effect->calls[static_cast<size_t>(i)].value, effect->effect().getParameter(i));
     }
     EXPECT_EQ(effect->getParameter(kMix), 1.0f);  // "Skaro Defence Force"
 }

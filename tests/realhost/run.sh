@@ -6,10 +6,11 @@
 #    temporary root, as a user who installed it would have them.
 # 2. ardour-vst-scanner scans the unpacked /usr/lib/vst/Kovalith.so.
 # 3. ardour7-lua (session.lua, Dummy backend) records a take on a stereo track,
-#    inserts Kovalith, sets parameters, saves; then reopens and bounces.
-# 4. The reopened plug-in's chunk must equal the saved one, and the bounce must
-#    equal, bit for bit, the packaged `kovalith render` of the take with the
-#    same settings.
+#    inserts Kovalith, sets parameters (menus past their second item among
+#    them), saves; then reopens and bounces.
+# 4. The reopened plug-in's chunk and parameters must equal the saved ones,
+#    and the bounce must equal, bit for bit, the packaged `kovalith render` of
+#    the take with the same settings.
 # Prints "SKIP: reason" and exits 0 when Ardour or dpkg-deb is not installed.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -54,12 +55,12 @@ ardour() {
   local log="$work/ardour-$1.log"
   timeout 300 ardour7-lua "$here/session.lua" "$1" "$work/session" kovalith >"$log" 2>&1 || true
   grep -qx "END OF SCRIPT" "$log" || { cat "$log" >&2; fail "ardour7-lua $1 did not finish"; }
-  grep -E "^(take|bounce|param) " "$log"
+  grep -E "^(take|bounce|param|reopened) " "$log"
 }
 created="$(ardour create)"
 bounced="$(ardour bounce)"
 read -r _ take_start take_length take_left take_right <<<"$(grep '^take ' <<<"$created")"
-read -r _ _ bounce_length bounce_left bounce_right <<<"$bounced"
+read -r _ _ bounce_length bounce_left bounce_right <<<"$(grep '^bounce ' <<<"$bounced")"
 [ "$bounce_length" = "$take_length" ] || fail "the bounce has $bounce_length frames, the take $take_length"
 
 # 4a. The session comes back whole: the chunk saved, and the chunk the reopened
@@ -69,8 +70,12 @@ saved="$(chunk "$work/session/kovalith.ardour")"
 reopened="$(chunk "$work/session/reopened.ardour")"
 [ -n "$saved" ] || fail "the saved session holds no chunk of Kovalith"
 [ "$saved" = "$reopened" ] || fail "the reopened plug-in's chunk differs from the saved one"
+# And the parameters Ardour reads back (menus as items) are those it set.
+[ "$(grep '^param ' <<<"$created" | cut -d' ' -f2-)" = "$(grep '^reopened ' <<<"$bounced" | cut -d' ' -f2-)" ] ||
+  fail "the reopened parameters differ from the saved ones: $created / $bounced"
 
-# 4b. The bounce against the packaged command-line host, with Ardour's settings.
+# 4b. The bounce against the packaged command-line host, with Ardour's settings
+# (menus by item, as --set takes them).
 wav="$here/wavdata.pl"
 "$wav" stereo "$take_left" "$take_right" "$take_start" "$take_length" >"$work/take.wav"
 settings=()

@@ -5,16 +5,30 @@
 --   session.lua bounce DIR NAME   reopens the session, saves it as the snapshot
 --                                 "reopened", activates the plug-in and bounces
 --                                 the take through it
--- Lines starting with "take", "bounce" or "param" are read by run.sh; the last
--- line is "END OF SCRIPT" (ardour7-lua may crash while shutting down after it).
+-- Lines starting with "take", "bounce", "param" or "reopened" are read by
+-- run.sh; the last line is "END OF SCRIPT" (ardour7-lua may crash while
+-- shutting down after it).
 local mode, dir, name = arg[1], arg[2], arg[3]
 local TRACK = "Take"
--- Parameters set through Ardour, by index: "Saturation", "Feedback", "LFO 1
--- Sync" off, "LFO 2 Shape" triangle, "LFO 2 Sync" off, "Mix". No tempo sync
--- (Ardour rounds the position it reports) and no random LFO shape, so the
--- command-line host can match the bounce exactly. Ardour refuses values above
--- 1, so menus can only be set to their first two items.
-local PARAMS = { {9, 0.45}, {17, 0.62}, {30, 0}, {31, 1}, {35, 0}, {58, 0.8} }
+-- Parameters set through Ardour, by index, in 0..1; a menu's third field is
+-- its item count, and the host sends item / (items - 1): "Saturation",
+-- "Delay" 0.2 s, "Feedback", "Delay Sync" 1/16 (7 units of a sixteenth, where
+-- 1/8 and 1/32 give other times), "LFO 1 Sync" 1/8, "LFO 2 Shape" saw dn,
+-- "LFO 2 Sync" off, "Mix". A synced LFO's phase follows the position Ardour
+-- reports, which it rounds: LFO 1's modulation amounts ("LFO 1->S Warp",
+-- "LFO 1->Fb Cutoff") go to their centre, so that the command-line host can
+-- match the bounce exactly. The delay's sync needs only the tempo (120 bpm on
+-- both sides). No random LFO shape either.
+local PARAMS = { {9, 0.45}, {16, 0.2}, {17, 0.62}, {22, 6 / 14, 15}, {30, 5 / 14, 15}, {31, 3 / 7, 8},
+                 {35, 0, 15}, {43, 0.5}, {49, 0.5}, {58, 0.8} }
+
+-- The plug-in's value of p as run.sh passes it to `kovalith render --set`:
+-- a menu's item number, else the value.
+local function param_line(label, plugin, p)
+  local value = ARDOUR.LuaAPI.get_processor_param(plugin, p[1])
+  if p[3] then value = math.floor(value * (p[3] - 1) + 0.5) end
+  return label .. " " .. p[1] .. " " .. value
+end
 
 local function wait_until(condition, what)
   for _ = 1, 100 do
@@ -77,7 +91,12 @@ local function create()
   plugin:deactivate()
   for _, p in ipairs(PARAMS) do
     assert(ARDOUR.LuaAPI.set_processor_param(plugin, p[1], p[2]), "could not set parameter " .. p[1])
-    print("param " .. p[1] .. " " .. ARDOUR.LuaAPI.get_processor_param(plugin, p[1]))
+    local line = param_line("param", plugin, p)
+    if p[3] then
+      local item = math.floor(p[2] * (p[3] - 1) + 0.5)
+      assert(line == "param " .. p[1] .. " " .. item, "parameter " .. p[1] .. " is not item " .. item .. ": " .. line)
+    end
+    print(line)
   end
   assert(Session:save_state("", false, false, false, false, false) == 0, "could not save")
 end
@@ -90,6 +109,7 @@ local function bounce()
   assert(not plugin:isnil() and plugin:display_name() == "Kovalith", "Kovalith is not on the track")
   assert(not plugin:active(), "the plug-in was saved inactive")
   assert(Session:save_state("reopened", false, false, false, false, false) == 0, "could not save the snapshot")
+  for _, p in ipairs(PARAMS) do print(param_line("reopened", plugin, p)) end
 
   local take = first_region(track)
   -- The engine stops first: between activating the plug-in and the bounce it

@@ -487,7 +487,8 @@ TEST_F(EditorUnderWine, ADragMovesAKnobAndTheHostSeesAutomation) {
 TEST_F(EditorUnderWine, AMenuOpensAsAPopUpMenuAndAChoiceIsAutomated) {
     OpenEditor e;
     ASSERT_TRUE(e.opened);
-    const int current = static_cast<int>(e.plugin.getParameter(kCompressorTypes));
+    // The host sees the five levels as positions 0, 1/4 .. 1.
+    const int current = static_cast<int>(e.plugin.getParameter(kCompressorTypes) * 4.0f + 0.5f);
     const int wanted = (current + 2) % 5;
     std::vector<WPARAM> keys(static_cast<size_t>(wanted + 1), VK_DOWN);  // the first press highlights entry 0
     keys.push_back(VK_RETURN);
@@ -497,8 +498,8 @@ TEST_F(EditorUnderWine, AMenuOpensAsAPopUpMenuAndAChoiceIsAutomated) {
     for (UINT state : gMenuSeen.states) EXPECT_EQ(state & (MF_CHECKED | MF_SEPARATOR), 0u) << "no check-mark style";
     ASSERT_FALSE(gAutomations.empty());
     EXPECT_EQ(gAutomations.back().index, kCompressorTypes);
-    EXPECT_EQ(gAutomations.back().value, static_cast<float>(wanted));
-    EXPECT_EQ(e.plugin.getParameter(kCompressorTypes), static_cast<float>(wanted));
+    EXPECT_EQ(gAutomations.back().value, static_cast<float>(wanted) / 4.0f);
+    EXPECT_EQ(e.plugin.getParameter(kCompressorTypes), static_cast<float>(wanted) / 4.0f);
 }
 
 TEST_F(EditorUnderWine, TheFilterDisplaysMenuHasItsSubMenuSeparatorAndCheckMark) {
