@@ -161,7 +161,7 @@ TEST_F(Lv2Plugin, DescribesEveryExposedParameterAndEveryProgram) {
         LilvNode *def = nullptr, *min = nullptr, *max = nullptr;
         lilv_port_get_range(plugin, port, &def, &min, &max);
         // A new instance's ports read as the program a new VST 2.4 instance starts on.
-        EXPECT_EQ(lilv_node_as_float(def), plainFromStored(index, vst->getParameter(index)));
+        EXPECT_EQ(lilv_node_as_float(def), plainFromStored(index, storedFromNormalised(index, vst->getParameter(index))));
         EXPECT_EQ(lilv_node_as_float(min), 0.0f);
         EXPECT_EQ(lilv_node_as_float(max), plainMaximum(index));
         lilv_node_free(def);
@@ -247,7 +247,7 @@ TEST_F(Lv2Plugin, PortChangesReachTheEffectAsTheVst2PluginsParameterChanges) {
     const Stereo expected = renderVst(input, 512, [&](uint32_t block) {
         if (block == 10) {
             vst->setParameter(kFeedback, 0.7f);
-            vst->setParameter(kCompressorType, 3.0f);
+            vst->setParameter(kCompressorType, normalisedFromStored(kCompressorType, 3.0f));
             vst->setParameter(kFilterType, storedFromPlain(kFilterType, 1.0f));
         }
     });
@@ -287,7 +287,7 @@ TEST_F(Lv2Plugin, UntouchedPortsNeverUndoTheEffectsOwnState) {
     run(*reopened);
     vst->setProgram(3);
     vst->setParameter(kFeedback, 0.3f);
-    vst->setParameter(kLfo2Shape, 2.0f);
+    vst->setParameter(kLfo2Shape, normalisedFromStored(kLfo2Shape, 2.0f));
     std::vector<uint8_t> expected = vst->getChunk(false);
     for (uint8_t byte : {3, 0, 0, 0}) expected.push_back(byte);
     std::vector<uint8_t> state = lv2State(*reopened);
