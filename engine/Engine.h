@@ -133,6 +133,7 @@ private:
     void wetRun(const float* sL, const float* sR, float* wL, float* wR, int count);
     void recoverIfNotFinite(float& wL, float& wR);
     void recoverChannel(int ch);
+    void restartAbsurdChannels(bool left, bool right);
     void mixSample(float dryL, float dryR, float wL, float wR, float& outL, float& outR);
     void delayInputRun(const float* wL, const float* wR, float* line0, float* line1, int count);
 
