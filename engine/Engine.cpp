@@ -30,7 +30,8 @@ inline float wetInput(float x) {
 // again from silence.
 constexpr float kAbsurdWetInput = 500.0f;
 
-inline bool absurd(float s) { return !(std::fabs(s) <= kAbsurdWetInput); }
+// (The wet input is never NaN: the input and the feedback enter as numbers.)
+inline bool absurd(float s) { return std::fabs(s) > kAbsurdWetInput; }
 
 // Absurd samples of s[0..count) enter the wet chain as silence; answers the
 // first of them, or count.
@@ -307,8 +308,9 @@ void CKovalithEngine::analysisBlockComplete() {
 // Samples up to the wet chains (count at most one control step): compressor,
 // envelope and analysis on the feedback side, the feedback filters on the delay
 // lines' returns, the input sum and saturation. Leaves the wet chains' inputs in
-// sL and sR. A run that completes an analysis block is one sample long (the new
-// block may change the lattices from the next sample on).
+// sL and sR and answers whether any of them is absurd. A run that completes an
+// analysis block is one sample long (the new block may change the lattices from
+// the next sample on).
 //
 // The filters run first over the whole run: nothing else here feeds them, and
 // the detectors take each sample's previous filter output. Each detector then
@@ -317,7 +319,7 @@ void CKovalithEngine::analysisBlockComplete() {
 // lanes of a control step at once, in loops of fixed length the compiler turns
 // into vector operations; the lanes after a short run's end carry silence and
 // are dropped.
-void CKovalithEngine::feedbackRun(const float* inL, const float* inR, const float* delayL, const float* delayR,
+bool CKovalithEngine::feedbackRun(const float* inL, const float* inR, const float* delayL, const float* delayR,
                                   float* sL, float* sR, int count) {
     CKovalithUnits& u = units_;
     // y[n + 1] is sample n's filter output.
@@ -363,8 +365,11 @@ void CKovalithEngine::feedbackRun(const float* inL, const float* inR, const floa
             r[n] = k * r[n] - saturation_ * (r[n] * r[n] * r[n]);
         }
     }
+    int absurdLanes = 0;
+    for (int n = 0; n < kControlPeriod; ++n) absurdLanes |= absurd(l[n]) | absurd(r[n]);
     std::copy(l, l + count, sL);
     std::copy(r, r + count, sR);
+    return absurdLanes != 0;
 }
 
 // Both channels' wet paths for one sample: varispeed, FIR lattice, decimator,
@@ -512,9 +517,10 @@ void CKovalithEngine::processGroup(const float* inL, const float* inR, float* ou
     bool absurdL = false, absurdR = false;  // as in processRun
     for (int n = 0; n < count; ++n) {
         float sL, sR, wL, wR;
-        feedbackRun(inL + n, inR + n, &u.delay[0].lastOutput, &u.delay[1].lastOutput, &sL, &sR, 1);
-        absurdL = silenceAbsurd(&sL, 1) == 0 || absurdL;
-        absurdR = silenceAbsurd(&sR, 1) == 0 || absurdR;
+        if (feedbackRun(inL + n, inR + n, &u.delay[0].lastOutput, &u.delay[1].lastOutput, &sL, &sR, 1)) {
+            absurdL = silenceAbsurd(&sL, 1) == 0 || absurdL;
+            absurdR = silenceAbsurd(&sR, 1) == 0 || absurdR;
+        }
         wetChains(sL, sR, wL, wR);
         if (absurdL) wL = 0.0f;
         if (absurdR) wR = 0.0f;
@@ -544,13 +550,19 @@ void CKovalithEngine::processRun(const float* inL, const float* inR, float* outL
     const int peeked = delaysExceedGroup_ ? count : count - 1;
     u.delay[0].peekRun(delayL + 1, peeked);
     u.delay[1].peekRun(delayR + 1, peeked);
-    feedbackRun(inL, inR, delayL, delayR, sL, sR, count);
-    const int absurdL = silenceAbsurd(sL, count), absurdR = silenceAbsurd(sR, count);
+    const bool absurdInput = feedbackRun(inL, inR, delayL, delayR, sL, sR, count);
+    int absurdL = count, absurdR = count;
+    if (absurdInput) {
+        absurdL = silenceAbsurd(sL, count);
+        absurdR = silenceAbsurd(sR, count);
+    }
     float wL[kControlPeriod], wR[kControlPeriod];
     wetRun(sL, sR, wL, wR, count);
-    std::fill(wL + absurdL, wL + count, 0.0f);
-    std::fill(wR + absurdR, wR + count, 0.0f);
-    restartAbsurdChannels(absurdL < count, absurdR < count);
+    if (absurdInput) {
+        std::fill(wL + absurdL, wL + count, 0.0f);
+        std::fill(wR + absurdR, wR + count, 0.0f);
+        restartAbsurdChannels(absurdL < count, absurdR < count);
+    }
     float line0[kControlPeriod], line1[kControlPeriod];
     for (int n = 0; n < count; ++n) mixSample(inL[n], inR[n], wL[n], wR[n], outL[n], outR[n]);
     delayInputRun(wL, wR, line0, line1, count);
