@@ -368,6 +368,23 @@ public:
         store_.fill(T(0));
     }
 
+    // Silences the newest `count` samples only (the whole store from the
+    // capacity on). While the loop is at most (count - 2) / 2 samples long that
+    // is all the heads can still read, so the unit goes on as after reset()
+    // without clearing four seconds of store.
+    void silenceRecent(int count) {
+        if (count >= capacity_) {
+            reset();
+            return;
+        }
+        this->lastOutput = T(0);
+        if (count <= 0) return;
+        // store[w - count] .. store[w - 1], in at most two pieces around the wrap.
+        const int older = count > w_ ? count - w_ : 0;
+        std::fill(store_.begin() + (w_ - (count - older)), store_.begin() + w_, T(0));
+        std::fill(store_.end() - older, store_.end(), T(0));
+    }
+
     T getPosition() const { return position_; }
 
     T speed = T(1);

@@ -21,6 +21,30 @@ inline float wetInput(float x) {
     return x == x ? limited : 0.0f;
 }
 
+// The wet chains' input (after the saturation) stays within 116 for inputs within
+// +12 dBFS, even at the strongest saturation with full-scale feedback. Beyond this
+// the cubic has blown up a spike or an over (1e4 becomes about 1e12 at the
+// presets' saturation), and the synthesis lattice would ring with it for minutes
+// while the music goes on. Such a sample enters as silence, the channel's wet
+// output is silent to the end of the control step, and its wet path then starts
+// again from silence.
+constexpr float kAbsurdWetInput = 500.0f;
+
+// (The wet input is never NaN: the input and the feedback enter as numbers.)
+inline bool absurd(float s) { return std::fabs(s) > kAbsurdWetInput; }
+
+// Absurd samples of s[0..count) enter the wet chain as silence; answers the
+// first of them, or count.
+inline int silenceAbsurd(float* s, int count) {
+    int first = count;
+    for (int n = count - 1; n >= 0; --n)
+        if (absurd(s[n])) {
+            s[n] = 0.0f;
+            first = n;
+        }
+    return first;
+}
+
 // |fb| >= 1 becomes +-1 with its sign; a NaN becomes 0 rather than entering the loop.
 inline float limitFeedback(float fb) {
     if (fb >= 1.0f) return 1.0f;
@@ -284,8 +308,9 @@ void CKovalithEngine::analysisBlockComplete() {
 // Samples up to the wet chains (count at most one control step): compressor,
 // envelope and analysis on the feedback side, the feedback filters on the delay
 // lines' returns, the input sum and saturation. Leaves the wet chains' inputs in
-// sL and sR. A run that completes an analysis block is one sample long (the new
-// block may change the lattices from the next sample on).
+// sL and sR and answers whether any of them is absurd. A run that completes an
+// analysis block is one sample long (the new block may change the lattices from
+// the next sample on).
 //
 // The filters run first over the whole run: nothing else here feeds them, and
 // the detectors take each sample's previous filter output. Each detector then
@@ -294,7 +319,7 @@ void CKovalithEngine::analysisBlockComplete() {
 // lanes of a control step at once, in loops of fixed length the compiler turns
 // into vector operations; the lanes after a short run's end carry silence and
 // are dropped.
-void CKovalithEngine::feedbackRun(const float* inL, const float* inR, const float* delayL, const float* delayR,
+bool CKovalithEngine::feedbackRun(const float* inL, const float* inR, const float* delayL, const float* delayR,
                                   float* sL, float* sR, int count) {
     CKovalithUnits& u = units_;
     // y[n + 1] is sample n's filter output.
@@ -340,8 +365,11 @@ void CKovalithEngine::feedbackRun(const float* inL, const float* inR, const floa
             r[n] = k * r[n] - saturation_ * (r[n] * r[n] * r[n]);
         }
     }
+    int absurdLanes = 0;
+    for (int n = 0; n < kControlPeriod; ++n) absurdLanes |= absurd(l[n]) | absurd(r[n]);
     std::copy(l, l + count, sL);
     std::copy(r, r + count, sR);
+    return absurdLanes != 0;
 }
 
 // Both channels' wet paths for one sample: varispeed, FIR lattice, decimator,
@@ -444,6 +472,23 @@ void CKovalithEngine::recoverChannel(int ch) {
     u.iir[ch].reset();
 }
 
+// A channel whose wet input went absurd in this group: its wet output was
+// silence from that sample on, so the mix and the delay line never took what
+// the absurd input gave, and its wet path now starts again from silence, as
+// after a non-finite output.
+void CKovalithEngine::restartAbsurdChannels(bool left, bool right) {
+    CKovalithUnits& u = units_;
+    // All that the varispeed heads can read: two loop lengths and the interpolation's sample.
+    const int heard = 2 * static_cast<int>(std::ceil(setup_.loopLength)) + 2;
+    for (int ch = 0; ch < 2; ++ch)
+        if (ch == 0 ? left : right) {
+            u.varispeed[ch].silenceRecent(heard);
+            u.fir[ch].reset();
+            u.decimator[ch].reset();
+            u.iir[ch].reset();
+        }
+}
+
 // The mix of one sample into the outputs.
 inline void CKovalithEngine::mixSample(float dryL, float dryR, float wL, float wR, float& outL, float& outR) {
     outL = setup_.outGain * (dryL + setup_.mix * (wL - dryL));
@@ -469,16 +514,23 @@ void CKovalithEngine::processGroup(const float* inL, const float* inR, float* ou
         return;
     }
     CKovalithUnits& u = units_;
+    bool absurdL = false, absurdR = false;  // as in processRun
     for (int n = 0; n < count; ++n) {
         float sL, sR, wL, wR;
-        feedbackRun(inL + n, inR + n, &u.delay[0].lastOutput, &u.delay[1].lastOutput, &sL, &sR, 1);
+        if (feedbackRun(inL + n, inR + n, &u.delay[0].lastOutput, &u.delay[1].lastOutput, &sL, &sR, 1)) {
+            absurdL = silenceAbsurd(&sL, 1) == 0 || absurdL;
+            absurdR = silenceAbsurd(&sR, 1) == 0 || absurdR;
+        }
         wetChains(sL, sR, wL, wR);
+        if (absurdL) wL = 0.0f;
+        if (absurdR) wR = 0.0f;
         mixSample(inL[n], inR[n], wL, wR, outL[n], outR[n]);
         float line0, line1;
         delayInputRun(&wL, &wR, &line0, &line1, 1);
         u.delay[0].process(line0);
         u.delay[1].process(line1);
     }
+    restartAbsurdChannels(absurdL, absurdR);
 }
 
 // A group whose feedback returns were all written before it: the delay lines'
@@ -498,9 +550,19 @@ void CKovalithEngine::processRun(const float* inL, const float* inR, float* outL
     const int peeked = delaysExceedGroup_ ? count : count - 1;
     u.delay[0].peekRun(delayL + 1, peeked);
     u.delay[1].peekRun(delayR + 1, peeked);
-    feedbackRun(inL, inR, delayL, delayR, sL, sR, count);
+    const bool absurdInput = feedbackRun(inL, inR, delayL, delayR, sL, sR, count);
+    int absurdL = count, absurdR = count;
+    if (absurdInput) {
+        absurdL = silenceAbsurd(sL, count);
+        absurdR = silenceAbsurd(sR, count);
+    }
     float wL[kControlPeriod], wR[kControlPeriod];
     wetRun(sL, sR, wL, wR, count);
+    if (absurdInput) {
+        std::fill(wL + absurdL, wL + count, 0.0f);
+        std::fill(wR + absurdR, wR + count, 0.0f);
+        restartAbsurdChannels(absurdL < count, absurdR < count);
+    }
     float line0[kControlPeriod], line1[kControlPeriod];
     for (int n = 0; n < count; ++n) mixSample(inL[n], inR[n], wL[n], wR[n], outL[n], outR[n]);
     delayInputRun(wL, wR, line0, line1, count);

@@ -124,7 +124,7 @@ private:
     void analysisBlockComplete();
     void processGroup(const float* inL, const float* inR, float* outL, float* outR, int count);
     void processRun(const float* inL, const float* inR, float* outL, float* outR, int count);
-    void feedbackRun(const float* inL, const float* inR, const float* delayL, const float* delayR, float* sL,
+    bool feedbackRun(const float* inL, const float* inR, const float* delayL, const float* delayR, float* sL,
                      float* sR, int count);
     void wetChains(float sL, float sR, float& wL, float& wR);
     void analysisRun(const float* sL, const float* sR, float* dL, float* dR, int count);
@@ -133,6 +133,7 @@ private:
     void wetRun(const float* sL, const float* sR, float* wL, float* wR, int count);
     void recoverIfNotFinite(float& wL, float& wR);
     void recoverChannel(int ch);
+    void restartAbsurdChannels(bool left, bool right);
     void mixSample(float dryL, float dryR, float wL, float wR, float& outL, float& outR);
     void delayInputRun(const float* wL, const float* wR, float* line0, float* line1, int count);
 

@@ -328,6 +328,28 @@ TEST(VariSpeed, HostileFieldsKeepTheHeadsInsideTheStore) {
         }
 }
 
+// Silencing what the heads can read sounds exactly like a reset, also when the
+// silenced stretch wraps around the store's end and while the heads drift.
+TEST(VariSpeed, SilencingTheRecentStoreSoundsLikeAReset) {
+    using Unit = CUnitVariSpeedDelay<float>;
+    const float loop = 100.5f;
+    for (const int written : {5000, kCapacity + 40}) {
+        auto cleared = makeUnit<Unit>(), reset = makeUnit<Unit>();
+        for (Unit* v : {cleared.get(), reset.get()}) {
+            v->loopLength = loop;
+            v->speed = 0.7f;
+            for (int n = 0; n < written; ++n) v->process(std::sin(0.01f * float(n)));
+        }
+        cleared->silenceRecent(2 * 101 + 2);
+        reset->reset();
+        for (int n = 0; n < 1000; ++n) {
+            if (n == 500) cleared->speed = reset->speed = 1.6f;
+            const float x = std::cos(0.03f * float(n));
+            ASSERT_EQ(cleared->process(x), reset->process(x)) << written << " " << n;
+        }
+    }
+}
+
 // Two units run as a pair end exactly as their own runs leave them: the same
 // output bits, head positions, last outputs and stores, for hostile fields, runs
 // across the store's end, channels that differ, and write indices that differ.
