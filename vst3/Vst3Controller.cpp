@@ -102,7 +102,7 @@ v3_result Vst3Controller::getParamStringByValue(v3_param_id id, double normalize
     char buffer[kValueTextSize] = {};
     if (isEffectParameter(id)) {
         const int index = static_cast<int>(id);
-        model()->formatValue(index, storedFromNormalized(index, normalized), buffer, sizeof buffer);
+        model()->formatValue(index, storedFromVst3Normalized(index, normalized), buffer, sizeof buffer);
     } else if (id == kProgramParamId) {
         model()->getProgramNameIndexed(programFromNormalized(normalized), buffer);
     } else if (controllerOfParameter(id) >= 0) {
@@ -121,7 +121,7 @@ v3_result Vst3Controller::getParamValueByString(v3_param_id id, int16_t* text, d
         const int index = static_cast<int>(id);
         const std::optional<float> stored = parseParameter(index, typed.c_str(), model()->displayContext());
         if (!stored) return kResultFalse;
-        *normalized = normalizedFromStored(index, *stored);
+        *normalized = vst3NormalizedFromStored(index, *stored);
         return kResultOk;
     }
     if (id == kProgramParamId) {
@@ -150,7 +150,7 @@ std::shared_ptr<KovalithEffect> Vst3Controller::model() {
 }
 
 double Vst3Controller::getParamNormalized(v3_param_id id) {
-    if (id < kNumParams) return normalizedFromStored(static_cast<int>(id), model()->getParameter(static_cast<int>(id)));
+    if (id < kNumParams) return vst3NormalizedFromStored(static_cast<int>(id), model()->getParameter(static_cast<int>(id)));
     if (id == kProgramParamId) return normalizedFromProgram(model()->program());
     const int controller = controllerOfParameter(id);
     return controller >= 0 ? controllerValues_[static_cast<std::size_t>(controller)] : 0.0;
@@ -164,8 +164,8 @@ v3_result Vst3Controller::setParamNormalized(v3_param_id id, double normalized) 
     if (isEffectParameter(id)) {
         const int index = static_cast<int>(id);
         const std::shared_ptr<KovalithEffect> effect = model();
-        if (normalizedFromStored(index, effect->getParameter(index)) != normalized)
-            effect->setParameter(index, storedFromNormalized(index, normalized));
+        if (vst3NormalizedFromStored(index, effect->getParameter(index)) != normalized)
+            effect->setParameter(index, storedFromVst3Normalized(index, normalized));
         return kResultOk;
     }
     if (id == kProgramParamId) {
@@ -226,7 +226,7 @@ void Vst3Controller::EditorBridge::performEdit(int index, float value) {
     // The editor shows what its edit changed in the same redraw.
     if (controller_.echo_) controller_.echo_->echo(index, controller_.model()->getParameter(index));
     if (const v3_component_handler* h = controller_.handler())
-        h->perform_edit(controller_.handler_, id, normalizedFromStored(index, value));
+        h->perform_edit(controller_.handler_, id, vst3NormalizedFromStored(index, value));
 }
 
 void Vst3Controller::EditorBridge::endEdit(int index) {

@@ -38,7 +38,7 @@ void fillEffectParameter(int index, v3_param_info& info) {
     // their text; only plain numbers get the unit beside them.
     toUtf16(info.units, 128, d.readout == Readout::Plain ? d.unit : "");
     info.step_count = stepsOf(index);
-    info.default_normalised_value = normalizedFromStored(index, kParameterTable[static_cast<std::size_t>(index)].defaultValue);
+    info.default_normalised_value = vst3NormalizedFromStored(index, kParameterTable[static_cast<std::size_t>(index)].defaultValue);
     info.unit_id = kRootUnitId;
     info.flags = V3_PARAM_CAN_AUTOMATE | (d.labels ? V3_PARAM_IS_LIST : 0);
 }
@@ -92,13 +92,13 @@ int controllerOfParameter(v3_param_id id) {
                : -1;
 }
 
-double normalizedFromStored(int index, float stored) {
+double vst3NormalizedFromStored(int index, float stored) {
     const int steps = stepsOf(index);
     if (steps == 0) return clampUnit(static_cast<double>(stored));
     return static_cast<double>(plainFromStored(index, stored)) / steps;
 }
 
-float storedFromNormalized(int index, double normalized) {
+float storedFromVst3Normalized(int index, double normalized) {
     const int steps = stepsOf(index);
     if (steps == 0) return static_cast<float>(clampUnit(normalized));
     return storedFromPlain(index, static_cast<float>(std::round(clampUnit(normalized) * steps)));

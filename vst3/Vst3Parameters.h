@@ -22,8 +22,10 @@ bool isEffectParameter(v3_param_id id);
 // The controller number (0 to 125) of a hidden controller parameter, or -1.
 int controllerOfParameter(v3_param_id id);
 
-double normalizedFromStored(int index, float stored);
-float storedFromNormalized(int index, double normalized);
+// VST3 moves every stepped parameter (menus, switches, "Filter Type") as
+// item / (items - 1), unlike the VST 2.4 interface, which positions menus only.
+double vst3NormalizedFromStored(int index, float stored);
+float storedFromVst3Normalized(int index, double normalized);
 double normalizedFromProgram(int program);
 int programFromNormalized(double normalized);
 

@@ -232,8 +232,8 @@ void Vst3Processor::applyParameter(v3_param_id id, double normalized) {
     }
     if (!isEffectParameter(id)) return;
     const int index = static_cast<int>(id);
-    if (normalizedFromStored(index, effect_.getParameter(index)) == normalized) return;
-    effect_.setParameter(index, storedFromNormalized(index, normalized));
+    if (vst3NormalizedFromStored(index, effect_.getParameter(index)) == normalized) return;
+    effect_.setParameter(index, storedFromVst3Normalized(index, normalized));
 }
 
 void Vst3Processor::runBlock(v3_process_data& data) {
@@ -271,7 +271,7 @@ void Vst3Processor::reportChanges(v3_param_changes** changes, bool programChange
     if (programChanged) report(kProgramParamId, normalizedFromProgram(effect_.program()));
     for (int i = 0; i < kNumParams; ++i) {
         if ((programChanged && isEffectParameter(static_cast<v3_param_id>(i))) || setByController_[static_cast<std::size_t>(i)])
-            report(static_cast<v3_param_id>(i), normalizedFromStored(i, effect_.getParameter(i)));
+            report(static_cast<v3_param_id>(i), vst3NormalizedFromStored(i, effect_.getParameter(i)));
     }
 }
 
