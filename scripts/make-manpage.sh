@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
-# Writes the manual page kovalith.1 (and kovalith.1.gz, as Debian installs
-# it) from the host's own help texts, so the two never disagree:
-#   scripts/make-manpage.sh KOVALITH OUT.1
+# Writes a program's manual page (OUT.1, and OUT.1.gz as Debian installs it)
+# from the program's own help texts, so the two never disagree:
+#   scripts/make-manpage.sh PROGRAM OUT.1 "WHAT IT IS"
+# The page takes its synopsis from the help's usage line, and gives each
+# command the help lists under "Commands:" a section from `PROGRAM help COMMAND`.
 set -euo pipefail
-kovalith="$1"
+program="$1"
 out="$2"
-version="$("$kovalith" --version)"
+what="$3"
+name="$(basename "$program")"
+version="$("$program" --version)"
 
 # Help text to roff: paragraphs, "Heading:" lines in bold, option and command
 # lists as tagged paragraphs, examples as unfilled lines.
@@ -39,22 +43,25 @@ roff() {
     END { endExamples() }'
 }
 
-commands="$("$kovalith" --help | awk '/^Commands:$/ { on = 1; next } on && /^$/ { exit } on && $1 != "help" { print $1 }')"
+commands="$("$program" --help | awk '/^Commands:$/ { on = 1; next } on && /^$/ { exit } on && $1 != "help" { print $1 }')"
+usage="$("$program" --help | sed -n '1s/^usage: [^ ]* *//p')"
 {
-  echo ".TH KOVALITH 1 \"\" \"$version\" \"User Commands\""
+  echo ".TH $(echo "$name" | tr 'a-z' 'A-Z') 1 \"\" \"$version\" \"User Commands\""
   echo ".SH NAME"
-  echo "kovalith \\- command-line host for the Kovalith audio effect and other VST 2.4 effects"
+  echo "$name \\- $what"
   echo ".SH SYNOPSIS"
-  echo ".B kovalith"
-  echo "[\\fIoptions\\fR] \\fICOMMAND\\fR [\\fIarguments\\fR]"
+  echo ".B $name"
+  echo "$usage" | sed 's/\[\([^]]*\)\]/[\\fI\1\\fR]/g; s/\(^\| \)\([A-Z][A-Z]*\)/\1\\fI\2\\fR/g; s/-/\\-/g'
   echo ".SH DESCRIPTION"
-  "$kovalith" --help | sed '1,2d' | roff
-  echo ".SH COMMANDS"
-  for command in $commands; do
-    echo ".SS $command"
-    "$kovalith" help "$command" | roff
-  done
+  "$program" --help | sed '1d;2{/^$/d}' | roff
+  if [ -n "$commands" ]; then
+    echo ".SH COMMANDS"
+    for command in $commands; do
+      echo ".SS $command"
+      "$program" help "$command" | roff
+    done
+  fi
   echo ".SH SEE ALSO"
-  echo "The README in /usr/share/doc/kovalith, and \\fBkovalith params\\fR for the parameter reference."
+  echo "The README in /usr/share/doc/kovalith."
 } >"$out"
 gzip -9n <"$out" >"$out.gz"
