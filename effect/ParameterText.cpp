@@ -94,10 +94,15 @@ bool hertz(double number, const std::string& unit, double* result) {
     return true;
 }
 
-std::optional<float> clampedStored(double value) {
+// Texts give stored values as doubles, possibly outside 0..1: parseParameter
+// clamps them and can say that it did.
+std::optional<double> finiteStored(double value) {
     if (!std::isfinite(value)) return std::nullopt;
-    return static_cast<float>(std::min(std::max(value, 0.0), 1.0));
+    return value;
 }
+
+// A root that keeps the sign of its argument, so a value below the range stays below it.
+double signedRoot(double value) { return std::copysign(std::sqrt(std::fabs(value)), value); }
 
 std::optional<float> parseItem(int index, const std::string& s) {
     const ParameterDescription& description = describeParameter(index);
@@ -111,7 +116,7 @@ std::optional<float> parseItem(int index, const std::string& s) {
     return storedFromPlain(index, static_cast<float>(number));
 }
 
-std::optional<float> parseContinuous(int index, const std::string& s, const DisplayContext& context) {
+std::optional<double> parseContinuous(int index, const std::string& s, const DisplayContext& context) {
     double number = 0.0, value = 0.0;
     std::string unit;
     if (!splitNumber(s, &number, &unit)) return std::nullopt;
@@ -120,51 +125,55 @@ std::optional<float> parseContinuous(int index, const std::string& s, const Disp
         case Readout::BlockMs: {
             // (16 + v^2 (sr - 17)) / sr seconds
             if (!seconds(number, unit, 0.001, &value)) return std::nullopt;
-            const double squared = (value * sr - 16.0) / (sr - 17.0);
-            return clampedStored(std::sqrt(std::max(squared, 0.0)));
+            return finiteStored(signedRoot((value * sr - 16.0) / (sr - 17.0)));
         }
         case Readout::Integer:  // 69 v + 1 stages, truncated: aim between two counts
             if (!unit.empty()) return std::nullopt;
-            return clampedStored((std::round(number) - 0.5) / 69.0);
+            return finiteStored((std::round(number) - 0.5) / 69.0);
         case Readout::Time: {
             if (!seconds(number, unit, 1.0, &value)) return std::nullopt;
             const double cube = index == kEnvRelease ? value / 2.0 : value;
-            return clampedStored(std::cbrt(std::max(cube, 0.0)));
+            return finiteStored(std::cbrt(cube));
         }
         case Readout::LfoFreq: {
             const float factor = syncFactor(lfoSyncOf(index, context));
             if (factor > 0.0f && unit.empty()) {
                 // A period of whole sync units (rounded up by the engine): aim half a unit below.
                 const double units = std::round(number);
-                if (units < 1.0) return 0.0f;
+                if (units < 1.0) return 0.0;
                 const double period = (units - 0.5) / static_cast<double>(factor) * beatSamples(context) / sr;
-                return clampedStored(std::sqrt(1.0 / period / 20.0));
+                return finiteStored(std::sqrt(1.0 / period / 20.0));
             }
             if (!hertz(number, unit, &value)) return std::nullopt;
-            return clampedStored(std::sqrt(std::max(value, 0.0) / 20.0));
+            return finiteStored(signedRoot(value / 20.0));
         }
         case Readout::Cutoff:
             if (!hertz(number, unit, &value)) return std::nullopt;
-            return clampedStored(value / 22000.0);
+            return finiteStored(value / 22000.0);
         case Readout::Delay:
             if (syncFactor(context.delaySync) > 0.0f && unit.empty()) {
                 // Whole sync units, which the engine rounds up to: aim half a unit below.
                 const double units = std::round(number);
-                if (units < 1.0) return 0.0f;
+                if (units < 1.0) return 0.0;
                 const double beats = (units - 0.5) / static_cast<double>(syncFactor(context.delaySync));
-                return clampedStored(beats * beatSamples(context) / sr);
+                return finiteStored(beats * beatSamples(context) / sr);
             }
             if (!seconds(number, unit, 1.0, &value)) return std::nullopt;
-            return clampedStored(value);
+            return finiteStored(value);
         default:
             break;
     }
+    const EngRule rule = kParameterTable[static_cast<std::size_t>(index)].rule;
+    // Smoothing reads in seconds and may be typed as a time.
+    if (rule == EngRule::Smoothing) {
+        if (!seconds(number, unit, 1.0, &value)) return std::nullopt;
+        return finiteStored(value / 0.1);
+    }
     if (!unit.empty()) return std::nullopt;
-    switch (kParameterTable[static_cast<std::size_t>(index)].rule) {
-        case EngRule::Smoothing: return clampedStored(number / 0.1);
-        case EngRule::BufferRate: return clampedStored(number < 1.0 ? number - 0.5 : number / 2.0);
-        case EngRule::Bipolar: return clampedStored((number + 1.0) / 2.0);
-        default: return clampedStored(number);
+    switch (rule) {
+        case EngRule::BufferRate: return finiteStored(number < 1.0 ? number - 0.5 : number / 2.0);
+        case EngRule::Bipolar: return finiteStored((number + 1.0) / 2.0);
+        default: return finiteStored(number);
     }
 }
 
@@ -243,7 +252,8 @@ void formatParameter(int index, float stored, const DisplayContext& context, cha
     copyText(text, size, buffer);
 }
 
-std::optional<float> parseParameter(int index, const char* text, const DisplayContext& context) {
+std::optional<float> parseParameter(int index, const char* text, const DisplayContext& context, bool* outOfRange) {
+    if (outOfRange) *outOfRange = false;
     if (!text || !isParameterIndex(index)) return std::nullopt;
     if (strnlen(text, 65) > 64) return std::nullopt;
     const std::string s = trimmed(text);
@@ -251,7 +261,12 @@ std::optional<float> parseParameter(int index, const char* text, const DisplayCo
     if (describeParameter(index).items > 0) return parseItem(index, s);
     // A synced LFO at 0 Hz shows no count.
     if (s == "--" && describeParameter(index).readout == Readout::LfoFreq) return 0.0f;
-    return parseContinuous(index, s, context);
+    const std::optional<double> value = parseContinuous(index, s, context);
+    if (!value) return std::nullopt;
+    // A shown end typed back ("1000.0 ms" for 999.98 ms) lies within the slack.
+    constexpr double kSlack = 1e-4;
+    if (outOfRange) *outOfRange = *value < -kSlack || *value > 1.0 + kSlack;
+    return static_cast<float>(std::min(std::max(*value, 0.0), 1.0));
 }
 
 }  // namespace kovalith

@@ -34,6 +34,8 @@ void formatParameter(int index, float stored, const DisplayContext& context, cha
 // The stored value for a typed text in the parameter's display units ("250 ms",
 // "0.25 s", "4k", "4.3 kHz", "tri", "1/8", or a bare number in the read-out's
 // units), clamped to the parameter's range; nothing for text that does not parse.
-std::optional<float> parseParameter(int index, const char* text, const DisplayContext& context);
+// `outOfRange`, when given, tells whether the text lay beyond the range.
+std::optional<float> parseParameter(int index, const char* text, const DisplayContext& context,
+                                    bool* outOfRange = nullptr);
 
 }  // namespace kovalith

@@ -59,10 +59,13 @@ struct Command {
 // The help lines of --preset and --set, for the commands that take them.
 #define KOVALITH_PARAMETER_OPTIONS_HELP                                               \
     "  --preset N|NAME    a program by number (0 to 31 for Kovalith) or name\n"     \
-    "  --set NAME=VALUE   a parameter by name or number, as a host sends it: 0 to\n" \
-    "                     1, a menu its item number; repeatable, applied in order\n" \
-    "                     after the preset. A name two parameters share needs the\n" \
-    "                     number (\"A Res\" is 5; 8 is a reserved twin).\n"
+    "  --set NAME=VALUE   a parameter by name or number. A bare number is the value\n" \
+    "                     a host sends: 0 to 1, a menu its item number. Kovalith\n" \
+    "                     also takes its units and menu items as `kovalith params`\n" \
+    "                     shows them (\"Delay=250 ms\", \"LFO 1 Shape=tri\").\n"     \
+    "                     Repeatable, applied in order after the preset. A name\n"   \
+    "                     two parameters share needs the number (\"A Res\" is 5;\n"  \
+    "                     8 is a reserved twin).\n"
 
 // Prints the command's usage line and help.
 void printCommandHelp(const Command& command, std::ostream& out);

@@ -1,6 +1,7 @@
 #include "host/ParameterOptions.h"
 #include "host/KovalithMenus.h"
 
+#include "effect/ParameterText.h"
 #include "effect/Parameters.h"
 
 #include <cctype>
@@ -191,6 +192,30 @@ std::string outOfRange(PluginInstance& plugin, int index, const std::string& nam
            (range.step != 1.0f ? " in steps of " + stepText(1, range.step) : std::string()) + items;
 }
 
+// A value in the display units of Kovalith's table ("250 ms", "4.4 kHz", "tri"):
+// its stored value, in the units a bare number of --set gives. Nothing for a
+// text that does not parse or another plug-in; `why` says when it is out of range.
+std::optional<float> displayValue(PluginInstance& plugin, int index, const std::string& name,
+                                  const std::string& text, std::string* why) {
+    if (plugin.uniqueID() != vst2::fourCC('Q', 'Z', 'V', 'M') || plugin.numParams() != kNumParams ||
+        !isParameterIndex(index))
+        return std::nullopt;
+    DisplayContext context;
+    context.sampleRate = static_cast<float>(plugin.sampleRate());
+    context.delaySync = plugin.getParameter(kDelaySync);
+    context.lfo1Sync = plugin.getParameter(kLfo1Sync);
+    context.lfo2Sync = plugin.getParameter(kLfo2Sync);
+    bool outside = false;
+    const std::optional<float> value = parseParameter(index, text.c_str(), context, &outside);
+    if (value && outside) {
+        char low[kValueTextSize], high[kValueTextSize];
+        formatParameter(index, 0.0f, context, low, sizeof low);
+        formatParameter(index, 1.0f, context, high, sizeof high);
+        *why = "'" + name + "' takes " + low + " to " + high + " (stored: 0 to 1)";
+    }
+    return value;
+}
+
 }  // namespace
 
 bool applyParameterOptions(PluginInstance& plugin, const ParameterOptions& options, std::string* error) {
@@ -206,12 +231,17 @@ bool applyParameterOptions(PluginInstance& plugin, const ParameterOptions& optio
     for (const auto& [name, text] : options.settings) {
         const std::optional<int> index = findParameter(plugin, name, error);
         if (!index) return false;
-        const std::optional<float> value = parseValue(text);
+        // A bare number is the stored value; a unit or a menu item's name goes through the table.
+        std::string why;
+        std::optional<float> value = parseValue(text);
+        if (!value) value = displayValue(plugin, *index, name, text, &why);
         if (!value) {
-            setError(error, "bad value '" + text + "' for " + name + " (a number is needed)");
+            // The reason a value out of range gets: the range, or the menu's items.
+            setError(error, "bad value '" + text + "' for " + name + ": " + outOfRange(plugin, *index, name, -1.0f) +
+                                " (or a value in its units, as kovalith params shows)");
             return false;
         }
-        const std::string why = outOfRange(plugin, *index, name, *value);
+        if (why.empty()) why = outOfRange(plugin, *index, name, *value);
         if (!why.empty()) {
             setError(error, "--set " + name + "=" + text + " is out of range: " + why);
             return false;

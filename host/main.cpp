@@ -40,10 +40,10 @@ void printUsage(std::ostream& out) {
            "Commands:\n";
     for (const Command& command : commands()) {
         std::string name = command.name;
-        name.resize(std::max<size_t>(name.size(), 12), ' ');
+        name.resize(std::max<size_t>(name.size(), 13), ' ');
         out << "  " << name << " " << command.summary << "\n";
     }
-    out << "  help COMMAND a command's options and examples (also: COMMAND --help)\n"
+    out << "  help COMMAND  a command's options and examples (also: COMMAND --help)\n"
            "\n"
            "Exit codes: 0 success, 1 a failure (a file or the plug-in), 2 a usage error.\n"
            "\n"

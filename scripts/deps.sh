@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build (and, with "test", the tests; with
-# "windows", the Windows cross builds and their tests under Wine) need, but
-# only those that are missing. Safe to run again. In "windows" mode it exits
-# 77 when those packages cannot be installed, so that the caller can skip.
+# "windows", the Windows cross builds and their tests under Wine; with "docs",
+# the README's pictures) need, but only those that are missing. Safe to run
+# again. In "windows" mode it exits 77 when those packages cannot be
+# installed, so that the caller can skip.
 set -euo pipefail
 
 build_pkgs=(cmake g++ make pkg-config libcairo2-dev libx11-dev libxres-dev libxtst-dev libpng-dev zlib1g-dev
@@ -33,10 +34,15 @@ build_pkgs+=(lv2-dev)
 test_pkgs+=(liblilv-dev lilv-utils sordi)
 extra_test_pkgs+=(jalv libsuil-0-0)
 
+# The README's pictures (scripts/make-readme-pictures.sh): a spoken phrase and
+# its spectrograms. Not needed by the build or the tests.
+docs_pkgs=(espeak-ng sox)
+
 extra=()
 case "${1:-}" in
   test) want=("${build_pkgs[@]}" "${test_pkgs[@]}"); extra=("${extra_test_pkgs[@]}") ;;
   windows) want=("${windows_pkgs[@]}") ;;
+  docs) want=("${build_pkgs[@]}" "${docs_pkgs[@]}") ;;
   *) want=("${build_pkgs[@]}") ;;
 esac
 

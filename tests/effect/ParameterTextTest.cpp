@@ -107,6 +107,19 @@ TEST(ParameterText, TypedTextsInDisplayUnits) {
     EXPECT_EQ(*parsed(kDelaySync, "1/8"), 5.0f);
     EXPECT_EQ(*parsed(kFilterType, "highpass"), storedFromPlain(kFilterType, 1.0f));
     EXPECT_EQ(*parsed(kMix, "7"), 1.0f);  // clamped to the range
+    EXPECT_NEAR(*parsed(kSmoothing, "50 ms"), 0.5f, 1e-6f);
+    // Whether a text lay beyond the range; the shown ends typed back lie within it.
+    const auto outside = [&](int index, const char* typed) {
+        bool beyond = false;
+        return parseParameter(index, typed, context, &beyond) && beyond;
+    };
+    EXPECT_TRUE(outside(kMix, "7"));
+    EXPECT_TRUE(outside(kDelay, "1.5 s"));
+    EXPECT_TRUE(outside(kCutoff, "-5 Hz"));
+    EXPECT_TRUE(outside(kBlockSize, "0.1 ms"));
+    EXPECT_FALSE(outside(kBlockSize, "1000.0 ms"));
+    EXPECT_FALSE(outside(kBlockSize, "0.4 ms"));
+    EXPECT_FALSE(outside(kEnvRelease, "2.000 s"));
     for (const char* hostile : {"", "   ", "nan", "inf", "1e999", "tri", "250 parsecs", "\xff\xfe", "1/9"})
         for (int index : {kDelay, kMix, kLfo1Shape, kCutoff, kBlockSize})
             if (!(index == kLfo1Shape && std::string(hostile) == "tri")) {

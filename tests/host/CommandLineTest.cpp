@@ -36,7 +36,7 @@ size_t widest(const std::string& text) {
 }
 
 TEST(CommandLine, HelpAndUsageErrors) {
-    const char* const commands[] = {"demo", "edit", "export-fxb", "export-fxp", "info", "render", "snapshot", "validate"};
+    const char* const commands[] = {"demo", "edit", "export-fxb", "export-fxp", "info", "params", "render", "snapshot", "validate"};
     for (const char* args : {"", "help", "--help", "-h", "help help"}) {
         const RunResult r = runHost(args);
         EXPECT_EQ(r.exitCode, 0) << args;
@@ -57,6 +57,12 @@ TEST(CommandLine, HelpAndUsageErrors) {
     const RunResult version = runHost("--version");
     EXPECT_EQ(version.exitCode, 0);
     EXPECT_EQ(version.out.rfind("kovalith 0.", 0), 0u) << version.out;
+    // The parameter reference needs no plug-in and fits a 100-column terminal.
+    const RunResult params = runHost("--plugin /nonexistent.so params");
+    EXPECT_EQ(params.exitCode, 0) << params.err;
+    EXPECT_LE(widest(params.out), 100u) << params.out;
+    EXPECT_NE(params.out.find("\n  8  A Res (reserved twin of 5)"), std::string::npos) << params.out;
+    EXPECT_EQ(runHost("params --bogus").exitCode, 2);
     EXPECT_EQ(runHost("help frobnicate").exitCode, 2);
     for (const char* args : {"frobnicate", "--plugin", "--bogus info", "--plugin x.so", "--block-size 0 info",
                              "--sample-rate abc info"}) {

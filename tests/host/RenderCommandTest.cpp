@@ -350,6 +350,25 @@ TEST(ExportCommands, TakeAPresetAndSettings) {
     EXPECT_EQ(kovalith("export-fxp '" + fxp + "' --set 'A Res=1'").exitCode, 2);
 }
 
+// Values in the units the editor shows set what the stored values set; a bare
+// number stays the stored value ("Cutoff=0.2" is not 0.2 Hz).
+TEST(ExportCommands, SettingsInDisplayUnits) {
+    const auto exported = [&](const std::string& name, const std::string& settings) {
+        const std::string fxp = tmp(name);
+        const RunResult r = kovalith("export-fxp '" + fxp + "'" + settings);
+        EXPECT_EQ(r.exitCode, 0) << settings << ": " << r.err;
+        std::ifstream file(fxp, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(file), {});
+    };
+    const std::string byUnits = exported("units.fxp", " --set 'Delay=250 ms' --set 'Cutoff=4.4 kHz' --set 'LFO 1 Shape=tri'"
+                                                      " --set 'Delay Stereo Multiplier=1/2' --set 'Filter Type=Highpass' --set 23=on");
+    const std::string byNumbers = exported("numbers.fxp", " --set Delay=0.25 --set Cutoff=0.2 --set 'LFO 1 Shape=1'"
+                                                          " --set 'Delay Stereo Multiplier=3' --set 'Filter Type=0.1' --set 23=1");
+    ASSERT_FALSE(byNumbers.empty());
+    EXPECT_TRUE(byUnits == byNumbers);
+    EXPECT_FALSE(exported("default.fxp", "") == byNumbers);
+}
+
 // An impulse through an otherwise clean chain: the echo's position shows the
 // tempo grid the host reported.
 TEST(RenderCommand, TempoDrivesTheSyncedDelay) {
@@ -682,6 +701,8 @@ TEST(RenderCommand, RefusesSettingsItCannotApplyAndSaysWhy) {
         {"'LFO 1 Shape=8'", "'LFO 1 Shape' is a menu of items 0 to 7: 0 = sine, "},
         {"'Filter Type=0.8'", "'Filter Type' is a menu of items 0 to 0.7 in steps of 0.1: 0 = Lowpass, 0.1 = "},
         {"'Compressor Types=-1'", "'Compressor Types' is a menu of items 0 to 4"},
+        {"'Delay=1.5 s'", "'Delay' takes 0.00 to 1.00"},
+        {"'LFO 1 Shape=triangle'", "bad value 'triangle' for LFO 1 Shape: 'LFO 1 Shape' is a menu of items 0 to 7"},
     };
     for (const auto& r : refused) {
         const RunResult run = kovalith("render '" + in + "' '" + out + "' --set " + r.setting);
