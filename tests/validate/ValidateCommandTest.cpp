@@ -95,7 +95,7 @@ TEST(Validate, FaultyPluginFailsExactlyTheGroupsOfItsFaults) {
     EXPECT_EQ(run.exitCode, 1) << run.out;
     std::set<std::string> faulty = {"load", "parameters", "state", "threads"};
     if (xtest::PrivateXServer::available()) faulty.insert("editor");
-    EXPECT_EQ(v.failedGroups(), faulty) << run.out;
+    EXPECT_EQ(v.failedGroups(), faulty) << run.out << run.err;
     for (const char* clean : {"dispatcher", "events", "blocks"}) EXPECT_FALSE(v.passes.at(clean).empty()) << clean;
 
     // The line of `group` that contains `text`, or empty.
@@ -111,7 +111,7 @@ TEST(Validate, FaultyPluginFailsExactlyTheGroupsOfItsFaults) {
     EXPECT_TRUE(isCrash(lineWith("state", "in dispatcher(effSetChunk = opcode 24"))) << run.out;
     EXPECT_TRUE(isCrash(lineWith("threads", "sample-rate changes while audio runs"))) << run.out;
     if (xtest::PrivateXServer::available()) {
-        EXPECT_NE(lineWith("editor", "X server resources grow by"), "") << run.out;
+        EXPECT_NE(lineWith("editor", "X server resources grow by"), "") << run.out << run.err;
     }
 }
 
