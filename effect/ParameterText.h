@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <string>
 
 namespace kovalith {
 
@@ -35,5 +36,9 @@ void formatParameter(int index, float stored, const DisplayContext& context, cha
 // "0.25 s", "4k", "4.3 kHz", "tri", "1/8", or a bare number in the read-out's
 // units), clamped to the parameter's range; nothing for text that does not parse.
 std::optional<float> parseParameter(int index, const char* text, const DisplayContext& context);
+
+// Whether two texts are the same but for the case of ASCII letters (names typed
+// by a user against the effect's own).
+bool equalIgnoringCase(const std::string& a, const char* b);
 
 }  // namespace kovalith
