@@ -54,15 +54,6 @@ std::string trimmed(const char* text) {
     return s;
 }
 
-bool equalIgnoringCase(const std::string& a, const char* b) {
-    const std::size_t n = std::strlen(b);
-    if (a.size() != n) return false;
-    for (std::size_t i = 0; i < n; ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
-
 // A number with an optional unit after it: the number, and the unit in lower case.
 bool splitNumber(const std::string& s, double* number, std::string* unit) {
     if (s.empty() || s.size() > 64) return false;
@@ -178,6 +169,15 @@ std::optional<double> parseContinuous(int index, const std::string& s, const Dis
 }
 
 }  // namespace
+
+bool equalIgnoringCase(const std::string& a, const char* b) {
+    const std::size_t n = std::strlen(b);
+    if (a.size() != n) return false;
+    for (std::size_t i = 0; i < n; ++i)
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
 
 void formatPlain(float value, char* text) {
     std::snprintf(text, kValueTextSize, "%2.2f", static_cast<double>(value));

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <string>
 
 namespace kovalith {
 
@@ -37,5 +38,9 @@ void formatParameter(int index, float stored, const DisplayContext& context, cha
 // `outOfRange`, when given, tells whether the text lay beyond the range.
 std::optional<float> parseParameter(int index, const char* text, const DisplayContext& context,
                                     bool* outOfRange = nullptr);
+
+// Whether two texts are the same but for the case of ASCII letters (names typed
+// by a user against the effect's own).
+bool equalIgnoringCase(const std::string& a, const char* b);
 
 }  // namespace kovalith

@@ -6,16 +6,15 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <string>
 
 #include "effect/EditController.h"
 #include "effect/KovalithEffect.h"
+#include "effect/ParameterText.h"
 #include "jack/JackLibrary.h"
 #include "jack/JackShell.h"
 #include "jack/Options.h"
@@ -40,15 +39,6 @@ void onStopSignal(int signal) { stopSignal = signal; }
 int failWith(const std::string& message) {
     std::fprintf(stderr, "kovalith-jack: %s\n", message.c_str());
     return kExitFailure;
-}
-
-bool equalIgnoringCase(const std::string& a, const char* b) {
-    const std::size_t n = std::strlen(b);
-    if (a.size() != n) return false;
-    for (std::size_t i = 0; i < n; ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
 }
 
 bool isNumber(const std::string& text) {

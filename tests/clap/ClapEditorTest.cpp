@@ -1,17 +1,12 @@
 // The CLAP plug-in's editor in a real X window on a private Xvfb: the gui
 // extension's lifecycle, idle from the host's timer, and a knob drag that
 // reaches the host as a gesture with its values.
-#include "tests/editor/XServer.h"
-
-#include <X11/Xutil.h>
-#include <X11/extensions/XTest.h>
-#include <cairo.h>
+#include "tests/XServer.h"
+#include "tests/EditorPixels.h"
 
 #include <chrono>
-#include <cstdlib>
+#include <cstdio>
 #include <functional>
-#include <cstring>
-#include <fstream>
 #include <thread>
 
 #include "tests/clap/ClapHost.h"
@@ -19,9 +14,7 @@
 namespace claptest {
 namespace {
 
-using editortest::displayAvailable;
-
-const auto* const gServer = ::testing::AddGlobalTestEnvironment(new editortest::PrivateXServer);
+const auto* const gServer = ::testing::AddGlobalTestEnvironment(new xtest::PrivateXServer);
 
 ClapModule& module() {
     static std::unique_ptr<ClapModule> loaded = [] {
@@ -33,17 +26,11 @@ ClapModule& module() {
     return *loaded;
 }
 
-class ClapEditorTest : public ::testing::Test {
+class ClapEditorTest : public xtest::HostWindowTest {
 protected:
     void SetUp() override {
-        if (!displayAvailable()) GTEST_SKIP() << "no X server (install xvfb)";
-        display_ = editortest::openTestDisplay();
-        ASSERT_NE(display_, nullptr);
-        int event, error, major, minor;
-        if (!XTestQueryExtension(display_, &event, &error, &major, &minor)) GTEST_SKIP() << "no XTEST";
-        parent_ = XCreateSimpleWindow(display_, DefaultRootWindow(display_), 0, 0, 659, 479, 0, 0, 0);
-        XMapWindow(display_, parent_);
-        XSync(display_, False);
+        openHostWindow(xtest::kEditorWidth, xtest::kEditorHeight);
+        if (IsSkipped() || HasFatalFailure()) return;
         std::string why;
         k = ClapInstance::create(module(), "audio.kovalith.kovalith", &why);
         ASSERT_NE(k, nullptr) << why;
@@ -52,9 +39,7 @@ protected:
     }
     void TearDown() override {
         k.reset();
-        if (!display_) return;
-        XDestroyWindow(display_, parent_);
-        XCloseDisplay(display_);
+        HostWindowTest::TearDown();
     }
 
     clap_window_t parentWindow() const {
@@ -62,26 +47,6 @@ protected:
         w.api = CLAP_WINDOW_API_X11;
         w.x11 = parent_;
         return w;
-    }
-    std::vector<Window> children() {
-        XSync(display_, False);
-        Window root, parent, *list = nullptr;
-        unsigned n = 0;
-        XQueryTree(display_, parent_, &root, &parent, &list, &n);
-        std::vector<Window> out(list, list + n);
-        if (list) XFree(list);
-        return out;
-    }
-    void pointerTo(int x, int y) {
-        int sx, sy;
-        Window child;
-        XTranslateCoordinates(display_, parent_, DefaultRootWindow(display_), x, y, &sx, &sy, &child);
-        XTestFakeMotionEvent(display_, DefaultScreen(display_), sx, sy, CurrentTime);
-        XSync(display_, False);
-    }
-    void button(unsigned b, bool down) {
-        XTestFakeButtonEvent(display_, b, down ? True : False, CurrentTime);
-        XSync(display_, False);
     }
     // The host's run loop: timers until `done` holds or two seconds pass.
     bool runUntil(const std::function<bool()>& done) {
@@ -94,8 +59,6 @@ protected:
         return false;
     }
 
-    Display* display_ = nullptr;
-    Window parent_ = 0;
     std::unique_ptr<ClapInstance> k;
     const clap_plugin_gui_t* gui = nullptr;
 };
@@ -153,17 +116,12 @@ TEST_F(ClapEditorTest, EmbedsInTheHostsWindowOnItsTimer) {
 
 TEST_F(ClapEditorTest, DrawsWhatTheVst2EditorDraws) {
     // The same settings in both: "Scratchy" with a feedback of 0.9.
-    const std::string png = std::string(TEST_TMP_DIR) + "/clap-snapshot-" + std::to_string(getpid()) + ".png";
-    // The sanitizer build excuses fontconfig's caches in the host process too
-    // (tests/LeakSuppressions.cpp says why).
-    const std::string suppressions = std::string(TEST_TMP_DIR) + "/clap-lsan-suppressions.txt";
-    std::ofstream(suppressions) << "leak:libfontconfig.so\n";
-    const std::string command = "LSAN_OPTIONS=suppressions='" + suppressions + "' '" + KOVALITH_HOST_EXE +
-                                "' snapshot '" + png + "' --preset 2 --set Feedback=0.9 >/dev/null 2>&1";
-    ASSERT_EQ(std::system(command.c_str()), 0) << command;
-    cairo_surface_t* snapshot = cairo_image_surface_create_from_png(png.c_str());
+    std::string png;
+    ASSERT_TRUE(xtest::runSnapshot(KOVALITH_HOST_EXE, std::string(TEST_TMP_DIR) + "/clap-" + std::to_string(getpid()),
+                                   "--preset 2 --set Feedback=0.9", &png));
+    const xtest::Pixels wanted = xtest::readPng(png);
     std::remove(png.c_str());
-    ASSERT_EQ(cairo_surface_status(snapshot), CAIRO_STATUS_SUCCESS);
+    ASSERT_FALSE(wanted.empty()) << "no 659 x 479 snapshot";
 
     std::vector<uint8_t> state = *k->saveState();
     state[24576 + 4] = 2;
@@ -182,29 +140,7 @@ TEST_F(ClapEditorTest, DrawsWhatTheVst2EditorDraws) {
     }
     const std::vector<Window> kids = children();
     ASSERT_EQ(kids.size(), 1u);
-    XImage* image = XGetImage(display_, kids[0], 0, 0, 659, 479, AllPlanes, ZPixmap);
-    ASSERT_NE(image, nullptr);
-    cairo_surface_flush(snapshot);
-    ASSERT_EQ(cairo_image_surface_get_width(snapshot), 659);
-    ASSERT_EQ(cairo_image_surface_get_height(snapshot), 479);
-    const unsigned char* data = cairo_image_surface_get_data(snapshot);
-    const int stride = cairo_image_surface_get_stride(snapshot);
-    int differing = 0, firstX = -1, firstY = -1;
-    for (int y = 0; y < 479; ++y)
-        for (int x = 0; x < 659; ++x) {
-            uint32_t expected;
-            std::memcpy(&expected, data + y * stride + 4 * x, 4);
-            const unsigned long pixel = XGetPixel(image, x, y);
-            if ((expected & 0xFFFFFF) != (pixel & 0xFFFFFF)) {
-                if (differing++ == 0) {
-                    firstX = x;
-                    firstY = y;
-                }
-            }
-        }
-    XDestroyImage(image);
-    cairo_surface_destroy(snapshot);
-    EXPECT_EQ(differing, 0) << "first at (" << firstX << ", " << firstY << ")";
+    EXPECT_EQ(xtest::pixelDifference(xtest::capturePixels(display_, kids[0]), wanted), "");
 }
 
 TEST_F(ClapEditorTest, WithoutTheHostsTimerThereIsNoEditor) {

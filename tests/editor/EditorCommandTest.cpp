@@ -1,5 +1,5 @@
 // `kovalith snapshot` and `kovalith edit` as a user runs them.
-#include "XServer.h"
+#include "tests/XServer.h"
 #include "tests/HostProcess.h"
 
 #include <cairo.h>
@@ -99,7 +99,7 @@ TEST(SnapshotCommand, UsageAndFailures) {
 }
 
 TEST(EditCommand, OpensForAWhileAndSavesTheProgram) {
-    if (!displayAvailable()) GTEST_SKIP() << "no X server (install xvfb)";
+    if (!xtest::PrivateXServer::available()) GTEST_SKIP() << "no X server (install xvfb)";
     const std::string fxp = tmpPath("edited.fxp");
     std::remove(fxp.c_str());
     RunResult r;

@@ -1,8 +1,6 @@
 // The module's editor in real windows: opened through the binary interface as
 // a host does, driven with XTEST pointer events, closed and reopened.
-#include "XServer.h"
-
-#include <X11/extensions/XTest.h>
+#include "tests/XServer.h"
 
 #include <chrono>
 #include <functional>
@@ -14,22 +12,18 @@
 namespace editortest {
 namespace {
 
+using xtest::countOpenFiles;
+
 using kovalith::host::HostRequest;
 using kovalith::host::PluginInstance;
 
-const auto* const gServer = ::testing::AddGlobalTestEnvironment(new PrivateXServer);
+const auto* const gServer = ::testing::AddGlobalTestEnvironment(new xtest::PrivateXServer);
 
-class EditorWindow : public ::testing::Test {
+class EditorWindow : public xtest::HostWindowTest {
 protected:
     void SetUp() override {
-        if (!displayAvailable()) GTEST_SKIP() << "no X server (install xvfb)";
-        display_ = openTestDisplay();
-        ASSERT_NE(display_, nullptr);
-        int event, error, major, minor;
-        if (!XTestQueryExtension(display_, &event, &error, &major, &minor)) GTEST_SKIP() << "no XTEST";
-        parent_ = XCreateSimpleWindow(display_, DefaultRootWindow(display_), 0, 0, 659, 479, 0, 0, 0);
-        XMapWindow(display_, parent_);
-        XSync(display_, False);
+        openHostWindow(659, 479);
+        if (IsSkipped() || HasFatalFailure()) return;
         std::string error_;
         plugin = PluginInstance::load(KOVALITH_PLUGIN, &error_);
         ASSERT_NE(plugin, nullptr) << error_;
@@ -37,12 +31,9 @@ protected:
     void TearDown() override {
         if (plugin) plugin->dispatch(vst2::effEditClose);
         plugin.reset();
-        if (!display_) return;
-        XDestroyWindow(display_, parent_);
-        XCloseDisplay(display_);
+        HostWindowTest::TearDown();
     }
 
-    void* parentHandle() const { return reinterpret_cast<void*>(static_cast<uintptr_t>(parent_)); }
     // The editor's own connection to the test server can fail now and then like
     // ours (see openTestDisplay); a refusal that holds on every try is real.
     intptr_t openEditor(void* parent) {
@@ -54,27 +45,6 @@ protected:
         return answer;
     }
 
-    std::vector<Window> children() {
-        XSync(display_, False);
-        Window root, parent, *list = nullptr;
-        unsigned n = 0;
-        XQueryTree(display_, parent_, &root, &parent, &list, &n);
-        std::vector<Window> out(list, list + n);
-        if (list) XFree(list);
-        return out;
-    }
-
-    void pointerTo(int x, int y) {
-        int sx, sy;
-        Window child;
-        XTranslateCoordinates(display_, parent_, DefaultRootWindow(display_), x, y, &sx, &sy, &child);
-        XTestFakeMotionEvent(display_, DefaultScreen(display_), sx, sy, CurrentTime);
-        XSync(display_, False);
-    }
-    void button(unsigned b, bool down) {
-        XTestFakeButtonEvent(display_, b, down ? True : False, CurrentTime);
-        XSync(display_, False);
-    }
     // The host's idle loop until `done` holds or two seconds pass.
     bool idleUntil(const std::function<bool()>& done) {
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
@@ -92,8 +62,6 @@ protected:
         return out;
     }
 
-    Display* display_ = nullptr;
-    Window parent_ = 0;
     std::unique_ptr<PluginInstance> plugin;
 };
 

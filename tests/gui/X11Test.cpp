@@ -1,13 +1,9 @@
 // The frame in a real X11 window, under the test program's own Xvfb, driven with XTEST
 // pointer events and the host's idle calls.
 #include "TestSupport.h"
-#include "PrivateXServer.h"
+#include "tests/XServer.h"
 
-#include <X11/Xlib.h>
 #include <X11/Xutil.h>
-#include <X11/extensions/XTest.h>
-
-#include <dirent.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -20,43 +16,16 @@ namespace {
 
 const auto* const gXServer = ::testing::AddGlobalTestEnvironment(new xtest::PrivateXServer);
 
-int countOpenFiles() {
-    int n = 0;
-    if (DIR* d = opendir("/proc/self/fd")) {
-        while (readdir(d)) ++n;
-        closedir(d);
-    }
-    return n;
-}
+using xtest::countOpenFiles;
 
 // A host: its own connection, a top-level window as the editor's parent, XTEST input.
-class HostWindow : public ::testing::Test {
+class HostWindow : public xtest::HostWindowTest {
 protected:
-    void SetUp() override {
-        if (!xtest::PrivateXServer::available()) GTEST_SKIP() << "no X server (install xvfb)";
-        display_ = XOpenDisplay(nullptr);
-        ASSERT_NE(display_, nullptr);
-        int event, error, major, minor;
-        if (!XTestQueryExtension(display_, &event, &error, &major, &minor)) GTEST_SKIP() << "no XTEST";
-        parent_ = XCreateSimpleWindow(display_, DefaultRootWindow(display_), 0, 0, 300, 200, 0, 0, 0);
-        XMapWindow(display_, parent_);
-        XSync(display_, False);
-    }
-    void TearDown() override {
-        if (!display_) return;
-        XDestroyWindow(display_, parent_);
-        XCloseDisplay(display_);
-    }
-
-    void* parentHandle() const { return reinterpret_cast<void*>(static_cast<uintptr_t>(parent_)); }
+    void SetUp() override { openHostWindow(300, 200); }
 
     Window firstChild(Window of) {
-        Window root, parent, *children = nullptr, first = 0;
-        unsigned n = 0;
-        XQueryTree(display_, of, &root, &parent, &children, &n);
-        if (children && n) first = children[0];
-        if (children) XFree(children);
-        return first;
+        const std::vector<Window> kids = xtest::childrenOf(display_, of);
+        return kids.empty() ? 0 : kids[0];
     }
 
     // The colour the X server holds for a pixel of `window` (true-colour visuals).
@@ -93,30 +62,9 @@ protected:
         expectRGB(pixelOf(child, 199, 149), panel, "far corner");
     }
 
-    unsigned childCount() {
-        Window root, parent, *children = nullptr;
-        unsigned n = 0;
-        XQueryTree(display_, parent_, &root, &parent, &children, &n);
-        if (children) XFree(children);
-        return n;
-    }
+    unsigned childCount() { return static_cast<unsigned>(children().size()); }
 
-    // Screen position of a point of the parent window.
-    CPoint onScreen(CPoint p) {
-        int x, y;
-        Window child;
-        XTranslateCoordinates(display_, parent_, DefaultRootWindow(display_), p.x, p.y, &x, &y, &child);
-        return CPoint(x, y);
-    }
-    void pointerTo(CPoint p) {
-        const CPoint s = onScreen(p);
-        XTestFakeMotionEvent(display_, DefaultScreen(display_), s.x, s.y, CurrentTime);
-        XSync(display_, False);
-    }
-    void button(unsigned b, bool down) {
-        XTestFakeButtonEvent(display_, b, down ? True : False, CurrentTime);
-        XSync(display_, False);
-    }
+    void pointerTo(CPoint p) { HostWindowTest::pointerTo(static_cast<int>(p.x), static_cast<int>(p.y)); }
     // Runs the host's idle until `done` holds or ten seconds pass (the machine may be busy).
     bool idleUntil(CFrame& frame, const std::function<bool()>& done) {
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -127,9 +75,6 @@ protected:
         }
         return false;
     }
-
-    Display* display_ = nullptr;
-    Window parent_ = 0;
 };
 
 TEST_F(HostWindow, OpensAsChildOfTheParentAndClosesCleanly) {

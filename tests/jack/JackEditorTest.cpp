@@ -1,8 +1,7 @@
 // kovalith-jack's window on a private Xvfb: the editor opens in it at its
 // size, a knob dragged there moves the effect's parameter, and closing the
 // window ends the program cleanly (saving the state it was asked to).
-#include "tests/editor/XServer.h"  // first: it orders gtest before Xlib
-#include <X11/extensions/XTest.h>
+#include "tests/XServer.h"  // first: it orders gtest before Xlib
 
 #include <cstdio>
 #include <cstdlib>
@@ -18,7 +17,7 @@ namespace kovalith {
 namespace jack {
 namespace {
 
-const auto* const gServer = ::testing::AddGlobalTestEnvironment(new editortest::PrivateXServer);
+const auto* const gServer = ::testing::AddGlobalTestEnvironment(new xtest::PrivateXServer);
 
 constexpr int kMix = 58;
 constexpr int kMixKnobX = 605, kMixKnobY = 60;  // the "Mix" knob's centre in the editor
@@ -72,7 +71,7 @@ void requestClose(Display* display, Window window) {
 }
 
 TEST(JackStandalone, EditorWindowEditsTheEffectAndClosingItQuits) {
-    if (!editortest::displayAvailable()) GTEST_SKIP() << "no X server (Xvfb is not installed)";
+    if (!xtest::PrivateXServer::available()) GTEST_SKIP() << "no X server (Xvfb is not installed)";
     JackLibrary jack;
     if (const std::string why = missingJack(jack); !why.empty()) GTEST_SKIP() << why;
     const std::unique_ptr<Child> jackd = startServer("editor");
@@ -86,7 +85,7 @@ TEST(JackStandalone, EditorWindowEditsTheEffectAndClosingItQuits) {
     const std::string state = scratchPath("editor") + ".state";
     std::remove(state.c_str());
     Child standalone({KOVALITH_JACK_EXE, "--state", state, "--save"}, scratchPath("editor.log"));
-    Display* display = editortest::openTestDisplay();
+    Display* display = xtest::openTestDisplay();
     ASSERT_NE(display, nullptr);
     Window window = 0;
     ASSERT_TRUE(waitFor([&] { return (window = findWindow(display, "Kovalith (Kovalith)")) != 0; }, 10s))

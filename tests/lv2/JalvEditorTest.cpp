@@ -4,11 +4,9 @@
 // gtest first: Xlib defines macros (None, Bool) that clash with its names.
 #include <gtest/gtest.h>
 
-#include "tests/gui/PrivateXServer.h"
+#include "tests/XServer.h"
+#include "tests/EditorPixels.h"
 
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
-#include <cairo.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -23,7 +21,8 @@ namespace {
 
 const auto* const gXServer = ::testing::AddGlobalTestEnvironment(new xtest::PrivateXServer);
 
-constexpr int kWidth = 659, kHeight = 479;
+using xtest::kEditorHeight;
+using xtest::kEditorWidth;
 const std::string kTmp = std::string(TEST_TMP_DIR) + "/jalv-" + std::to_string(getpid());
 
 bool haveCommand(const char* name) { return std::system((std::string("command -v ") + name + " >/dev/null").c_str()) == 0; }
@@ -63,8 +62,8 @@ Window findEditor(Display* display, Window window, int depth, int* bestDepth) {
     Window* children = nullptr;
     unsigned count = 0;
     XWindowAttributes attributes;
-    if (XGetWindowAttributes(display, window, &attributes) && attributes.width == kWidth &&
-        attributes.height == kHeight && attributes.map_state == IsViewable && depth > *bestDepth) {
+    if (XGetWindowAttributes(display, window, &attributes) && attributes.width == kEditorWidth &&
+        attributes.height == kEditorHeight && attributes.map_state == IsViewable && depth > *bestDepth) {
         found = window;
         *bestDepth = depth;
     }
@@ -86,46 +85,6 @@ std::string readFile(const std::string& path) {
     return text;
 }
 
-// The window's pixels as 0x00RRGGBB.
-std::vector<uint32_t> capture(Display* display, Window window) {
-    std::vector<uint32_t> pixels;
-    XImage* image = XGetImage(display, window, 0, 0, kWidth, kHeight, AllPlanes, ZPixmap);
-    if (!image) return pixels;
-    for (int y = 0; y < kHeight; ++y)
-        for (int x = 0; x < kWidth; ++x) pixels.push_back(static_cast<uint32_t>(XGetPixel(image, x, y)) & 0xFFFFFFu);
-    XDestroyImage(image);
-    return pixels;
-}
-
-// The PNG's pixels as 0x00RRGGBB (the snapshot is opaque, so premultiplying changed nothing).
-std::vector<uint32_t> readPng(const std::string& path) {
-    std::vector<uint32_t> pixels;
-    cairo_surface_t* surface = cairo_image_surface_create_from_png(path.c_str());
-    if (cairo_surface_status(surface) == CAIRO_STATUS_SUCCESS && cairo_image_surface_get_width(surface) == kWidth &&
-        cairo_image_surface_get_height(surface) == kHeight) {
-        for (int y = 0; y < kHeight; ++y) {
-            const auto* row = reinterpret_cast<const uint32_t*>(cairo_image_surface_get_data(surface) +
-                                                                 y * cairo_image_surface_get_stride(surface));
-            for (int x = 0; x < kWidth; ++x) pixels.push_back(row[x] & 0xFFFFFFu);
-        }
-    }
-    cairo_surface_destroy(surface);
-    return pixels;
-}
-
-void writePng(const std::vector<uint32_t>& pixels, const std::string& path) {
-    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, kWidth, kHeight);
-    cairo_surface_flush(surface);
-    for (int y = 0; y < kHeight; ++y) {
-        auto* row = reinterpret_cast<uint32_t*>(cairo_image_surface_get_data(surface) +
-                                                y * cairo_image_surface_get_stride(surface));
-        for (int x = 0; x < kWidth; ++x) row[x] = pixels[static_cast<std::size_t>(y * kWidth + x)];
-    }
-    cairo_surface_mark_dirty(surface);
-    cairo_surface_write_to_png(surface, path.c_str());
-    cairo_surface_destroy(surface);
-}
-
 TEST(JalvEditor, EmbedsTheEditorAsKovalithSnapshotDrawsIt) {
 #if defined(__SANITIZE_ADDRESS__)
     // It would need the sanitizer's run-time preloaded into jalv, where GTK's
@@ -137,15 +96,10 @@ TEST(JalvEditor, EmbedsTheEditorAsKovalithSnapshotDrawsIt) {
         if (!haveCommand(tool)) GTEST_SKIP() << tool << " is not installed (scripts/deps.sh test installs it)";
 
     // A program through its preset, a knob, a menu and a switch set on jalv's command line.
-    const std::string expected = kTmp + "-snapshot.png";
-    // In the sanitizer build, fontconfig's caches are excused as in tests/LeakSuppressions.cpp.
-    const std::string suppressions = kTmp + "-lsan.txt";
-    ASSERT_EQ(std::system(("echo leak:libfontconfig.so >'" + suppressions + "'").c_str()), 0);
-    const std::string snapshot = "LSAN_OPTIONS=suppressions='" + suppressions + "' '" + KOVALITH_HOST_EXE + "' snapshot '" + expected +
-                                 "' --preset 3 --set 17=0.7 --set 31=2 --set 34=0 >/dev/null";
-    ASSERT_EQ(std::system(snapshot.c_str()), 0) << snapshot;
-    const std::vector<uint32_t> wanted = readPng(expected);
-    ASSERT_EQ(wanted.size(), static_cast<std::size_t>(kWidth * kHeight));
+    std::string expected;
+    ASSERT_TRUE(xtest::runSnapshot(KOVALITH_HOST_EXE, kTmp, "--preset 3 --set 17=0.7 --set 31=2 --set 34=0", &expected));
+    const xtest::Pixels wanted = xtest::readPng(expected);
+    ASSERT_EQ(wanted.size(), static_cast<std::size_t>(kEditorWidth * kEditorHeight));
 
     const std::string server = "kovalith-lv2-" + std::to_string(getpid());
     const std::string lv2Path = kTmp + "-lv2";
@@ -164,23 +118,21 @@ TEST(JalvEditor, EmbedsTheEditorAsKovalithSnapshotDrawsIt) {
     Display* display = XOpenDisplay(nullptr);
     ASSERT_NE(display, nullptr);
     // Until the window shows the values the plug-in reported: at most 30 seconds.
-    std::vector<uint32_t> seen;
+    xtest::Pixels seen;
     Window editor = 0;
     for (int attempt = 0; attempt < 300 && jalv.running(); ++attempt) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         int depth = -1;
         editor = findEditor(display, DefaultRootWindow(display), 0, &depth);
         if (!editor) continue;
-        seen = capture(display, editor);
+        seen = xtest::capturePixels(display, editor);
         if (seen == wanted) break;
     }
     XCloseDisplay(display);
     ASSERT_NE(editor, 0u) << "jalv showed no editor window:\n" << readFile(kTmp + "-jalv.log");
-    int differing = 0;
-    for (std::size_t i = 0; i < seen.size() && i < wanted.size(); ++i) differing += seen[i] != wanted[i] ? 1 : 0;
-    if (seen != wanted) writePng(seen, kTmp + "-seen.png");
-    EXPECT_TRUE(seen == wanted) << differing << " pixels differ from " << expected << "; jalv's window is in "
-                                << kTmp << "-seen.png";
+    if (seen != wanted) xtest::writePng(seen, kTmp + "-seen.png");
+    EXPECT_TRUE(seen == wanted) << xtest::pixelDifference(seen, wanted) << " from " << expected
+                                << "; jalv's window is in " << kTmp << "-seen.png";
     if (seen == wanted && !HasFailure()) std::system(("rm -rf '" + kTmp + "'-*").c_str());
 }
 

@@ -7,10 +7,8 @@
 
 #include "tests/lv2/Lv2TestHost.h"
 
-#include "tests/gui/PrivateXServer.h"
+#include "tests/XServer.h"
 
-#include <X11/Xlib.h>
-#include <X11/extensions/XTest.h>
 #include <dlfcn.h>
 #include <lv2/ui/ui.h>
 
@@ -33,17 +31,11 @@ struct Written {
     std::vector<uint8_t> bytes;
 };
 
-class Lv2Ui : public ::testing::Test {
+class Lv2Ui : public xtest::HostWindowTest {
 protected:
     void SetUp() override {
-        if (!xtest::PrivateXServer::available()) GTEST_SKIP() << "no X server (Xvfb is not installed)";
-        display_ = XOpenDisplay(nullptr);
-        ASSERT_NE(display_, nullptr);
-        int event, error, major, minor;
-        if (!XTestQueryExtension(display_, &event, &error, &major, &minor)) GTEST_SKIP() << "no XTEST";
-        parent_ = XCreateSimpleWindow(display_, DefaultRootWindow(display_), 0, 0, 659, 479, 0, 0, 0);
-        XMapWindow(display_, parent_);
-        XSync(display_, False);
+        openHostWindow(659, 479);
+        if (IsSkipped() || HasFatalFailure()) return;
         module_ = dlopen(KOVALITH_LV2_BUNDLE "/KovalithUI.so", RTLD_NOW | RTLD_LOCAL);
         ASSERT_NE(module_, nullptr) << dlerror();
         auto entry = reinterpret_cast<const LV2UI_Descriptor* (*)(uint32_t)>(dlsym(module_, "lv2ui_descriptor"));
@@ -56,10 +48,7 @@ protected:
     }
     void TearDown() override {
         if (ui_) descriptor_->cleanup(ui_);
-        if (display_) {
-            XDestroyWindow(display_, parent_);
-            XCloseDisplay(display_);
-        }
+        HostWindowTest::TearDown();
     }
 
     // Instantiates with urid:map, ui:resize, ui:touch and, when `withParent`, ui:parent.
@@ -71,7 +60,7 @@ protected:
         touch_ = {this, [](LV2UI_Feature_Handle self, uint32_t port, bool grabbed) {
                       static_cast<Lv2Ui*>(self)->touches_.push_back({port, grabbed});
                   }};
-        parentFeature_ = {LV2_UI__parent, reinterpret_cast<void*>(static_cast<uintptr_t>(parent_))};
+        parentFeature_ = {LV2_UI__parent, parentHandle()};
         resizeFeature_ = {LV2_UI__resize, &resize_};
         touchFeature_ = {LV2_UI__touch, &touch_};
         const LV2_Feature* features[] = {urids_.features()[0], &resizeFeature_, &touchFeature_,
@@ -84,17 +73,6 @@ protected:
                                         &widget_, features);
     }
 
-    void pointerTo(int x, int y) {
-        int sx, sy;
-        Window child;
-        XTranslateCoordinates(display_, parent_, DefaultRootWindow(display_), x, y, &sx, &sy, &child);
-        XTestFakeMotionEvent(display_, DefaultScreen(display_), sx, sy, CurrentTime);
-        XSync(display_, False);
-    }
-    void button(bool down) {
-        XTestFakeButtonEvent(display_, 1, down ? True : False, CurrentTime);
-        XSync(display_, False);
-    }
     // The host's idle loop until `done` holds or two seconds pass.
     bool idleUntil(const std::function<bool()>& done) {
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
@@ -116,8 +94,6 @@ protected:
         return values;
     }
 
-    Display* display_ = nullptr;
-    Window parent_ = 0;
     void* module_ = nullptr;
     const LV2UI_Descriptor* descriptor_ = nullptr;
     const LV2UI_Idle_Interface* idle_ = nullptr;
@@ -177,10 +153,10 @@ TEST_F(Lv2Ui, AKnobDragReachesItsPortInsideATouchGesture) {
 
     // The Feedback knob's centre is (520, 59): drag up 40 pixels.
     pointerTo(520, 59);
-    button(true);
+    button(1, true);
     for (int y = 54; y >= 19; y -= 5) pointerTo(520, y);
     ASSERT_TRUE(idleUntil([&] { return !valuesWritten(feedback).empty() && valuesWritten(feedback).back() >= 0.45f - 1e-6f; }));
-    button(false);
+    button(1, false);
     ASSERT_TRUE(idleUntil([&] { return !touches_.empty() && !touches_.back().second; }));
     for (const Written& w : written_) EXPECT_EQ(w.port, feedback);
     EXPECT_NEAR(valuesWritten(feedback).back(), 0.45f, 1e-5);

@@ -11,19 +11,13 @@
 #    plug-in) of the take with the same program and settings.
 # Prints "SKIP: reason" and exits 0 when Ardour or perl is not installed.
 set -euo pipefail
-here="$(cd "$(dirname "$0")" && pwd)"
+label="LV2 real-host test"
 build="$(cd "${1:-build}" && pwd)"
-for tool in ardour7-lua perl base64; do
-  if ! command -v "$tool" >/dev/null; then
-    echo "SKIP: LV2 real-host test: $tool is not installed (scripts/deps.sh test installs it)"
-    exit 0
-  fi
-done
+source "$(dirname "$0")/common.sh"
+require_tools ardour7-lua perl base64
 bundle="$build/Kovalith.lv2"
 host="$build/kovalith"
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
-fail() { echo "FAIL: LV2 real-host test: $*" >&2; exit 1; }
+make_work
 [ -f "$bundle/Kovalith.so" ] && [ -f "$bundle/manifest.ttl" ] && [ -x "$host" ] ||
   fail "$build lacks Kovalith.lv2 or kovalith: build it first"
 
@@ -32,19 +26,8 @@ export HOME="$work/home" LV2_PATH="$work/lv2"
 mkdir -p "$HOME" "$LV2_PATH"
 ln -s "$bundle" "$LV2_PATH/Kovalith.lv2"
 
-# ardour7-lua may crash while shutting down after the script ended, so the
-# script's last line, not the exit code, says whether it ran through.
-ardour() {
-  local log="$work/ardour-$1.log"
-  timeout 300 ardour7-lua "$here/lv2-session.lua" "$1" "$work/session" kovalith >"$log" 2>&1 || true
-  grep -qx "END OF SCRIPT" "$log" || { cat "$log" >&2; fail "ardour7-lua $1 did not finish"; }
-  grep -E "^(take|bounce|preset|param|automation)" "$log"
-}
-created="$(ardour create)"
-bounced="$(ardour bounce)"
-read -r _ take_start take_length take_left take_right <<<"$(grep '^take ' <<<"$created")"
-read -r _ _ bounce_length bounce_left bounce_right <<<"$(grep '^bounce ' <<<"$bounced")"
-[ "$bounce_length" = "$take_length" ] || fail "the bounce has $bounce_length frames, the take $take_length"
+created="$(run_ardour lv2-session.lua create "take|bounce|preset|param|automation|automation-count")"
+bounced="$(run_ardour lv2-session.lua bounce "take|bounce|preset|param|automation|automation-count")"
 
 # 2a. The state each snapshot refers to (Ardour writes a new state folder only
 # when the state changed), and the port values it saved.
@@ -67,17 +50,7 @@ count="$(sed -n 's/^automation-count //p' <<<"$bounced")"
 [ "$count" = 54 ] || fail "Ardour lists $count automation controls for Kovalith, not its 54 parameters"
 
 # 3. The bounce against the command-line host with the same settings.
-wav="$here/wavdata.pl"
-"$wav" stereo "$take_left" "$take_right" "$take_start" "$take_length" >"$work/take.wav"
-settings=(--preset "$(sed -n 's/^preset //p' <<<"$created")")
-while read -r _ index value; do settings+=(--set "$index=$value"); done < <(grep '^param ' <<<"$created")
-"$host" render "$work/take.wav" "$work/render.wav" --block 1024 "${settings[@]}" >/dev/null
-"$wav" data "$work/render.wav" >"$work/render.raw"
-"$wav" stereo "$bounce_left" "$bounce_right" >"$work/bounce.wav"
-"$wav" data "$work/bounce.wav" >"$work/bounce.raw"
-if ! cmp -s "$work/render.raw" "$work/bounce.raw"; then
-  fail "Ardour's bounce differs from kovalith render ${settings[*]}: $(cmp "$work/render.raw" "$work/bounce.raw" || true)"
-fi
+compare_bounce "$host" "$created" "$bounced" --preset "$(sed -n 's/^preset //p' <<<"$created")"
 echo "LV2 real-host test: Ardour saved, reopened and bounced Kovalith.lv2; state" \
      "($(base64 -d <<<"$saved" | wc -c) bytes) kept, $count automation controls, $take_length-frame bounce" \
      "identical to kovalith render ${settings[*]}"

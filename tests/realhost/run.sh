@@ -13,24 +13,15 @@
 #    the take with the same settings.
 # Prints "SKIP: reason" and exits 0 when Ardour or dpkg-deb is not installed.
 set -euo pipefail
-here="$(cd "$(dirname "$0")" && pwd)"
+label="real-host test"
 build="$(cd "${1:-build}" && pwd)"
+source "$(dirname "$0")/common.sh"
 scanner=/usr/lib/ardour7/ardour-vst-scanner
-for tool in ardour7-lua "$scanner" dpkg-deb dpkg-shlibdeps perl; do
-  if ! command -v "$tool" >/dev/null; then
-    echo "SKIP: real-host test: $tool is not installed (scripts/deps.sh test installs it)"
-    exit 0
-  fi
-done
-
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
-fail() { echo "FAIL: real-host test: $*" >&2; exit 1; }
+require_tools ardour7-lua "$scanner" dpkg-deb dpkg-shlibdeps perl
+make_work
 
 # 1. The package, unpacked.
-packaged="$(cd "$build" && cpack -G DEB 2>&1)" || fail "cpack failed: $packaged"
-deb="$(ls -t "$build"/kovalith_*_amd64.deb | head -n 1)"
-dpkg-deb -x "$deb" "$work/root"
+unpack_package
 plugin="$work/root/usr/lib/vst/Kovalith.so"
 host="$work/root/usr/bin/kovalith"
 [ -f "$plugin" ] && [ -x "$host" ] || fail "$(basename "$deb") lacks /usr/lib/vst/Kovalith.so or /usr/bin/kovalith"
@@ -42,26 +33,12 @@ grep -q "libc6" <<<"$depends" || fail "$(basename "$deb") declares no library de
 export HOME="$work/home" LXVST_PATH="$work/root/usr/lib/vst"
 mkdir -p "$HOME"
 
-# 2. The scan. Ardour trusts a cache entry only when it is strictly newer than
-# the plug-in, in whole seconds; the unpacked file may be from this second.
-touch -d "@$(($(date +%s) - 2))" "$plugin"
-scan="$(LD_LIBRARY_PATH=/usr/lib/ardour7 "$scanner" -f "$plugin" 2>&1)" || fail "the scanner failed: $scan"
-grep -q "Found Plugin: .* Kovalith" <<<"$scan" || fail "the scanner did not find Kovalith: $scan"
-find "$HOME/.cache/ardour7/vst" -type f -exec touch {} +
+# 2. The scan.
+scan_plugin "$scanner" "$plugin" "$plugin" "Found Plugin: .* Kovalith"
 
-# 3. Ardour. ardour7-lua may crash while shutting down after the script ended,
-# so the script's last line, not the exit code, says whether it ran through.
-ardour() {
-  local log="$work/ardour-$1.log"
-  timeout 300 ardour7-lua "$here/session.lua" "$1" "$work/session" kovalith >"$log" 2>&1 || true
-  grep -qx "END OF SCRIPT" "$log" || { cat "$log" >&2; fail "ardour7-lua $1 did not finish"; }
-  grep -E "^(take|bounce|param|reopened) " "$log"
-}
-created="$(ardour create)"
-bounced="$(ardour bounce)"
-read -r _ take_start take_length take_left take_right <<<"$(grep '^take ' <<<"$created")"
-read -r _ _ bounce_length bounce_left bounce_right <<<"$(grep '^bounce ' <<<"$bounced")"
-[ "$bounce_length" = "$take_length" ] || fail "the bounce has $bounce_length frames, the take $take_length"
+# 3. Ardour.
+created="$(run_ardour session.lua create "take|bounce|param|reopened")"
+bounced="$(run_ardour session.lua bounce "take|bounce|param|reopened")"
 
 # 4a. The session comes back whole: the chunk saved, and the chunk the reopened
 # plug-in gives (Ardour saves a chunk plug-in's state as its chunk).
@@ -76,16 +53,6 @@ reopened="$(chunk "$work/session/reopened.ardour")"
 
 # 4b. The bounce against the packaged command-line host, with Ardour's settings
 # (menus by item, as --set takes them).
-wav="$here/wavdata.pl"
-"$wav" stereo "$take_left" "$take_right" "$take_start" "$take_length" >"$work/take.wav"
-settings=()
-while read -r _ index value; do settings+=(--set "$index=$value"); done < <(grep '^param ' <<<"$created")
-"$host" render "$work/take.wav" "$work/render.wav" --block 1024 "${settings[@]}" >/dev/null
-"$wav" data "$work/render.wav" >"$work/render.raw"
-"$wav" stereo "$bounce_left" "$bounce_right" >"$work/bounce.wav"
-"$wav" data "$work/bounce.wav" >"$work/bounce.raw"
-if ! cmp -s "$work/render.raw" "$work/bounce.raw"; then
-  fail "Ardour's bounce differs from kovalith render: $(cmp "$work/render.raw" "$work/bounce.raw" || true)"
-fi
+compare_bounce "$host" "$created" "$bounced"
 echo "real-host test: Ardour found, saved, reopened and bounced Kovalith from $(basename "$deb");" \
      "chunk ($(base64 -d <<<"$saved" | wc -c) bytes) and $take_length-frame bounce identical to kovalith render"

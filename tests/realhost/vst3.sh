@@ -13,26 +13,17 @@
 #    for bit, the packaged `kovalith render` of the take with the same settings.
 # Prints "SKIP: reason" and exits 0 when Ardour or dpkg-deb is not installed.
 set -euo pipefail
-here="$(cd "$(dirname "$0")" && pwd)"
+label="VST3 real-host test"
 build="$(cd "${1:-build}" && pwd)"
+source "$(dirname "$0")/common.sh"
 scanner=/usr/lib/ardour7/ardour-vst3-scanner
-for tool in ardour7-lua "$scanner" dpkg-deb dpkg-shlibdeps perl; do
-  if ! command -v "$tool" >/dev/null; then
-    echo "SKIP: VST3 real-host test: $tool is not installed (scripts/deps.sh test installs it)"
-    exit 0
-  fi
-done
+require_tools ardour7-lua "$scanner" dpkg-deb dpkg-shlibdeps perl
 # The exposed parameters of the effect: the 67 less the 13 that do nothing.
 expected_parameters=54
-
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
-fail() { echo "FAIL: VST3 real-host test: $*" >&2; exit 1; }
+make_work
 
 # 1. The package, unpacked.
-packaged="$(cd "$build" && cpack -G DEB 2>&1)" || fail "cpack failed: $packaged"
-deb="$(ls -t "$build"/kovalith_*_amd64.deb | head -n 1)"
-dpkg-deb -x "$deb" "$work/root"
+unpack_package
 bundle="$work/root/usr/lib/vst3/Kovalith.vst3"
 module="$bundle/Contents/x86_64-linux/Kovalith.so"
 host="$work/root/usr/bin/kovalith"
@@ -43,23 +34,12 @@ host="$work/root/usr/bin/kovalith"
 export HOME="$work/home" VST3_PATH="$work/root/usr/lib/vst3"
 mkdir -p "$HOME"
 
-# 2. The scan. Ardour trusts a cache entry only when it is strictly newer than
-# the plug-in, in whole seconds; the unpacked file may be from this second.
-touch -d "@$(($(date +%s) - 2))" "$module"
-scan="$(LD_LIBRARY_PATH=/usr/lib/ardour7 "$scanner" -f "$bundle" 2>&1)" || fail "the scanner failed: $scan"
-grep -q "Found Plugin: Kovalith" <<<"$scan" || fail "the scanner did not find Kovalith: $scan"
-find "$HOME/.cache/ardour7/vst" -type f -exec touch {} +
+# 2. The scan.
+scan_plugin "$scanner" "$bundle" "$module" "Found Plugin: Kovalith"
 
-# 3. Ardour. ardour7-lua may crash while shutting down after the script ended,
-# so the script's last line, not the exit code, says whether it ran through.
-ardour() {
-  local log="$work/ardour-$1.log"
-  timeout 300 ardour7-lua "$here/vst3-session.lua" "$1" "$work/session" kovalith >"$log" 2>&1 || true
-  grep -qx "END OF SCRIPT" "$log" || { cat "$log" >&2; fail "ardour7-lua $1 did not finish"; }
-  grep -E "^(take|bounce|program|param|listed) " "$log"
-}
-created="$(ardour create)"
-bounced="$(ardour bounce)"
+# 3. Ardour.
+created="$(run_ardour vst3-session.lua create "take|bounce|program|param|listed")"
+bounced="$(run_ardour vst3-session.lua bounce "take|bounce|program|param|listed")"
 
 # 4a. Ardour's automation list: the effect's parameters, each once, and none
 # of the hidden controller parameters that carry MIDI learn.
@@ -77,20 +57,7 @@ reopened="$(chunk "$work/session/reopened.ardour")"
 [ "$saved" = "$reopened" ] || fail "the reopened plug-in's state differs from the saved one"
 
 # 4c. The bounce against the packaged command-line host, with Ardour's settings.
-read -r _ take_start take_length take_left take_right <<<"$(grep '^take ' <<<"$created")"
-read -r _ _ bounce_length bounce_left bounce_right <<<"$bounced"
-[ "$bounce_length" = "$take_length" ] || fail "the bounce has $bounce_length frames, the take $take_length"
-wav="$here/wavdata.pl"
-"$wav" stereo "$take_left" "$take_right" "$take_start" "$take_length" >"$work/take.wav"
-settings=(--preset "$(grep '^program ' <<<"$created" | cut -d' ' -f2)")
-while read -r _ index value; do settings+=(--set "$index=$value"); done < <(grep '^param ' <<<"$created")
-"$host" render "$work/take.wav" "$work/render.wav" --block 1024 "${settings[@]}" >/dev/null
-"$wav" data "$work/render.wav" >"$work/render.raw"
-"$wav" stereo "$bounce_left" "$bounce_right" >"$work/bounce.wav"
-"$wav" data "$work/bounce.wav" >"$work/bounce.raw"
-if ! cmp -s "$work/render.raw" "$work/bounce.raw"; then
-  fail "Ardour's bounce differs from kovalith render: $(cmp "$work/render.raw" "$work/bounce.raw" || true)"
-fi
+compare_bounce "$host" "$created" "$bounced" --preset "$(grep '^program ' <<<"$created" | cut -d' ' -f2)"
 echo "VST3 real-host test: Ardour found, saved, reopened and bounced Kovalith.vst3 from $(basename "$deb");" \
      "$expected_parameters parameters listed, state ($(base64 -d <<<"$saved" | wc -c) bytes) and" \
      "$take_length-frame bounce identical to kovalith render (${settings[*]})"

@@ -1,6 +1,6 @@
 // `kovalith validate` as a user runs it, against Kovalith, against an effect
 // with one deliberate fault per group, and against Debian's VST 2.4 plug-ins.
-#include "tests/gui/PrivateXServer.h"  // first: gtest before Xlib
+#include "tests/XServer.h"  // first: gtest before Xlib
 #include "tests/HostProcess.h"
 
 #include <dlfcn.h>

@@ -1,15 +1,10 @@
 // The VST3 view in a real X11 window (a private Xvfb): embedded in the host's
 // window, idled by the host's run loop, edits announced as gestures, and drawn
 // pixel for pixel as `kovalith snapshot` draws the VST 2.4 plug-in's editor.
-#include "tests/editor/XServer.h"
-
-#include <X11/Xutil.h>
-#include <X11/extensions/XTest.h>
-#include <cairo.h>
+#include "tests/XServer.h"
+#include "tests/EditorPixels.h"
 
 #include <chrono>
-#include <cstdlib>
-#include <fstream>
 #include <thread>
 
 #include "tests/vst3/Vst3TestHost.h"
@@ -17,9 +12,7 @@
 namespace kovalith::vst3test {
 namespace {
 
-using editortest::displayAvailable;
-
-const auto* const gServer = ::testing::AddGlobalTestEnvironment(new editortest::PrivateXServer);
+const auto* const gServer = ::testing::AddGlobalTestEnvironment(new xtest::PrivateXServer);
 
 // The host's IPlugFrame with its Linux IRunLoop: timers are ticked by the test.
 class HostFrame : public RefCounted {
@@ -70,15 +63,11 @@ const HostFrame::LoopTable HostFrame::loopTable{
     {Thunk<&HostFrame::registerEventHandler>::call, Thunk<&HostFrame::unregisterEventHandler>::call,
      Thunk<&HostFrame::registerTimer>::call, Thunk<&HostFrame::unregisterTimer>::call}};
 
-class Vst3Editor : public ::testing::Test {
+class Vst3Editor : public xtest::HostWindowTest {
 protected:
     void SetUp() override {
-        if (!displayAvailable()) GTEST_SKIP() << "no X server (install xvfb)";
-        display_ = editortest::openTestDisplay();
-        ASSERT_NE(display_, nullptr);
-        parent_ = XCreateSimpleWindow(display_, DefaultRootWindow(display_), 0, 0, 659, 479, 0, 0, 0);
-        XMapWindow(display_, parent_);
-        XSync(display_, False);
+        openHostWindow(xtest::kEditorWidth, xtest::kEditorHeight, false);
+        if (IsSkipped() || HasFatalFailure()) return;
         std::string error;
         plugin_ = Vst3Plugin::load(KOVALITH_VST3_MODULE, &error);
         ASSERT_TRUE(plugin_) << error;
@@ -96,24 +85,12 @@ protected:
         }
         if (frame_) frame_->release();
         plugin_.reset();
-        if (!display_) return;
-        XDestroyWindow(display_, parent_);
-        XCloseDisplay(display_);
+        HostWindowTest::TearDown();
     }
 
     const v3_plugin_view* call() const { return vst3::entries<v3_plugin_view>(view_); }
     v3_result attach() {
-        void* parent = reinterpret_cast<void*>(static_cast<uintptr_t>(parent_));
-        return call()->attached(view_, parent, V3_VIEW_PLATFORM_TYPE_X11);
-    }
-    std::vector<Window> children() {
-        XSync(display_, False);
-        Window root, parent, *list = nullptr;
-        unsigned n = 0;
-        XQueryTree(display_, parent_, &root, &parent, &list, &n);
-        std::vector<Window> out(list, list + n);
-        if (list) XFree(list);
-        return out;
+        return call()->attached(view_, parentHandle(), V3_VIEW_PLATFORM_TYPE_X11);
     }
     // The host's run loop for a while: its timer ticks and X has time to deliver.
     void run(int ticks) {
@@ -124,16 +101,10 @@ protected:
         }
     }
     void pointerTo(int x, int y) {
-        int sx, sy;
-        Window child;
-        XTranslateCoordinates(display_, parent_, DefaultRootWindow(display_), x, y, &sx, &sy, &child);
-        XTestFakeMotionEvent(display_, DefaultScreen(display_), sx, sy, CurrentTime);
-        XSync(display_, False);
+        HostWindowTest::pointerTo(x, y);
         run(2);
     }
 
-    Display* display_ = nullptr;
-    Window parent_ = 0;
     std::unique_ptr<Vst3Plugin> plugin_;
     v3_plugin_view** view_ = nullptr;
     HostFrame* frame_ = nullptr;
@@ -184,15 +155,14 @@ TEST_F(Vst3Editor, ProgramChangeIsAnnouncedFromTheTimerOnly) {
 // The Feedback knob dragged with the pointer: one gesture for the host, the
 // value in the controller.
 TEST_F(Vst3Editor, KnobDragIsAnEditGesture) {
-    int event, error, major, minor;
-    if (!XTestQueryExtension(display_, &event, &error, &major, &minor)) GTEST_SKIP() << "no XTEST";
+    if (!xtest::hasXTest(display_)) GTEST_SKIP() << "no XTEST";
     ASSERT_TRUE(plugin_->setParam(17, 0.25));
     ASSERT_EQ(attach(), V3_OK);
     run(3);
     pointerTo(520, 59);  // the Feedback knob's centre
-    XTestFakeButtonEvent(display_, 1, True, CurrentTime);
+    button(1, true);
     for (int y = 54; y >= 19; y -= 5) pointerTo(520, y);
-    XTestFakeButtonEvent(display_, 1, False, CurrentTime);
+    button(1, false);
     run(4);
     const HostRecord& r = plugin_->record();
     EXPECT_EQ(r.begins, 1);
@@ -206,16 +176,11 @@ TEST_F(Vst3Editor, KnobDragIsAnEditGesture) {
 // What the window shows, read back from the X server, against `kovalith
 // snapshot` of the VST 2.4 plug-in with the same program and setting.
 TEST_F(Vst3Editor, DrawsAsTheVst2EditorDoes) {
-    const std::string png = std::string(TEST_TMP_DIR) + "/vst3-editor-reference.png";
-    // The sanitizer build checks the host for leaks at exit; fontconfig's caches
-    // are excused as in the test programs (tests/LeakSuppressions.cpp).
-    const std::string suppressions = std::string(TEST_TMP_DIR) + "/vst3_lsan_suppressions.txt";
-    std::ofstream(suppressions) << "leak:libfontconfig.so\n";
-    const std::string command = "LSAN_OPTIONS=suppressions='" + suppressions + "' " + KOVALITH_HOST_EXE +
-                                " snapshot '" + png + "' --preset 3 --set 9=0.7 >/dev/null 2>&1";
-    ASSERT_EQ(std::system(command.c_str()), 0) << command;
-    cairo_surface_t* reference = cairo_image_surface_create_from_png(png.c_str());
-    ASSERT_EQ(cairo_surface_status(reference), CAIRO_STATUS_SUCCESS);
+    std::string png;
+    ASSERT_TRUE(xtest::runSnapshot(KOVALITH_HOST_EXE, std::string(TEST_TMP_DIR) + "/vst3-editor",
+                                   "--preset 3 --set 9=0.7", &png));
+    const xtest::Pixels wanted = xtest::readPng(png);
+    ASSERT_FALSE(wanted.empty()) << "no 659 x 479 snapshot in " << png;
 
     ASSERT_TRUE(plugin_->setParam(0x20000, 3 / 31.0));  // "FBM"
     ASSERT_TRUE(plugin_->setParam(9, 0.7));              // "Saturation"
@@ -223,20 +188,7 @@ TEST_F(Vst3Editor, DrawsAsTheVst2EditorDoes) {
     run(10);
     const std::vector<Window> kids = children();
     ASSERT_EQ(kids.size(), 1u);
-    XImage* image = XGetImage(display_, kids[0], 0, 0, 659, 479, AllPlanes, ZPixmap);
-    ASSERT_NE(image, nullptr);
-    const unsigned char* data = cairo_image_surface_get_data(reference);
-    const int stride = cairo_image_surface_get_stride(reference);
-    int differing = 0;
-    for (int y = 0; y < 479; ++y)
-        for (int x = 0; x < 659; ++x) {
-            const uint32_t want = reinterpret_cast<const uint32_t*>(data + y * stride)[x] & 0xFFFFFF;
-            const uint32_t got = static_cast<uint32_t>(XGetPixel(image, x, y)) & 0xFFFFFF;
-            if (want != got && differing++ < 5) ADD_FAILURE() << "pixel " << x << "," << y << std::hex << ": " << got << " not " << want;
-        }
-    EXPECT_EQ(differing, 0);
-    XDestroyImage(image);
-    cairo_surface_destroy(reference);
+    EXPECT_EQ(xtest::pixelDifference(xtest::capturePixels(display_, kids[0]), wanted), "");
 }
 
 }  // namespace

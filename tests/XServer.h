@@ -1,4 +1,5 @@
-// An X server of the test program's own, for tests that open real windows.
+// An X server of the test program's own, for tests that open real windows, and
+// what those tests do in them as a host would.
 //
 // Every test program that registers this environment starts its own Xvfb (which picks a
 // free display number and reports it through -displayfd) and points DISPLAY at it. So
@@ -15,7 +16,9 @@
 // gtest first: Xlib defines macros (None, Bool, ...) that clash with its names.
 #include <gtest/gtest.h>
 #include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -24,9 +27,11 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 namespace xtest {
 
@@ -39,6 +44,7 @@ public:
         if (inherited) inheritedDisplay_ = inherited;
         hadInherited_ = inherited != nullptr;
         if (startXvfb()) {
+            unsetenv("XAUTHORITY");  // our server takes no authorisation
             keepAlive_ = XOpenDisplay(nullptr);
         } else {
             stopXvfb();
@@ -131,5 +137,91 @@ private:
     std::string inheritedDisplay_;
     bool hadInherited_ = false;
 };
+
+// Connecting to the test server now and then fails on the first try when
+// connections come in quick succession; a few tries ride over that.
+inline Display* openTestDisplay() {
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        if (Display* d = XOpenDisplay(nullptr)) return d;
+        usleep(20000);
+    }
+    return nullptr;
+}
+
+inline bool hasXTest(Display* display) {
+    int event, error, major, minor;
+    return XTestQueryExtension(display, &event, &error, &major, &minor);
+}
+
+// A host's top-level window, mapped, for an editor to embed in.
+inline Window createParentWindow(Display* display, int width, int height) {
+    const Window window = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, width, height, 0, 0, 0);
+    XMapWindow(display, window);
+    XSync(display, False);
+    return window;
+}
+
+inline void* windowHandle(Window window) { return reinterpret_cast<void*>(static_cast<uintptr_t>(window)); }
+
+inline std::vector<Window> childrenOf(Display* display, Window window) {
+    XSync(display, False);
+    Window root, parent, *list = nullptr;
+    unsigned n = 0;
+    XQueryTree(display, window, &root, &parent, &list, &n);
+    std::vector<Window> out(list, list + n);
+    if (list) XFree(list);
+    return out;
+}
+
+// XTEST input at (x, y) of `window`.
+inline void movePointer(Display* display, Window window, int x, int y) {
+    int sx, sy;
+    Window child;
+    XTranslateCoordinates(display, window, DefaultRootWindow(display), x, y, &sx, &sy, &child);
+    XTestFakeMotionEvent(display, DefaultScreen(display), sx, sy, CurrentTime);
+    XSync(display, False);
+}
+inline void pressButton(Display* display, unsigned button, bool down) {
+    XTestFakeButtonEvent(display, button, down ? True : False, CurrentTime);
+    XSync(display, False);
+}
+
+// A host's side of an embedded editor: its own connection to the test server
+// and a mapped top-level window as the editor's parent.
+class HostWindowTest : public ::testing::Test {
+protected:
+    // Skips without an X server, and without XTEST when `needXTest`; callers
+    // return when IsSkipped() or HasFatalFailure().
+    void openHostWindow(int width, int height, bool needXTest = true) {
+        if (!PrivateXServer::available()) GTEST_SKIP() << "no X server (install xvfb)";
+        display_ = openTestDisplay();
+        ASSERT_NE(display_, nullptr);
+        if (needXTest && !hasXTest(display_)) GTEST_SKIP() << "no XTEST";
+        parent_ = createParentWindow(display_, width, height);
+    }
+    void TearDown() override {
+        if (!display_) return;
+        XDestroyWindow(display_, parent_);
+        XCloseDisplay(display_);
+        display_ = nullptr;
+    }
+
+    void* parentHandle() const { return windowHandle(parent_); }
+    std::vector<Window> children() { return childrenOf(display_, parent_); }
+    void pointerTo(int x, int y) { movePointer(display_, parent_, x, y); }
+    void button(unsigned b, bool down) { pressButton(display_, b, down); }
+
+    Display* display_ = nullptr;
+    Window parent_ = 0;
+};
+
+inline int countOpenFiles() {
+    int n = 0;
+    if (DIR* d = opendir("/proc/self/fd")) {
+        while (readdir(d)) ++n;
+        closedir(d);
+    }
+    return n;
+}
 
 }  // namespace xtest
