@@ -115,12 +115,14 @@ inline std::string missingJack(JackLibrary& jack) {
 // jackd with its dummy driver in synchronous mode (the server waits for every
 // client each cycle). Each test and build tree has its own server name: a run
 // that died leaves a stale entry in JACK's registry of eight servers, which
-// only the next server of the same name takes over.
+// only the next server of the same name takes over. The clients' timeout is
+// long: a sanitizer build on a loaded machine takes far longer than jackd's
+// default half second to register, and jackd then refuses the client.
 inline std::unique_ptr<Child> startServer(const std::string& test) {
     const std::string server =
         "kovalith-" + test + "-" + std::to_string(std::hash<std::string>()(TEST_TMP_DIR) % 100000);
     setenv("JACK_DEFAULT_SERVER", server.c_str(), 1);
-    return std::make_unique<Child>(std::vector<std::string>{"jackd", "--no-realtime", "--sync", "-d", "dummy", "-r",
+    return std::make_unique<Child>(std::vector<std::string>{"jackd", "--no-realtime", "--sync", "-t", "20000", "-d", "dummy", "-r",
                                                             std::to_string(kRate), "-p", std::to_string(kPeriod)},
                                    scratchPath(test + "-jackd.log"));
 }
