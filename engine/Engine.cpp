@@ -366,7 +366,9 @@ bool CKovalithEngine::feedbackRun(const float* inL, const float* inR, const floa
         }
     }
     int absurdLanes = 0;
-    for (int n = 0; n < kControlPeriod; ++n) absurdLanes |= absurd(l[n]) | absurd(r[n]);
+    // Both sides always evaluated (no branch), so the loop stays vectorised.
+    for (int n = 0; n < kControlPeriod; ++n)
+        absurdLanes |= static_cast<int>(absurd(l[n])) | static_cast<int>(absurd(r[n]));
     std::copy(l, l + count, sL);
     std::copy(r, r + count, sR);
     return absurdLanes != 0;
