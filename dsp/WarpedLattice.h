@@ -317,7 +317,8 @@ public:
         double y = Base::gNorm_ * (double(x) + feedbackSum(r, Base::c_, lambda, Base::m_, order));
         if (order > 0) {
             double p = y + lambda * r[0], q = y;
-            for (int i = 1; i < order; ++i) p = w[i] = lattice_detail::iirStateStage(r[i - 1], p, r[i], Base::c_[i - 1], lambda, q);
+            for (int i = 1; i < order; ++i)
+                p = w[i] = lattice_detail::iirStateStage(r[i - 1], p, r[i], Base::c_[i - 1], lambda, q);
         }
         feedbackReady_ = false;
         // A non-finite input (or an overflow) would stay in the states for good;

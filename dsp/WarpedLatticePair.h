@@ -249,7 +249,8 @@ inline void CUnitWIIRLattice<T, Stages>::processPair(CUnitWIIRLattice& first, T 
     }
     first.prepareFeedback();
     second.prepareFeedback();
-    const Pair y = Pair(first.gNorm_, second.gNorm_) * (Pair(double(x0), double(x1)) + Pair(first.feedback_, second.feedback_));
+    const Pair y =
+        Pair(first.gNorm_, second.gNorm_) * (Pair(double(x0), double(x1)) + Pair(first.feedback_, second.feedback_));
     PairStates lanes(first, second);
     const Pair next =
         advance<Pair>(lanes, y, Pair(first.lambda_, second.lambda_), Pair(first.m_, second.m_), first.order_);
