@@ -514,7 +514,7 @@ void CKovalithEngine::init() {
     for (auto& b : u.biquad) b.setFilter(kBiquadLowpass, filter);
 
     for (CUnitLFO<float>* lfo : {&u.lfo1, &u.lfo2}) {
-        lfo->setShapeByName("triangle");
+        lfo->setShape(CUnitLFO<float>::kTriangle);
         lfo->setRate(0.0f);
     }
     u.analysis.setLength(512);
