@@ -194,6 +194,16 @@ protected:
     static void glideBoth(CUnitWarpedLatticeBase& a, CUnitWarpedLatticeBase& b);
     struct Glide;
 
+    // Where two lattices cannot run side by side (the same one twice, or two
+    // orders), process() of each in turn; answers whether it did.
+    template <typename Lattice>
+    static bool processApart(Lattice& first, T x0, Lattice& second, T x1) {
+        if (&first != &second && first.order_ == second.order_) return false;
+        first.process(x0);
+        second.process(x1);
+        return true;
+    }
+
     // A finite x within [-limit, limit] (limit > 0): what fmax(-limit, fmin(limit, x))
     // gives, as compares rather than two library calls per update.
     static double bounded(double x, double limit) { return x < limit ? (x > -limit ? x : -limit) : limit; }

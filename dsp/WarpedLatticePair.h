@@ -171,11 +171,7 @@ inline void CUnitWFIRLattice<T, Stages>::updatePair(CUnitWFIRLattice& first, dou
 // independent, so they overlap instead of running one after the other.
 template <typename T, int Stages>
 inline void CUnitWFIRLattice<T, Stages>::processPair(CUnitWFIRLattice& first, T x0, CUnitWFIRLattice& second, T x1) {
-    if (&first == &second || first.order_ != second.order_) {
-        first.process(x0);
-        second.process(x1);
-        return;
-    }
+    if (Base::processApart(first, x0, second, x1)) return;
     const double lambda0 = double(float(first.lambda_)), lambda1 = double(float(second.lambda_));
     double a0 = double(x0) + double(first.antiDenormal), q0 = a0;
     double a1 = double(x1) + double(second.antiDenormal), q1 = a1;
@@ -242,11 +238,7 @@ inline void CUnitWIIRLattice<T, Stages>::completeUpdatePair(CUnitWIIRLattice& fi
 
 template <typename T, int Stages>
 inline void CUnitWIIRLattice<T, Stages>::processPair(CUnitWIIRLattice& first, T x0, CUnitWIIRLattice& second, T x1) {
-    if (&first == &second || first.order_ != second.order_) {
-        first.process(x0);
-        second.process(x1);
-        return;
-    }
+    if (Base::processApart(first, x0, second, x1)) return;
     first.prepareFeedback();
     second.prepareFeedback();
     const Pair y =
