@@ -192,7 +192,10 @@ inline void CUnitWFIRLattice<T, Stages>::processPair(CUnitWFIRLattice& first, T 
 // the state update (advance()), and a control step's loop-gain recomputation
 // forms it too; the two recursions then overlap instead of running one after
 // the other. Whatever changes the coefficients, the warp, the order or the
-// states discards that sum, and the next sample forms it afresh.
+// states discards that sum, and the next sample forms it afresh. One edge
+// differs from process(): a next feedback sum beyond the double range clears
+// the states at once, where process() clears them a sample later (its output is
+// then 0).
 
 template <typename T, int Stages>
 inline void CUnitWIIRLattice<T, Stages>::updatePair(CUnitWIIRLattice& first, double warp0, double gain0,

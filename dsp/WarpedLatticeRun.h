@@ -3,8 +3,9 @@
 // giving exactly the outputs and end states that process() sample by sample
 // gives. The engine takes them for a control step's samples whose wet inputs are
 // all known before the step (its feedback returns were written before it) when
-// the lattices have a single stage; the chain run (WarpedLatticeChain.h) takes the
-// rest. Included at the end of dsp/WarpedLattice.h.
+// the lattices have a single stage, and to finish a chain run
+// (WarpedLatticeChain.h) that stopped early. Included at the end of
+// dsp/WarpedLattice.h.
 #pragma once
 
 namespace kovalith {
