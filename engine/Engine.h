@@ -115,17 +115,18 @@ public:
 private:
     static constexpr int kNumUnits = 19;
 
-    void performReset();
+    // In the order of Engine.cpp: the block, the control step, the groups, the
+    // feedback side, the wet chain, the outputs; then set-up and parameters.
     void beginBlock(ITimeInfoSource* timeSource);
     void updateTimeInfo(ITimeInfoSource* timeSource);
     void updateDelayTimes();
     void setLfoRate(CUnitLFO<float>& lfo, float frequencyHz, float multiplier, LfoRate& record);
     void controlStep();
-    void analysisBlockComplete();
     void processGroup(const float* inL, const float* inR, float* outL, float* outR, int count);
     void processRun(const float* inL, const float* inR, float* outL, float* outR, int count);
     bool feedbackRun(const float* inL, const float* inR, const float* delayL, const float* delayR, float* sL,
                      float* sR, int count);
+    void analysisBlockComplete();
     void wetChain(const float* sL, const float* sR, float* wL, float* wR, int count);
     void wetSample(float sL, float sR, float& wL, float& wR);
     void wetStageRuns(const float* sL, const float* sR, float* wL, float* wR, int count);
@@ -137,6 +138,7 @@ private:
     void mixSample(float dryL, float dryR, float wL, float wR, float& outL, float& outR);
     void delayInputRun(const float* wL, const float* wR, float* line0, float* line1, int count);
 
+    void performReset();
     void applyFeedbackFilter();
     void applyCompressorLevel(float value);
     void applyLfoShape(CUnitLFO<float>& lfo, float value);
