@@ -435,8 +435,6 @@ private:
     T finish(double y, double next);
     void endRun(int samples, double feedback);
     struct Alone;
-    template <typename V, typename Source>
-    struct Recompute;
     struct PairLanes;
     struct States;
     struct PairStates;
@@ -446,8 +444,8 @@ private:
     template <typename V, typename Src, typename Beside = Alone>
     static V advance(Src& src, V y, V lambda, V m, int order, Beside beside = Beside());
 
-    double feedback_ = 0.0;
-    bool feedbackReady_ = false;
+    double feedback_ = 0.0;       // the faster forms' next feedback sum,
+    bool feedbackReady_ = false;  // valid while this is set
     bool recomputeWaits_ = false;  // updatePairDeferred left the recomputation
 };
 
