@@ -1,5 +1,5 @@
-// Delay lines with their sample store held inside the object: a plain integer
-// delay, the feedback echo's fractional delay and the buffer-rate varispeed unit.
+// Delay lines with their sample store held inside the object: the feedback echo's
+// fractional delay and the buffer-rate varispeed unit.
 //
 // The stores are large (176400 floats, 705600 bytes, by default), so these units
 // are meant to live inside a heap-allocated owner; copying is deleted by the base.
@@ -34,56 +34,16 @@ inline __m128 select(__m128 mask, __m128 yes, __m128 no) {
 }
 #endif
 
+// The last min(count, capacity) slots of a ring store up to and including the
+// write position w (the slot written next), oldest first, into out.
+template <typename T, std::size_t Capacity>
+void copyHistory(const std::array<T, Capacity>& store, int w, T* out, int count) {
+    const int capacity = static_cast<int>(Capacity);
+    const int k = count < capacity ? count : capacity;
+    for (int n = k - 1, j = 0; n >= 0; --n, ++j) out[j] = store[wrapIndex(static_cast<long long>(w) - n, capacity)];
+}
+
 }  // namespace delay_detail
-
-// A plain integer delay of D samples, 0..Capacity-1. The write happens before the
-// read, so D = 0 returns the input of the same call.
-template <typename T, int Capacity = 176400>
-class CUnitDelay : public CUnitProcessorBase<T> {
-    static_assert(Capacity > 1, "a delay needs at least two slots");
-
-public:
-    static constexpr int kMaxDelay = Capacity - 1;
-
-    // Points at the slot n samples behind the write position (reduced modulo the capacity).
-    virtual T* tap(int n) { return &store_[delay_detail::wrapIndex(static_cast<long long>(w_) - n, capacity_)]; }
-
-    // Sets the delay in samples, limited to 0..Capacity-1.
-    virtual void setDelay(int n) {
-        length_ = n < 0 ? 0 : (n > kMaxDelay ? kMaxDelay : n);
-        r_ = delay_detail::wrapIndex(static_cast<long long>(w_) - length_, capacity_);
-    }
-
-    virtual int getLength() { return length_; }
-
-    // Copies tap(k-1) .. tap(0) into out[0..k-1], k = min(count, Capacity).
-    virtual void copyHistory(T* out, int count) {
-        const int k = count < capacity_ ? count : capacity_;
-        for (int n = k - 1, j = 0; n >= 0; --n, ++j) out[j] = *tap(n);
-    }
-
-    T process(T x) override {
-        store_[w_] = x;
-        const T y = store_[r_];
-        if (++w_ >= capacity_) w_ = 0;
-        if (++r_ >= capacity_) r_ = 0;
-        this->lastOutput = y;
-        return y;
-    }
-
-    // Silences the store; the delay length and indices stay.
-    void reset() override {
-        this->lastOutput = T(0);
-        store_.fill(T(0));
-    }
-
-private:
-    int length_ = kMaxDelay;
-    int capacity_ = Capacity;
-    int w_ = 0;
-    int r_ = 1;
-    std::array<T, Capacity> store_{};
-};
 
 // The feedback echo: a delay set in seconds, read with 4-point third-order Hermite
 // interpolation. The realised delay is seconds * sampleRate + 1 samples (at least
@@ -95,7 +55,7 @@ class CUnitFracDelay : public CUnitProcessorBase<T> {
 
 public:
     // The four-sample window reaches D + 3 samples back, and the slot being written
-    // is not history, so D stops three short of the plain delay's limit.
+    // is not history, so D stops four short of the capacity.
     static constexpr int kMaxIntegerDelay = Capacity - 4;
 
     // Sets the delay time. Negative and NaN times are refused: the previous time is
@@ -126,12 +86,8 @@ public:
     virtual T getDelayTime() { return time_; }
     virtual int getDelaySamples() { return integerDelay_; }
 
-    // As CUnitDelay::copyHistory: store[w-k+1] .. store[w] into out[0..k-1].
-    virtual void copyHistory(T* out, int count) {
-        const int k = count < capacity_ ? count : capacity_;
-        for (int n = k - 1, j = 0; n >= 0; --n, ++j)
-            out[j] = store_[delay_detail::wrapIndex(static_cast<long long>(w_) - n, capacity_)];
-    }
+    // The store as history, oldest first (delay_detail::copyHistory).
+    void copyHistory(T* out, int count) const { delay_detail::copyHistory(store_, w_, out, count); }
 
     T process(T x) override {
         store_[w_] = x + tinyOffset_;
@@ -321,12 +277,8 @@ class CUnitVariSpeedDelay : public CUnitProcessorBase<T> {
 public:
     static constexpr int kMaxLoopLength = Capacity - 1;
 
-    // As CUnitDelay::copyHistory: store[w-k+1] .. store[w] into out[0..k-1].
-    virtual void copyHistory(T* out, int count) {
-        const int k = count < capacity_ ? count : capacity_;
-        for (int n = k - 1, j = 0; n >= 0; --n, ++j)
-            out[j] = store_[delay_detail::wrapIndex(static_cast<long long>(w_) - n, capacity_)];
-    }
+    // The store as history, oldest first (delay_detail::copyHistory).
+    void copyHistory(T* out, int count) const { delay_detail::copyHistory(store_, w_, out, count); }
 
     T process(T x) override {
         this->lastOutput = step(x, limitedLoop(), T(1) - speed);

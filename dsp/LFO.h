@@ -6,9 +6,6 @@
 #include <cmath>
 #include <cstdint>
 #include <ctime>
-#include <map>
-#include <string>
-#include <string_view>
 
 #include "dsp/UnitProcessorBase.h"
 
@@ -44,12 +41,7 @@ public:
     static constexpr uint32_t kPhaseCycle = static_cast<uint32_t>(TableSize) << kFractionBits;
     static constexpr uint32_t kPhaseMask = kPhaseCycle - 1;
 
-    CUnitLFO() {
-        shapeNames_ = {{kSinus, "sinus"},   {kTriangle, "triangle"}, {kSawUp, "saw up"},
-                       {kSawDown, "saw down"}, {kSquare, "square"},   {kExponent, "exponent"},
-                       {kSampleAndHold, "s & h"}, {kRandom, "random"}};
-        setRate(T(1));
-    }
+    CUnitLFO() { setRate(T(1)); }
 
     // Renders the table of shape 0..7 at once (the phase runs on). Any other number
     // is stored but renders nothing: the table stays.
@@ -67,18 +59,6 @@ public:
             default: break;
         }
         table_[TableSize] = table_[0];
-    }
-
-    // Sets the shape whose display name matches exactly; returns false, changing
-    // nothing, for an unknown name.
-    bool setShapeByName(std::string_view name) {
-        for (const auto& entry : shapeNames_) {
-            if (name == entry.second) {
-                setShape(entry.first);
-                return true;
-            }
-        }
-        return false;
     }
 
     // Sets the rate in Hz at the unit's sample rate. "s & h" runs its table at a
@@ -142,13 +122,6 @@ public:
 
     // Entry i of the table, 0..TableSize (the last is the guard, equal to entry 0).
     T tableEntry(int i) const { return table_[i]; }
-
-    const std::map<int, std::string>& shapeNames() const { return shapeNames_; }
-    // The display name of a shape, or "" for a number without one.
-    const char* shapeName(int shape) const {
-        const auto it = shapeNames_.find(shape);
-        return it == shapeNames_.end() ? "" : it->second.c_str();
-    }
 
     // From now on the random shapes are rendered from this seed every time they
     // are set, for reproducible renders and tests.
@@ -245,7 +218,6 @@ private:
             for (int i = 0; i < TableSize; ++i) table_[i] /= largest;
     }
 
-    std::map<int, std::string> shapeNames_;
     int shape_ = 0;
     T inverseScale_ = T(1.0 / (1u << kFractionBits));
     T scale_ = T(std::pow(2.0, kFractionBits));

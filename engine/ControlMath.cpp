@@ -172,8 +172,8 @@ float playbackSpeed(float bufferRate, float mod, float window) {
 
 ControlTargets computeTargets(const TargetBase& b, const ModSums& mod, float windowL, float windowR) {
     ControlTargets t;
-    t.aW = warpTarget(b.aWarp, mod.left[kModAWarp]);  // the analysis side is mono
-    t.aR = std::sqrt(b.aRes) * 0.999f + 0.001f;
+    t.analysisWarp = warpTarget(b.aWarp, mod.left[kModAWarp]);  // the analysis side is mono
+    t.analysisResonance = std::sqrt(b.aRes) * 0.999f + 0.001f;
     // The synthesis warps and resonances side by side: the root of the bounded sum
     // times 0.999, plus 0.001 for a resonance.
     const Quad zero = Quad::all(0.0f), one = Quad::all(1.0f);
@@ -181,18 +181,19 @@ ControlTargets computeTargets(const TargetBase& b, const ModSums& mod, float win
                          b.sRes + mod.left[kModSRes], b.sRes + mod.right[kModSRes]);
     const Quad scaled = sqrt(clamped(synthesis, zero, one)) * Quad::all(0.999f);
     const QuadValues s(lowOfHighOf(scaled, scaled + Quad::all(0.001f)));
-    t.sWL = s.lane[0], t.sWR = s.lane[1], t.sRL = s.lane[2], t.sRR = s.lane[3];
+    t.synthesisWarpL = s.lane[0], t.synthesisWarpR = s.lane[1];
+    t.synthesisResonanceL = s.lane[2], t.synthesisResonanceR = s.lane[3];
     // The decimation amounts (the bounded sums) and the cutoffs (the sums times
     // 22000 Hz, bounded to 80 .. 22000 Hz) side by side.
     const Quad sum(b.decimation + mod.left[kModDec], b.decimation + mod.right[kModDec],
                    b.cutoff + mod.left[kModFbCutoff], b.cutoff + mod.right[kModFbCutoff]);
     const QuadValues dc(clamped(lowOfHighOf(sum, sum * Quad::all(22000.0f)), Quad(0.0f, 0.0f, 80.0f, 80.0f),
                                 Quad(1.0f, 1.0f, 22000.0f, 22000.0f)));
-    t.dL = dc.lane[0], t.dR = dc.lane[1], t.cL = dc.lane[2], t.cR = dc.lane[3];
-    t.rL = playbackSpeed(b.bufferRate, mod.left[kModBufRate], windowL);
-    t.rR = playbackSpeed(b.bufferRate, mod.right[kModBufRate], windowR);
-    t.gL = 1.0f + mod.left[kModGain];
-    t.gR = 1.0f + mod.right[kModGain];
+    t.decimationL = dc.lane[0], t.decimationR = dc.lane[1], t.cutoffL = dc.lane[2], t.cutoffR = dc.lane[3];
+    t.speedL = playbackSpeed(b.bufferRate, mod.left[kModBufRate], windowL);
+    t.speedR = playbackSpeed(b.bufferRate, mod.right[kModBufRate], windowR);
+    t.feedbackGainL = 1.0f + mod.left[kModGain];
+    t.feedbackGainR = 1.0f + mod.right[kModGain];
     return t;
 }
 

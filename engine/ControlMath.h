@@ -105,12 +105,12 @@ TargetBase readTargetBase(const float* values);
 
 // Everything a control step hands to the units.
 struct ControlTargets {
-    float aW, sWL, sWR;     // warps, 0 .. 0.999
-    float aR, sRL, sRR;     // resonances, 0.001 .. 1
-    float dL, dR;           // decimation amounts, 0 .. 1
-    float cL, cR;           // feedback cutoffs, 80 .. 22000 Hz
-    float rL, rR;           // playback speeds
-    float gL, gR;           // feedback gain factors (unbounded; the feedback itself is limited)
+    float analysisWarp, synthesisWarpL, synthesisWarpR;                 // 0 .. 0.999
+    float analysisResonance, synthesisResonanceL, synthesisResonanceR;  // 0.001 .. 1
+    float decimationL, decimationR;                                     // 0 .. 1
+    float cutoffL, cutoffR;                                             // feedback filters, 80 .. 22000 Hz
+    float speedL, speedR;                                               // varispeed playback speeds
+    float feedbackGainL, feedbackGainR;  // feedback gain factors (unbounded; the feedback itself is limited)
 };
 
 ControlTargets computeTargets(const TargetBase& base, const ModSums& mod, float windowL, float windowR);

@@ -115,28 +115,30 @@ public:
 private:
     static constexpr int kNumUnits = 19;
 
-    void performReset();
+    // In the order of Engine.cpp: the block, the control step, the groups, the
+    // feedback side, the wet chain, the outputs; then set-up and parameters.
     void beginBlock(ITimeInfoSource* timeSource);
     void updateTimeInfo(ITimeInfoSource* timeSource);
     void updateDelayTimes();
     void setLfoRate(CUnitLFO<float>& lfo, float frequencyHz, float multiplier, LfoRate& record);
     void controlStep();
-    void analysisBlockComplete();
     void processGroup(const float* inL, const float* inR, float* outL, float* outR, int count);
     void processRun(const float* inL, const float* inR, float* outL, float* outR, int count);
     bool feedbackRun(const float* inL, const float* inR, const float* delayL, const float* delayR, float* sL,
                      float* sR, int count);
-    void wetChains(float sL, float sR, float& wL, float& wR);
-    void analysisRun(const float* sL, const float* sR, float* dL, float* dR, int count);
-    void synthesis(float dL, float dR, float& wL, float& wR);
+    void analysisBlockComplete();
+    void wetChain(const float* sL, const float* sR, float* wL, float* wR, int count);
+    void wetSample(float sL, float sR, float& wL, float& wR);
+    void wetStageRuns(const float* sL, const float* sR, float* wL, float* wR, int count);
+    void wetChainRun(const float* sL, const float* sR, float* wL, float* wR, int count);
     void synthesisRun(const float* dL, const float* dR, float* wL, float* wR, int count);
-    void wetRun(const float* sL, const float* sR, float* wL, float* wR, int count);
     void recoverIfNotFinite(float& wL, float& wR);
     void recoverChannel(int ch);
     void restartAbsurdChannels(bool left, bool right);
     void mixSample(float dryL, float dryR, float wL, float wR, float& outL, float& outR);
     void delayInputRun(const float* wL, const float* wR, float* line0, float* line1, int count);
 
+    void performReset();
     void applyFeedbackFilter();
     void applyCompressorLevel(float value);
     void applyLfoShape(CUnitLFO<float>& lfo, float value);
@@ -156,8 +158,12 @@ private:
     float saturation_ = 0.0f;
     bool pingPong_ = false;
     bool compressorOn_ = false;
-    bool delaysOutlastGroup_ = false;
-    bool delaysExceedGroup_ = false;  // both lines at least a control step long
+    // Both delay lines at least kControlPeriod - 1 samples long: every feedback
+    // return a group reads was written before the group.
+    bool groupReturnsWritten_ = false;
+    // At least kControlPeriod samples: so was the lines' output after the group's
+    // last write.
+    bool returnAfterGroupWritten_ = false;
 
     float sampleRate_ = 44100.0f;  // the audio thread's copy for the current block
     std::atomic<float> pendingSampleRate_{44100.0f};

@@ -36,59 +36,6 @@ std::vector<float> impulseResponse(Unit& unit, int length) {
     return y;
 }
 
-TEST(IntegerDelay, ZeroDelayReturnsTheInputOfTheSameCall) {
-    auto d = makeUnit<CUnitDelay<float>>();
-    d->setDelay(0);
-    for (float x : {0.25f, -1.0f, 3.0f}) EXPECT_EQ(d->process(x), x);
-}
-
-TEST(IntegerDelay, ImpulseComesOutOnTheFourthCallForDelayThree) {
-    auto d = makeUnit<CUnitDelay<float>>();
-    d->setDelay(3);
-    const auto y = impulseResponse(*d, 8);
-    EXPECT_EQ(firstPeak(y), 3);
-    EXPECT_EQ(y[3], 1.0f);
-}
-
-TEST(IntegerDelay, LengthIsLimitedToTheStore) {
-    auto d = makeUnit<CUnitDelay<float>>();
-    d->setDelay(200000);
-    EXPECT_EQ(d->getLength(), kCapacity - 1);
-    d->setDelay(-5);
-    EXPECT_EQ(d->getLength(), 0);
-}
-
-TEST(IntegerDelay, LongestDelayReturnsTheSampleWrittenCapacityMinusOneCallsAgo) {
-    auto d = makeUnit<CUnitDelay<float>>();
-    d->setDelay(200000);
-    std::vector<float> y;
-    for (int n = 0; n < kCapacity + 2; ++n) y.push_back(d->process(n == 0 ? 1.0f : 0.0f));
-    EXPECT_EQ(firstPeak(y), kCapacity - 1);
-}
-
-TEST(IntegerDelay, TapAndHistoryWrapAroundTheStore) {
-    auto d = makeUnit<CUnitDelay<float>>();
-    for (int n = 1; n <= 5; ++n) d->process(float(n));
-    EXPECT_EQ(*d->tap(1), 5.0f);
-    EXPECT_EQ(*d->tap(5), 1.0f);
-    EXPECT_EQ(*d->tap(1 + kCapacity), 5.0f);
-    EXPECT_EQ(*d->tap(-kCapacity + 2), 4.0f);
-    float history[4] = {};
-    d->copyHistory(history, 4);
-    EXPECT_EQ(history[0], 3.0f);
-    EXPECT_EQ(history[2], 5.0f);
-    EXPECT_EQ(history[3], 0.0f);  // tap(0): the slot written next
-}
-
-TEST(IntegerDelay, ResetSilencesTheStoreAndKeepsTheLength) {
-    auto d = makeUnit<CUnitDelay<float>>();
-    d->setDelay(2);
-    d->process(1.0f);
-    d->reset();
-    EXPECT_EQ(d->getLength(), 2);
-    for (int n = 0; n < 4; ++n) EXPECT_EQ(d->process(0.0f), 0.0f);
-}
-
 // --- fractional delay -----------------------------------------------------------
 
 TEST(FracDelay, DelayIsSecondsTimesRatePlusOne) {
@@ -225,7 +172,7 @@ void fillWithRamp(CUnitFracDelay<float>& d, int count) {
 std::vector<float> tapValues(CUnitFracDelay<float>& d, int D) {
     std::vector<float> history(D + 4);
     d.copyHistory(history.data(), D + 4);
-    // history[k] holds tap(D + 3 - k), tap(n) = store[w - n]
+    // history[k] holds store[w - (D + 3 - k)]
     return {history[3], history[2], history[1], history[0]};
 }
 

@@ -151,19 +151,6 @@ TEST(LfoTables, UnknownShapeNumbersLeaveTheTable) {
     }
 }
 
-TEST(LfoNames, ShapesByName) {
-    Lfo lfo;
-    EXPECT_EQ(lfo.shapeNames().size(), 8u);
-    EXPECT_STREQ(lfo.shapeName(6), "s & h");
-    EXPECT_STREQ(lfo.shapeName(9), "");
-    EXPECT_TRUE(lfo.setShapeByName("triangle"));
-    EXPECT_EQ(lfo.getShape(), Lfo::kTriangle);
-    EXPECT_EQ(lfo.tableEntry(128), 1.0f);
-    EXPECT_FALSE(lfo.setShapeByName("Triangle"));
-    EXPECT_FALSE(lfo.setShapeByName(""));
-    EXPECT_EQ(lfo.getShape(), Lfo::kTriangle);
-}
-
 TEST(LfoPlayback, ResetThenTickGivesTheFirstEntry) {
     Lfo lfo;
     withShape(lfo, Lfo::kSawUp);

@@ -123,8 +123,8 @@ TEST(BlockSetup, ZeroWindowClampsThePlaybackRateToZero) {
     rig.set(kBlockSize, 0.0f);
     rig.set(kBufferRate, 1.0f);
     runBlock(rig);
-    EXPECT_EQ(rig.engine->targets().rL, 0.0f);
-    EXPECT_EQ(rig.engine->targets().rR, 0.0f);
+    EXPECT_EQ(rig.engine->targets().speedL, 0.0f);
+    EXPECT_EQ(rig.engine->targets().speedR, 0.0f);
     EXPECT_EQ(rig.engine->units().varispeed[0].speed, 0.0f);
 }
 
@@ -345,7 +345,7 @@ TEST(SampleRate, CutoffsAtOrAboveTheUnitsLimitAreNotApplied) {
     EXPECT_FLOAT_EQ(rig.engine->units().biquad[0].getParams().frequency, 11000.0f);
     rig.set(kCutoff, 1.0f);  // 22000 Hz: above 0.49 * 44100, the step leaves it
     runBlock(rig);
-    EXPECT_FLOAT_EQ(rig.engine->targets().cL, 22000.0f);
+    EXPECT_FLOAT_EQ(rig.engine->targets().cutoffL, 22000.0f);
     EXPECT_FLOAT_EQ(rig.engine->units().biquad[0].getParams().frequency, 22000.0f);  // from the parameter
     rig.set(kCutoff, 0.98f);  // 21560 Hz: just below
     runBlock(rig);

@@ -184,18 +184,18 @@ TEST(ModMatrix, CentredAmountsLeaveEveryTargetAtItsBase) {
     for (int n = 0; n < 4096; n += 8) {
         rig.process(in.left.data() + n, in.right.data() + n, out.left.data() + n, out.right.data() + n, 8);
         const ControlTargets& t = rig.engine->targets();
-        ASSERT_FLOAT_EQ(t.aW, std::sqrt(0.6f) * 0.999f);
-        ASSERT_FLOAT_EQ(t.sWL, std::sqrt(0.3f) * 0.999f);
-        ASSERT_FLOAT_EQ(t.sWR, t.sWL);
-        ASSERT_FLOAT_EQ(t.aR, 0.7f * 0.999f + 0.001f);
-        ASSERT_FLOAT_EQ(t.sRL, 0.9f * 0.999f + 0.001f);
-        ASSERT_FLOAT_EQ(t.sRR, t.sRL);
-        ASSERT_FLOAT_EQ(t.dL, 0.2f);
-        ASSERT_FLOAT_EQ(t.cL, 5500.0f);
-        ASSERT_FLOAT_EQ(t.rL, 1.5f);
-        ASSERT_FLOAT_EQ(t.rR, 1.5f);
-        ASSERT_FLOAT_EQ(t.gL, 1.0f);
-        ASSERT_FLOAT_EQ(t.gR, 1.0f);
+        ASSERT_FLOAT_EQ(t.analysisWarp, std::sqrt(0.6f) * 0.999f);
+        ASSERT_FLOAT_EQ(t.synthesisWarpL, std::sqrt(0.3f) * 0.999f);
+        ASSERT_FLOAT_EQ(t.synthesisWarpR, t.synthesisWarpL);
+        ASSERT_FLOAT_EQ(t.analysisResonance, 0.7f * 0.999f + 0.001f);
+        ASSERT_FLOAT_EQ(t.synthesisResonanceL, 0.9f * 0.999f + 0.001f);
+        ASSERT_FLOAT_EQ(t.synthesisResonanceR, t.synthesisResonanceL);
+        ASSERT_FLOAT_EQ(t.decimationL, 0.2f);
+        ASSERT_FLOAT_EQ(t.cutoffL, 5500.0f);
+        ASSERT_FLOAT_EQ(t.speedL, 1.5f);
+        ASSERT_FLOAT_EQ(t.speedR, 1.5f);
+        ASSERT_FLOAT_EQ(t.feedbackGainL, 1.0f);
+        ASSERT_FLOAT_EQ(t.feedbackGainR, 1.0f);
     }
 }
 
@@ -215,10 +215,10 @@ TEST(ModMatrix, StereoLfoMovesTheSynthesisWarpsApartAndTheAnalysisWarpAlike) {
         const float l1 = rig.engine->units().lfo1.lastOutput;
         const ControlTargets& t = rig.engine->targets();
         const float m = 0.8f * l1 * 0.5f;
-        ASSERT_FLOAT_EQ(t.sWL, std::sqrt(clampTo(0.5f + m, 0.0f, 1.0f)) * 0.999f);
-        ASSERT_FLOAT_EQ(t.sWR, std::sqrt(clampTo(0.5f - m, 0.0f, 1.0f)) * 0.999f);
-        ASSERT_FLOAT_EQ(t.aW, std::sqrt(clampTo(0.5f + m, 0.0f, 1.0f)) * 0.999f);
-        if (std::fabs(t.sWL - t.sWR) > 0.1f) ++apart;
+        ASSERT_FLOAT_EQ(t.synthesisWarpL, std::sqrt(clampTo(0.5f + m, 0.0f, 1.0f)) * 0.999f);
+        ASSERT_FLOAT_EQ(t.synthesisWarpR, std::sqrt(clampTo(0.5f - m, 0.0f, 1.0f)) * 0.999f);
+        ASSERT_FLOAT_EQ(t.analysisWarp, std::sqrt(clampTo(0.5f + m, 0.0f, 1.0f)) * 0.999f);
+        if (std::fabs(t.synthesisWarpL - t.synthesisWarpR) > 0.1f) ++apart;
     }
     EXPECT_GT(apart, 500);
 }
@@ -235,8 +235,8 @@ TEST(ModMatrix, EnvelopeIsTenTimesTheRootOfTheFollowedPower) {
     // The follower tracks (0.25 + 0.25) / 2 at once: env = 10 * 0.5 = 5.
     const float env = 10.0f * std::sqrt(rig.engine->units().envelope.lastOutput);
     EXPECT_NEAR(env, 5.0f, 1e-5f);
-    EXPECT_NEAR(rig.engine->targets().gL, 1.0f + 0.5f * env, 1e-5f);  // not bounded
-    EXPECT_EQ(rig.engine->targets().gL, rig.engine->targets().gR);
+    EXPECT_NEAR(rig.engine->targets().feedbackGainL, 1.0f + 0.5f * env, 1e-5f);  // not bounded
+    EXPECT_EQ(rig.engine->targets().feedbackGainL, rig.engine->targets().feedbackGainR);
 }
 
 TEST(ModMatrix, EnvelopeDecaysAtTheReleaseRateAfterTheInputStops) {
@@ -287,19 +287,21 @@ TEST(Targets, EveryTargetStaysInsideItsBounds) {
         }
         const float window = trial % 7 == 0 ? unit(rng) * 3.0f : unit(rng) * 1024.0f;
         const ControlTargets t = computeTargets(base, mod, window, window);
-        for (const float w : {t.aW, t.sWL, t.sWR}) ASSERT_TRUE(w >= 0.0f && w <= 0.999f) << w;
-        for (const float r : {t.aR, t.sRL, t.sRR}) ASSERT_TRUE(r >= 0.001f && r <= 1.0f) << r;
-        for (const float d : {t.dL, t.dR}) ASSERT_TRUE(d >= 0.0f && d <= 1.0f) << d;
-        for (const float c : {t.cL, t.cR}) ASSERT_TRUE(c >= 80.0f && c <= 22000.0f) << c;
-        for (const float r : {t.rL, t.rR}) {
+        for (const float w : {t.analysisWarp, t.synthesisWarpL, t.synthesisWarpR})
+            ASSERT_TRUE(w >= 0.0f && w <= 0.999f) << w;
+        for (const float r : {t.analysisResonance, t.synthesisResonanceL, t.synthesisResonanceR})
+            ASSERT_TRUE(r >= 0.001f && r <= 1.0f) << r;
+        for (const float d : {t.decimationL, t.decimationR}) ASSERT_TRUE(d >= 0.0f && d <= 1.0f) << d;
+        for (const float c : {t.cutoffL, t.cutoffR}) ASSERT_TRUE(c >= 80.0f && c <= 22000.0f) << c;
+        for (const float r : {t.speedL, t.speedR}) {
             ASSERT_LE(r, 2.0f);
             ASSERT_LE(std::fabs(r), 0.9f * window + 1e-6f);
             if (window >= 0.5f / 0.9f) {
                 ASSERT_GE(r, 0.5f);
             }
         }
-        ASSERT_FLOAT_EQ(t.gL, 1.0f + mod.left[kModGain]);
-        ASSERT_FLOAT_EQ(t.gR, 1.0f + mod.right[kModGain]);
+        ASSERT_FLOAT_EQ(t.feedbackGainL, 1.0f + mod.left[kModGain]);
+        ASSERT_FLOAT_EQ(t.feedbackGainR, 1.0f + mod.right[kModGain]);
     }
 }
 
@@ -316,9 +318,11 @@ TEST(Targets, EngineTargetsStayBoundedUnderFullModulation) {
     for (size_t n = 0; n < in.size(); n += 64) {
         rig.process(in.left.data() + n, in.right.data() + n, out.left.data() + n, out.right.data() + n, 64);
         const ControlTargets& t = rig.engine->targets();
-        ASSERT_TRUE(t.aW >= 0.0f && t.aW <= 0.999f && t.sWL >= 0.0f && t.sWR <= 0.999f);
-        ASSERT_TRUE(t.sRL >= 0.001f && t.sRR <= 1.0f && t.dL >= 0.0f && t.dR <= 1.0f);
-        ASSERT_TRUE(t.cL >= 80.0f && t.cR <= 22000.0f && t.rL >= 0.5f && t.rR <= 2.0f);
+        ASSERT_TRUE(t.analysisWarp >= 0.0f && t.analysisWarp <= 0.999f && t.synthesisWarpL >= 0.0f &&
+                    t.synthesisWarpR <= 0.999f);
+        ASSERT_TRUE(t.synthesisResonanceL >= 0.001f && t.synthesisResonanceR <= 1.0f && t.decimationL >= 0.0f &&
+                    t.decimationR <= 1.0f);
+        ASSERT_TRUE(t.cutoffL >= 80.0f && t.cutoffR <= 22000.0f && t.speedL >= 0.5f && t.speedR <= 2.0f);
     }
     EXPECT_TRUE(allFinite(out.left) && allFinite(out.right));
 }
