@@ -149,7 +149,7 @@ private:
 
     unsigned randomSeed_ = 0;  // the next seed for a random LFO table
 
-    // Per-call values (step A) and per-step targets (step B).
+    // Values set once per call to process, and the targets of each control step.
     CBlockSetup setup_;
     ModMatrix matrix_;
     TargetBase base_;
