@@ -157,6 +157,14 @@ KovalithEditor::~KovalithEditor() {
     if (platformInUse) platformUninitialize();
 }
 
+int KovalithEditor::width() const { return static_cast<int>(std::lround(width_ * scale_)); }
+int KovalithEditor::height() const { return static_cast<int>(std::lround(height_ * scale_)); }
+
+void KovalithEditor::setScale(double scale) {
+    scale_ = std::isnan(scale) ? kMinScale : std::min(std::max(scale, kMinScale), kMaxScale);
+    if (frame) frame->setScale(scale_);
+}
+
 bool KovalithEditor::open(void* parentWindow) {
     if (frame || !parentWindow) return false;
     // The toolkit's use of the platform (OLE on Windows) starts with the first window.
@@ -191,7 +199,7 @@ void KovalithEditor::destroyFrame() {
 
 bool KovalithEditor::buildFrame(void* parentWindow) {
     const CRect size(0, 0, width_, height_);
-    frame = new CFrame(size, parentWindow, this);
+    frame = new CFrame(size, parentWindow, this, scale_);
     if (parentWindow && !frame->isOpen()) {
         delete frame;  // no display, or not a window we can use
         frame = nullptr;

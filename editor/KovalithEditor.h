@@ -57,9 +57,14 @@ public:
     KovalithEditor(const KovalithEditor&) = delete;
     KovalithEditor& operator=(const KovalithEditor&) = delete;
 
-    // The window's size in pixels: the background picture's.
-    int width() const { return width_; }
-    int height() const { return height_; }
+    // The window's size in device pixels: the background picture's times the scale.
+    // Controls and the frame keep the picture's coordinates at every scale.
+    int width() const;
+    int height() const;
+    // Device pixels per picture pixel, limited to 1..3 (NaN counts as 1). Before open it is
+    // remembered for the next window; while open the window takes it at once.
+    void setScale(double scale);
+    double scale() const { return scale_; }
 
     // Opens the window as a child of `parentWindow` (an X11 Window id or an HWND). Answers
     // false, leaving nothing behind, for a null or invalid parent, without an X
@@ -133,6 +138,7 @@ private:
     VSTGUI::CFrame* frame = nullptr;
     int width_ = kEditorWidth;
     int height_ = kEditorHeight;
+    double scale_ = 1.0;
     bool inIdle = false;
     bool platformInUse = false;
     int knobMode = VSTGUI::kLinearMode;

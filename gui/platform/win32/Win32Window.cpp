@@ -316,4 +316,6 @@ void Win32Window::hideTooltip() {
     tooltipText_.clear();
 }
 
+void Win32Window::setScale(double) {}
+
 }  // namespace VSTGUI

@@ -34,6 +34,8 @@ public:
     void closeMenu() override;
     COptionMenu* getMenuOwner() const override { return menuOwner_; }
 
+    void setScale(double scale) override;
+
     void showTooltip(const CPoint& where, const char* text) override;
     void hideTooltip() override;
 

@@ -474,4 +474,6 @@ void X11Window::drawTooltip() {
     XFlush(display_);
 }
 
+void X11Window::setScale(double) {}
+
 }  // namespace VSTGUI
