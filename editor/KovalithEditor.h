@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <map>
 
+#include "editor/EditorLayout.h"
 #include "effect/EditController.h"
 #include "effect/Parameters.h"
 #include "gui/vstgui.h"
@@ -32,8 +33,8 @@ constexpr VSTGUI::CColor kSelectColour{255, 255, 255, 64};
 constexpr VSTGUI::CColor kHiliteTextColour{48, 148, 189, 64};
 
 // The window's size when the background can't be loaded, and the knob's.
-constexpr int kEditorWidth = 659;
-constexpr int kEditorHeight = 479;
+constexpr int kEditorWidth = layout::kWindowWidth;
+constexpr int kEditorHeight = layout::kWindowHeight;
 constexpr int kKnobFallbackSize = 30;
 
 // Installs the embedded artwork as the toolkit's resource source, once per process.
@@ -123,12 +124,12 @@ private:
 
     bool buildFrame(void* parentWindow);
     void destroyFrame();
-    void addKnobGroup(int x, int y, int param, const char* caption, const char* tooltip,
+    void addKnobGroup(int param, const char* caption, const char* tooltip,
                       VSTGUI::CParamDisplayStringConvert convert);
-    void addMenu(const VSTGUI::CRect& rect, const char* const* items, int count, int param, const char* tooltip);
-    void addButton(const VSTGUI::CRect& rect, VSTGUI::CBitmap* bitmap, int param, const char* tooltip);
-    void addModulationRow(int y, const int* params);
-    void addLfoSection(int y, int shape, int sync, int freq, int stereo, const int* row);
+    void addMenu(const char* const* items, int count, int param, const char* tooltip);
+    void addButton(VSTGUI::CBitmap* bitmap, int param, const char* tooltip);
+    void addModulationRow(const int* params);
+    void addLfoSection(int shape, int sync, int freq, int stereo, const int* row);
     void styleTextControl(VSTGUI::CControl* control) const;
     void setTooltip(VSTGUI::CView* view, const char* text) const;
     void mirror(int index, float passedValue);
