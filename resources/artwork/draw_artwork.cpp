@@ -564,17 +564,28 @@ bool writePng(cairo_surface_t* surface, const std::string& path) {
     return true;
 }
 
-cairo_surface_t* renderBitmap(const Bitmap& b) {
-    cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, b.width, b.height);
+// The scales the editor has drawings for besides 1: it draws these pixel for pixel and
+// resamples the nearest one above for the scales between.
+const int kExtraScales[] = {2, 3};
+
+// "Kovalith_KnobBody.png" at scale 2 is "Kovalith_KnobBody_2x.png".
+std::string scaledName(const std::string& file, int scale) {
+    if (scale == 1) return file;
+    return file.substr(0, file.size() - 4) + "_" + std::to_string(scale) + "x.png";
+}
+
+cairo_surface_t* renderBitmap(const Bitmap& b, int scale = 1) {
+    cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, b.width * scale, b.height * scale);
     cairo_t* cr = cairo_create(s);
+    cairo_scale(cr, scale, scale);
     b.draw(cr);
     cairo_destroy(cr);
     return s;
 }
 
-bool writeBitmap(const Bitmap& b, const std::string& dir) {
-    cairo_surface_t* s = renderBitmap(b);
-    const bool ok = writePng(s, dir + "/" + b.file);
+bool writeBitmap(const Bitmap& b, const std::string& dir, int scale) {
+    cairo_surface_t* s = renderBitmap(b, scale);
+    const bool ok = writePng(s, dir + "/" + scaledName(b.file, scale));
     cairo_surface_destroy(s);
     return ok;
 }
@@ -667,6 +678,18 @@ bool parseArguments(int argc, char** argv, Options& options) {
     return true;
 }
 
+// The background drawn again at `scale` times the size, every line and letter at that resolution.
+bool writeScaledBackground(const std::string& path, int scale) {
+    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, kWidth * scale, kHeight * scale);
+    cairo_t* cr = cairo_create(surface);
+    cairo_scale(cr, scale, scale);
+    drawBackground(cr);
+    cairo_destroy(cr);
+    const bool ok = writePng(surface, path);
+    cairo_surface_destroy(surface);
+    return ok;
+}
+
 int run(const Options& options) {
     // The background is RGB: cairo writes an RGB24 surface as a PNG without alpha.
     cairo_surface_t* background = cairo_image_surface_create(CAIRO_FORMAT_RGB24, kWidth, kHeight);
@@ -675,7 +698,12 @@ int run(const Options& options) {
     bool ok = checkLayout(printed);
     if (ok && !options.checkOnly) {
         ok = writePng(background, options.outputDir + "/Kovalith_Background.png");
-        for (const Bitmap& b : kBitmaps) ok = writeBitmap(b, options.outputDir) && ok;
+        for (const Bitmap& b : kBitmaps) ok = writeBitmap(b, options.outputDir, 1) && ok;
+        for (int scale : kExtraScales) {
+            ok = writeScaledBackground(options.outputDir + "/" + scaledName("Kovalith_Background.png", scale), scale) &&
+                 ok;
+            for (const Bitmap& b : kBitmaps) ok = writeBitmap(b, options.outputDir, scale) && ok;
+        }
     }
     if (!options.mockup.empty()) ok = writeMockup(background, options.mockup) && ok;
     if (!options.preview.empty()) {
