@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <string>
 
 #include "editor/CBiquadControl.h"
 #include "editor/EditorLayout.h"
@@ -38,6 +39,18 @@ constexpr int kStereoButtonId = 104;
 constexpr int kPathButtonId = 105;
 constexpr const char* kKnobBodyName = "Kovalith_KnobBody.png";
 constexpr const char* kKnobHandleName = "Kovalith_KnobHandle.png";
+
+// The artwork is also drawn at these scales, as "<name>_2x.png" and so on; the toolkit
+// draws them pixel for pixel there and resamples the nearest larger one in between.
+constexpr int kArtworkScales[] = {2, 3};
+
+CBitmap* withScaledArtwork(CBitmap* bitmap, const char* baseName) {
+    for (int scale : kArtworkScales) {
+        const std::string name = std::string(baseName) + "_" + std::to_string(scale) + "x.png";
+        bitmap->addScaledResource(name.c_str(), scale);
+    }
+    return bitmap;
+}
 constexpr uint32_t kTooltipDelayMs = 1500;
 constexpr int kKnobInset = 8;
 // The value the filter display's constructor stores without using.
@@ -142,7 +155,7 @@ KovalithEditor::KovalithEditor(IEditController* controller) : controller(control
     menuScheme = new COptionMenuScheme;
     for (auto& flag : pending) flag.store(false, std::memory_order_relaxed);
     for (auto& value : passedValues) value.store(0.0f, std::memory_order_relaxed);
-    backgroundBitmap = new CBitmap(kBackgroundId);
+    backgroundBitmap = withScaledArtwork(new CBitmap(kBackgroundId), "Kovalith_Background");
     // Without its picture the window keeps the size the picture has.
     if (backgroundBitmap->isLoaded()) {
         width_ = static_cast<int>(backgroundBitmap->getWidth());
@@ -157,8 +170,10 @@ KovalithEditor::~KovalithEditor() {
     if (platformInUse) platformUninitialize();
 }
 
-int KovalithEditor::width() const { return static_cast<int>(std::lround(width_ * scale_)); }
-int KovalithEditor::height() const { return static_cast<int>(std::lround(height_ * scale_)); }
+int KovalithEditor::width() const { return pixelWidthAt(scale_); }
+int KovalithEditor::height() const { return pixelHeightAt(scale_); }
+int KovalithEditor::pixelWidthAt(double scale) const { return static_cast<int>(std::lround(width_ * scale)); }
+int KovalithEditor::pixelHeightAt(double scale) const { return static_cast<int>(std::lround(height_ * scale)); }
 
 void KovalithEditor::setScale(double scale) {
     scale_ = std::isnan(scale) ? kMinScale : std::min(std::max(scale, kMinScale), kMaxScale);
@@ -222,10 +237,10 @@ bool KovalithEditor::buildFrame(void* parentWindow) {
     tooltipSupport = new CTooltipSupport(kTooltipDelayMs);
     frame->setMouseObserver(tooltipSupport);
 
-    bitmaps[kKnobHandle] = new CBitmap(kKnobHandleName);
-    bitmaps[kKnobBody] = new CBitmap(kKnobBodyName);
-    bitmaps[kStereoButton] = new CBitmap(kStereoButtonId);
-    bitmaps[kPathButton] = new CBitmap(kPathButtonId);
+    bitmaps[kKnobHandle] = withScaledArtwork(new CBitmap(kKnobHandleName), "Kovalith_KnobHandle");
+    bitmaps[kKnobBody] = withScaledArtwork(new CBitmap(kKnobBodyName), "Kovalith_KnobBody");
+    bitmaps[kStereoButton] = withScaledArtwork(new CBitmap(kStereoButtonId), "Kovalith_StereoButton");
+    bitmaps[kPathButton] = withScaledArtwork(new CBitmap(kPathButtonId), "Kovalith_PathButton");
     // Knob rectangles take the body's size, or that of the artwork when it can't be loaded.
     const bool bodyLoaded = bitmaps[kKnobBody]->isLoaded();
     knobWidth = bodyLoaded ? bitmaps[kKnobBody]->getWidth() : kKnobFallbackSize;
@@ -501,10 +516,15 @@ bool KovalithEditor::renderSnapshot(COffscreenContext& context) {
 }
 
 bool KovalithEditor::renderSnapshot(uint32_t* pixels, int strideBytes) {
-    const int width = width_;
-    const int height = height_;
+    return renderSnapshot(pixels, strideBytes, scale_);
+}
+
+bool KovalithEditor::renderSnapshot(uint32_t* pixels, int strideBytes, double scale) {
+    if (!(scale >= kMinScale && scale <= kMaxScale)) return false;
+    COffscreenContext context(width_, height_, scale);
+    const int width = context.getPixelWidth();
+    const int height = context.getPixelHeight();
     if (!pixels || strideBytes < width * 4) return false;
-    COffscreenContext context(width, height);
     if (!renderSnapshot(context)) return false;
     int sourceStride = 0;
     const auto* source = reinterpret_cast<const unsigned char*>(context.getPixels(sourceStride));

@@ -66,6 +66,9 @@ public:
     // remembered for the next window; while open the window takes it at once.
     void setScale(double scale);
     double scale() const { return scale_; }
+    // The window's size in device pixels at `scale` (what renderSnapshot fills).
+    int pixelWidthAt(double scale) const;
+    int pixelHeightAt(double scale) const;
 
     // Opens the window as a child of `parentWindow` (an X11 Window id or an HWND). Answers
     // false, leaving nothing behind, for a null or invalid parent, without an X
@@ -98,12 +101,15 @@ public:
     // CControlListener: a control the user changed.
     void valueChanged(VSTGUI::CControl* control) override;
 
-    // Draws the whole window into `pixels` (rect width x height, 32-bit native
+    // Draws the whole window into `pixels` (width() x height(), 32-bit native
     // 0xAARRGGBB premultiplied words, rows `strideBytes` apart) with the current
     // values, whether the window is open or not. False for a null buffer or a
     // stride too small for a row.
     bool renderSnapshot(uint32_t* pixels, int strideBytes);
-    // The same into an offscreen context of the window's size.
+    // The same at `scale` (1..3, else false) whatever the editor's own scale: the
+    // buffer holds lround(picture size x scale) pixels each way.
+    bool renderSnapshot(uint32_t* pixels, int strideBytes, double scale);
+    // The same into an offscreen context of the window's size, at the context's scale.
     bool renderSnapshot(VSTGUI::COffscreenContext& context);
 
     // Applies the changes noted by setParameter. GUI thread; idle calls it.
