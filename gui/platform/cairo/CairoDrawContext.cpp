@@ -91,8 +91,9 @@ void strokeInDevice(const CDrawContext& context, const CPoint* points, int count
         else
             cairo_line_to(cr, x(i), y(i));
     }
-    cairo_restore(cr);
+    // Under the identity matrix, so the width counts device pixels.
     stroke(cr, context.getFrameColor(), deviceLineWidth(context));
+    cairo_restore(cr);
 }
 
 }  // namespace
