@@ -10,6 +10,7 @@
 //                            linux-snapshot-S.png there, and scaled captures go there too
 #include "editor/EditorLayout.h"
 #include "gui/PngDecoder.h"
+#include "gui/vstgui.h"
 #include "gui/platform/win32/CDropTarget.h"
 #include "plugin/SnapshotRequest.h"
 #include "plugin/vst2.h"
@@ -23,6 +24,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -671,6 +673,66 @@ TEST_F(EditorUnderWine, OpenCloseCyclesAtScaleTwoLeakNoGdiObjects) {
     std::printf("200 open/close cycles at scale 2: GDI objects %d before, %d after\n", gdiBefore, gdiAfter);
     EXPECT_GT(gdiBefore, 0);
     EXPECT_EQ(gdiAfter, gdiBefore);
+}
+
+// The toolkit's own window at scale 2, whatever the plug-in takes from hosts: twice the
+// frame's size, mouse positions handed on in the frame's units (a drag of 80 device
+// pixels moves a knob by 40), and 200 open/close cycles with text and scaled pens drawn
+// leave no GDI object behind.
+struct NoEdits : VSTGUI::VSTGUIEditorInterface {
+    void beginEdit(int) override {}
+    void endEdit(int) override {}
+};
+
+TEST(ToolkitWindowUnderWine, AtScaleTwoIsTwiceAsLargeTakesFrameUnitsAndLeaksNothing) {
+    using namespace VSTGUI;
+    ASSERT_TRUE(platformInitialize());
+    NoEdits editor;
+    HostWindow host(SIZE{400, 300});
+    auto open = [&](CKnob** knob) {
+        auto frame = std::make_unique<CFrame>(CRect(0, 0, 200, 150), host.handle(), &editor, 2.0);
+        frame->setBackgroundColor(CColor{22, 112, 150, 255});
+        auto* label = new CTextLabel(CRect(20, 20, 90, 32), "Resonance");
+        label->setFontColor(CColor{228, 189, 31, 255});
+        frame->addView(label);
+        *knob = new CKnob(CRect(50, 50, 80, 80), nullptr, 16, nullptr, nullptr);
+        frame->addView(*knob);
+        return frame;
+    };
+    {
+        CKnob* knob = nullptr;
+        const std::unique_ptr<CFrame> frame = open(&knob);
+        ASSERT_TRUE(frame->isOpen());
+        RECT client{};
+        GetClientRect(host.editor(), &client);
+        EXPECT_EQ(client.right, 400);
+        EXPECT_EQ(client.bottom, 300);
+        const float before = knob->getValue();
+        SendMessageA(host.editor(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(130, 150));
+        for (int y = 130; y >= 70; y -= 20) SendMessageA(host.editor(), WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(130, y));
+        SendMessageA(host.editor(), WM_LBUTTONUP, 0, MAKELPARAM(130, 70));
+        EXPECT_NEAR(knob->getValue() - before, 40.f / 200.f, 1e-5);
+        frame->setScale(1.5);
+        GetClientRect(host.editor(), &client);
+        EXPECT_EQ(client.right, 300);
+        EXPECT_EQ(client.bottom, 225);
+    }
+    auto cycle = [&] {
+        CKnob* knob = nullptr;
+        const std::unique_ptr<CFrame> frame = open(&knob);
+        if (!frame->isOpen()) return false;
+        UpdateWindow(host.editor());  // paints through the back buffer
+        frame->idle();
+        pump(nullptr, 0);
+        return true;
+    };
+    for (int i = 0; i < 5; ++i) ASSERT_TRUE(cycle());
+    const int gdiBefore = gdiObjects();
+    for (int i = 0; i < 200; ++i) ASSERT_TRUE(cycle()) << "cycle " << i;
+    const int gdiAfter = gdiObjects();
+    std::printf("200 open/close cycles of a frame at scale 2: GDI objects %d before, %d after\n", gdiBefore, gdiAfter);
+    EXPECT_EQ(gdiAfter, gdiBefore);
+    platformUninitialize();
 }
 
 TEST_F(EditorUnderWine, BadParentWindowsOpenNothingAndLeaveNoWindowClass) {
