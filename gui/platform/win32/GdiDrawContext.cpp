@@ -163,13 +163,14 @@ int deviceLineWidth(const CDrawContext& context) {
 // Where GDI must draw a line through coordinate `c` (with the context's `offset` on that
 // axis) so that it covers the same device pixels as the toolkit's lines: odd widths on
 // the pixel, even ones centred on its edge, scaled and on whole device pixels.
-CCoord deviceLineCoordinate(const CDrawContext& context, CCoord c, CCoord offset) {
+CCoord deviceLineCoordinate(const CDrawContext& context, double c, CCoord offset) {
     const int width = deviceLineWidth(context);
     const double centre = (c + offset + ((context.getLineWidth() % 2) ? 0.5 : 0.0)) * context.getScale();
     return static_cast<CCoord>(std::lround(centre - width / 2.0)) + width / 2;
 }
 
-POINT devicePoint(const CDrawContext& context, const CPoint& p) {
+template <typename Point>
+POINT devicePoint(const CDrawContext& context, const Point& p) {
     const CPoint o = context.getOffset();
     return POINT{deviceLineCoordinate(context, p.x, o.x), deviceLineCoordinate(context, p.y, o.y)};
 }
@@ -199,6 +200,20 @@ void CDrawContext::polyline(const CPoint* points, int count) {
     }
     finishLine(native_->dc, CPoint(path.back().x, path.back().y), frameColor_, width);
     pen_ = points[count - 1];
+}
+
+void CDrawContext::polyline(const CFinePoint* points, int count) {
+    if (!points || count < 2) return;
+    const int width = deviceLineWidth(*this);
+    std::vector<POINT> path(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i) path[size_t(i)] = devicePoint(*this, points[i]);
+    {
+        SelectedObject pen(native_->dc, createPen(frameColor_, width));
+        Polyline(native_->dc, path.data(), count);
+    }
+    finishLine(native_->dc, CPoint(path.back().x, path.back().y), frameColor_, width);
+    const CFinePoint& last = points[count - 1];
+    pen_ = CPoint(static_cast<CCoord>(std::floor(last.x)), static_cast<CCoord>(std::floor(last.y)));
 }
 
 void CDrawContext::drawLines(const CPoint* points, int numberOfLines) {
