@@ -78,14 +78,25 @@ struct CBitmap::Variant {
     const unsigned char* data = nullptr;  // PNG, decoded on first use
     size_t size = 0;
     bool decoded = false;
+    bool fits = false;  // decoded, and exactly the picture's size x scale
     CCoord width = 0, height = 0;
+    // Kept for resampling; a larger drawing that is drawn as it is lets go of them once its
+    // native image exists (they are decoded again should a resampling need them).
     std::vector<uint32_t> pixels;
     Native* native = nullptr;  // made on first use where the scale matches exactly
 
     ~Variant() {
         if (native) destroyNative(native);
     }
-    bool usable() const { return !pixels.empty(); }
+    // The pixels, decoding them again if they were let go.
+    const std::vector<uint32_t>& decodedPixels() {
+        if (pixels.empty() && data) {
+            DecodedImage image;
+            if (decodePng(data, size, image) && image.width == width && image.height == height)
+                pixels = std::move(image.pixels);
+        }
+        return pixels;
+    }
 };
 
 struct CBitmap::ScaledImage {
@@ -130,6 +141,7 @@ void CBitmap::decode(const unsigned char* data, size_t size) {
     height_ = image.height;
     auto own = std::make_unique<Variant>();
     own->decoded = true;
+    own->fits = true;
     own->width = width_;
     own->height = height_;
     own->pixels = std::move(image.pixels);
@@ -158,12 +170,13 @@ CBitmap::Variant* CBitmap::variantFor(double scale) {
             const bool fits = decodePng(v->data, v->size, image) && image.width == std::lround(width_ * v->scale) &&
                               image.height == std::lround(height_ * v->scale);
             if (fits) {
+                v->fits = true;
                 v->width = image.width;
                 v->height = image.height;
                 v->pixels = std::move(image.pixels);
             }
         }
-        if (!v->usable()) continue;
+        if (!v->fits) continue;
         if (v->scale == scale) return v.get();
         const bool above = v->scale > scale;
         if (!best || (above && (best->scale < scale || v->scale < best->scale)) ||
@@ -180,7 +193,13 @@ CBitmap::Native* CBitmap::getNativeAt(double scale, const CRect& source, CPoint&
     Variant* variant = variantFor(scale);
     if (!variant) return nullptr;
     if (variant->scale == scale) {
-        if (!variant->native) variant->native = createNative(variant->pixels.data(), variant->width, variant->height);
+        if (!variant->native) {
+            const std::vector<uint32_t>& pixels = variant->decodedPixels();
+            if (pixels.empty()) return nullptr;
+            variant->native = createNative(pixels.data(), variant->width, variant->height);
+            if (variant->data) std::vector<uint32_t>().swap(variant->pixels);
+        }
+        if (!variant->native) return nullptr;
         origin = CPoint(static_cast<CCoord>(std::lround(source.left * scale)),
                         static_cast<CCoord>(std::lround(source.top * scale)));
         return variant->native;
@@ -191,6 +210,7 @@ CBitmap::Native* CBitmap::getNativeAt(double scale, const CRect& source, CPoint&
             std::rotate(scaled_.begin(), it, it + 1);
             return scaled_.front()->native;
         }
+    if (variant->decodedPixels().empty()) return nullptr;
     Native* made = resample(*variant, scale, source);
     if (!made) return nullptr;
     if (scaled_.size() >= kScaledCacheSize) scaled_.pop_back();
