@@ -28,10 +28,10 @@ constexpr float kRangeDecibels = 70.0f;
 
 // A coordinate on the curve. A notch gives an infinite attenuation, so limit the
 // value well outside the control (the drawing is clipped to it) before converting.
-CCoord curveCoordinate(double value, int extent) {
-    const double limit = 4.0 * std::max(extent, 1);
+double curveCoordinate(double value, double extent) {
+    const double limit = 4.0 * std::max(extent, 1.0);
     if (std::isnan(value)) return 0;
-    return static_cast<CCoord>(std::trunc(std::min(std::max(value, -limit), limit)));
+    return std::trunc(std::min(std::max(value, -limit), limit));
 }
 
 }  // namespace
@@ -138,18 +138,32 @@ void CBiquadControl::computeResponse() {
     if (!(std::fabs(response_[0]) < 10.0f)) response_[0] = response_[1];
 }
 
+// The curve's points fall on whole device pixels: whole window pixels at scale 1, and
+// as many steps finer as the context's scale allows above it.
 void CBiquadControl::drawCurve(CDrawContext& context, double dy, double dx) {
-    CPoint points[kResponsePoints];
-    points[0] = CPoint(0, curveCoordinate(height_ * static_cast<double>(response_[0]) + dy, height_));
-    for (int i = 1; i < kResponsePoints; ++i)
-        points[i] = CPoint(curveCoordinate(i / 256.0 * width_ + dx, width_),
-                           curveCoordinate(height_ * static_cast<double>(response_[i]) + dy, height_));
+    const double scale = context.getScale();
+    const double deviceWidth = width_ * scale, deviceHeight = height_ * scale;
+    auto x = [&](int i) { return curveCoordinate((i / 256.0 * width_ + dx) * scale, deviceWidth) / scale; };
+    auto y = [&](int i) {
+        return curveCoordinate((height_ * static_cast<double>(response_[i]) + dy) * scale, deviceHeight) / scale;
+    };
+    CFinePoint points[kResponsePoints];
+    points[0] = CFinePoint{0.0, y(0)};
+    for (int i = 1; i < kResponsePoints; ++i) points[i] = CFinePoint{x(i), y(i)};
     context.polyline(points, kResponsePoints);
 }
 
 void CBiquadControl::draw(CDrawContext* context) {
     computeResponse();
-    if (!drawBuffer_) drawBuffer_ = std::make_unique<COffscreenContext>(width_, height_);
+    // The buffers draw at the target's scale, so the copy below is pixel for pixel.
+    const double scale = context->getScale();
+    if (backgroundBuffer_->getScale() != scale) {
+        backgroundBuffer_ = std::make_unique<COffscreenContext>(width_, height_, scale);
+        backgroundBuffer_->setFillColor(backColour_);
+        backgroundBuffer_->fillRect(CRect(0, 0, width_, height_));
+    }
+    if (!drawBuffer_ || drawBuffer_->getScale() != scale)
+        drawBuffer_ = std::make_unique<COffscreenContext>(width_, height_, scale);
     COffscreenContext& buffer = *drawBuffer_;
     buffer.copyFrom(*backgroundBuffer_, CRect(0, 0, width_, height_));
 

@@ -43,10 +43,20 @@ private:
 
 }  // namespace
 
-CFrame::CFrame(const CRect& size, void* parentWindow, VSTGUIEditorInterface* editor)
+namespace {
+
+double limitScale(double scale) {
+    if (!(scale >= kMinScale)) return kMinScale;  // NaN too
+    return scale > kMaxScale ? kMaxScale : scale;
+}
+
+}  // namespace
+
+CFrame::CFrame(const CRect& size, void* parentWindow, VSTGUIEditorInterface* editor, double scale)
     : CViewContainer(CRect(0, 0, size.width(), size.height())),
       parentWindow_(parentWindow),
-      editor_(editor) {
+      editor_(editor),
+      scale_(limitScale(scale)) {
     if (parentWindow) window_ = CPlatformWindow::open(*this, parentWindow, size_.width(), size_.height());
 }
 
@@ -63,6 +73,14 @@ CFrame::~CFrame() {
     removeAll(true);
     setMouseObserver(nullptr);
     window_.reset();
+}
+
+void CFrame::setScale(double scale) {
+    scale = limitScale(scale);
+    if (scale == scale_) return;
+    scale_ = scale;
+    if (window_) window_->setScale(scale_);
+    setDirty();
 }
 
 void CFrame::setMouseObserver(CMouseObserver* observer) {

@@ -19,6 +19,10 @@ class VSTGUIEditorInterface;
 bool platformInitialize();
 void platformUninitialize();
 
+// The scales a frame draws at: device pixels per frame unit.
+constexpr double kMinScale = 1.0;
+constexpr double kMaxScale = 3.0;
+
 // Frame coordinates are the window's pixel coordinates: the frame's rectangle always starts
 // at (0, 0), and the rectangles of the views added to it are in frame coordinates.
 // With a parent window (an X11 Window id or an HWND as `void*`) the constructor opens a
@@ -27,10 +31,14 @@ void platformUninitialize();
 // GUI thread only, except the dirty marks of its views.
 class CFrame : public CViewContainer {
 public:
-    CFrame(const CRect& size, void* parentWindow, VSTGUIEditorInterface* editor);
+    CFrame(const CRect& size, void* parentWindow, VSTGUIEditorInterface* editor, double scale = 1.0);
     ~CFrame() override;
 
     bool isOpen() const { return window_ != nullptr; }
+    // The number of device pixels per frame unit, 1 to 3. Frame and view coordinates stay
+    // the same at every scale; the window becomes size x scale pixels and is redrawn whole.
+    void setScale(double scale);
+    double getScale() const { return scale_; }
     void* getParentWindow() const { return parentWindow_; }
     VSTGUIEditorInterface* getEditor() const { return editor_; }
     CFrame* getFrame() const override { return const_cast<CFrame*>(this); }
@@ -81,6 +89,7 @@ private:
     CView* mouseDownView_ = nullptr;  // holds a reference while captured
     CView* hovered_ = nullptr;
     bool inIdle_ = false;
+    double scale_ = 1.0;
     std::unique_ptr<CPlatformWindow> window_;
 };
 

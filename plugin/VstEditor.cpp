@@ -11,6 +11,9 @@ VstEditor::VstEditor(Kovalith* effect) : AEffEditor(effect), kovalith(effect), w
 
 bool VstEditor::getRect(vst2::ERect** out) {
     if (!out) return false;
+    // The window's size at its current scale.
+    rect.bottom = static_cast<int16_t>(window.height());
+    rect.right = static_cast<int16_t>(window.width());
     *out = &rect;
     return true;
 }

@@ -34,6 +34,9 @@ public:
     // The menu whose list is open, or null.
     virtual COptionMenu* getMenuOwner() const = 0;
 
+    // Resizes the window to the frame's size x `scale` device pixels; the frame redraws.
+    virtual void setScale(double scale) = 0;
+
     virtual void showTooltip(const CPoint& where, const char* text) = 0;
     virtual void hideTooltip() = 0;
 };

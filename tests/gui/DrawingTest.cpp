@@ -275,6 +275,42 @@ bool provideName(int, const char* name, const unsigned char** data, size_t* size
     return true;
 }
 
+// A bitmap of two stacked frames with a larger drawing for scale 2 (other colours, so the
+// pixels tell which drawing was used) and a broken one for 3 of the wrong size.
+TEST(Bitmap, LargerDrawingsServeTheirScaleAndTheScalesBetweenWithoutBleedingAcrossFrames) {
+    const CColor yellow{228, 189, 31, 255};
+    static const auto one = makeTwoFramePng(4, 8, kRedCColor, kBlueCColor);
+    static const auto two = makeTwoFramePng(8, 16, kGreenCColor, yellow);
+    static const auto wrong = makeSolidPng(10, 10, kWhiteCColor);
+    static const CResourceEntry table[] = {
+        {0, "Frames.png", one.data(), one.size()},
+        {0, "Frames_2x.png", two.data(), two.size()},
+        {0, "Frames_3x.png", wrong.data(), wrong.size()},
+    };
+    CBitmap::setResourceTable(table, 3);
+    Owned<CBitmap> bitmap(new CBitmap("Frames.png"));
+    EXPECT_TRUE(bitmap->addScaledResource("Frames_2x.png", 2));
+    EXPECT_TRUE(bitmap->addScaledResource("Frames_3x.png", 3));
+    EXPECT_FALSE(bitmap->addScaledResource("Frames_4x.png", 4));
+    CBitmap::setResourceTable(nullptr, 0);
+
+    // Every device pixel of the bottom frame drawn at `scale`, which must all be `colour`.
+    auto expectBottomFrame = [&](double scale, const CColor& colour) {
+        COffscreenContext context(4, 4, scale);
+        bitmap->draw(&context, CRect(0, 0, 4, 4), CPoint(0, 4));
+        int wrongPixels = 0;
+        for (int y = 0; y < context.getPixelHeight(); ++y)
+            for (int x = 0; x < context.getPixelWidth(); ++x)
+                if (!context.getPixel(x, y).sameRGB(colour)) ++wrongPixels;
+        EXPECT_EQ(wrongPixels, 0) << "scale " << scale;
+    };
+    expectBottomFrame(1.0, kBlueCColor);
+    expectBottomFrame(2.0, yellow);   // the 2x drawing, pixel for pixel
+    expectBottomFrame(1.5, yellow);   // shrunk from it, the top frame's green kept out
+    expectBottomFrame(1.25, yellow);
+    expectBottomFrame(3.0, yellow);   // the 3x drawing has the wrong size: enlarged from 2x
+}
+
 TEST(Bitmap, ResourcesAreFoundByIdAndByName) {
     static const auto png101 = makeSolidPng(7, 9, kBlueCColor);
     static const auto knob = makeSolidPng(30, 30, kRedCColor);
