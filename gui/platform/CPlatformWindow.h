@@ -34,6 +34,9 @@ public:
     // The menu whose list is open, or null.
     virtual COptionMenu* getMenuOwner() const = 0;
 
+    // Takes the keyboard from the host's window (true) or gives it back to whoever had it.
+    virtual void setKeyboardFocus(bool /*take*/) {}
+
     virtual void showTooltip(const CPoint& where, const char* text) = 0;
     virtual void hideTooltip() = 0;
 };

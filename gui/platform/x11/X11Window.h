@@ -34,10 +34,16 @@ public:
     void closeMenu() override;
     COptionMenu* getMenuOwner() const override;
 
+    void setKeyboardFocus(bool take) override;
+
     void showTooltip(const CPoint& where, const char* text) override;
     void hideTooltip() override;
 
     unsigned long getWindowId() const { return window_; }
+
+    // Presses of one button this close in time (ms) and place (pixels) make a double click.
+    static constexpr unsigned long kDoubleClickTime = 400;
+    static constexpr int kDoubleClickDistance = 4;
 
 private:
     struct Overlay {
@@ -62,6 +68,9 @@ private:
     void syncMenuWindows();
     void drawMenuLevel(int level);
     void drawTooltip();
+    void handleKey(_XEvent& event);
+    int doubleClickBit(const _XEvent& event);
+    void openInputContext();
 
     CFrame& frame_;
     Display* display_;
@@ -79,6 +88,16 @@ private:
 
     Overlay tooltip_;
     std::string tooltipText_;
+
+    // Keyboard: held only while a view of the frame takes keys.
+    bool keyboardHeld_ = false;
+    unsigned long previousFocus_ = 0;
+    void* inputMethod_ = nullptr;   // XIM, opened with the first held keyboard
+    void* inputContext_ = nullptr;  // XIC
+    // The last press, for double clicks.
+    unsigned int lastPressButton_ = 0;
+    unsigned long lastPressTime_ = 0;
+    CPoint lastPressAt_;
 };
 
 }  // namespace VSTGUI
