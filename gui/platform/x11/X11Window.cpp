@@ -253,8 +253,9 @@ void X11Window::handleEvent(XEvent& event) {
         case FocusOut:
             // Another window took the keyboard (the user clicked into the host): the
             // view that had it lets go. Grabs (our own list's, the host's menus) pass.
+            // Taking the focus from PointerRoot sends one with NotifyPointer, which loses nothing.
             if (keyboardHeld_ && event.xfocus.window == window_ && event.xfocus.mode == NotifyNormal &&
-                event.xfocus.detail != NotifyInferior)
+                event.xfocus.detail != NotifyInferior && event.xfocus.detail != NotifyPointer && !hasInputFocus())
                 frame_.onKeyboardFocusLost();
             break;
         case ButtonRelease:
@@ -331,6 +332,13 @@ void X11Window::openInputContext() {
 // The focus is taken from whoever had it and given back to them, unless it moved on
 // meanwhile. Key events are selected only while held: a window that selects them
 // gets the keys whenever the pointer is over it, shortcuts meant for the host included.
+bool X11Window::hasInputFocus() const {
+    Window focus = 0;
+    int revert = 0;
+    XGetInputFocus(display_, &focus, &revert);
+    return focus == window_;
+}
+
 void X11Window::setKeyboardFocus(bool take) {
     if (take == keyboardHeld_) return;
     ErrorTrap trap(display_);

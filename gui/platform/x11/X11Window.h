@@ -71,6 +71,7 @@ private:
     void handleKey(_XEvent& event);
     int doubleClickBit(const _XEvent& event);
     void openInputContext();
+    bool hasInputFocus() const;
 
     CFrame& frame_;
     Display* display_;
