@@ -124,7 +124,8 @@ TEST_F(EditorKeyboard, GarbageSendsNothingAndEscapeCancels) {
     plugin->setParameter(kDelay, 0.1f);
     ASSERT_TRUE(openDelayEntry());
     plugin->clearRecord();
-    xdotool("type --delay 20 'garbage' key Return");
+    xdotool("type --delay 20 'garbage'");
+    xdotool("key Return");
     EXPECT_TRUE(plugin->requests().empty());
     EXPECT_EQ(plugin->getParameter(kDelay), 0.1f);
     EXPECT_TRUE(editorHasKeyboard()) << "the field stays open for correction";
