@@ -87,8 +87,12 @@ TEST_F(ValueEntry, RefusedOrCancelledTextChangesNothing) {
         EXPECT_EQ(editor->getValueEntry(), field) << "'" << garbage << "' stays open for correction";
         EXPECT_TRUE(field->isRefused()) << garbage;
     }
+    // The refusal shows: the field's frame turns red, over the read-out's panel colour.
+    const CRect box = field->getViewSize();
+    EXPECT_LT(colourDistance(render()->getPixel(box.left, box.top), CTextEdit::kRefusedColor), 10);
     type("x");
     EXPECT_FALSE(field->isRefused()) << "an edit clears the mark";
+    EXPECT_LT(colourDistance(render()->getPixel(box.left, box.top), kPanelColour), 10);
     // Escape, then a click elsewhere, close it without a change.
     key(kKeyEscape);
     EXPECT_EQ(editor->getValueEntry(), nullptr);
