@@ -83,10 +83,10 @@ void CTextEdit::draw(CDrawContext* context) {
     } else {
         context->setFontColor(fontColor_);
     }
-    CRect drawRect(static_cast<CCoord>(start), textRect.top, textRect.right + static_cast<CCoord>(textWidth),
-                   textRect.bottom);
+    const CRect drawRect(static_cast<CCoord>(start), textRect.top, static_cast<CCoord>(start + textWidth) + 1,
+                         textRect.bottom);
     context->drawString(text_.c_str(), drawRect, kLeftText, false);
-    if (!allSelected_) {
+    if (!allSelected_ || text_.empty()) {
         const std::string before = text_.substr(0, caret_);
         const auto x = static_cast<CCoord>(start + context->getStringWidth(before.c_str()) + 0.5);
         context->setFrameColor(fontColor_);
