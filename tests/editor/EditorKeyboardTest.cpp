@@ -134,6 +134,20 @@ TEST_F(EditorKeyboard, GarbageSendsNothingAndEscapeCancels) {
     EXPECT_TRUE(plugin->requests().empty());
     EXPECT_EQ(plugin->getParameter(kDelay), 0.1f);
 
+    // The host taking the keyboard back closes the field: a Return typed into the
+    // editor's window afterwards applies nothing.
+    ASSERT_TRUE(openDelayEntry());
+    xdotool("type --delay 20 '0.5'");
+    XSetInputFocus(display_, parent_, RevertToParent, CurrentTime);
+    XSync(display_, False);
+    idleUntil([] { return false; }, 200);
+    EXPECT_EQ(focus(), parent_) << "the editor leaves the keyboard to the host";
+    XSetInputFocus(display_, editorWindow, RevertToParent, CurrentTime);
+    XSync(display_, False);
+    xdotool("key Return");
+    EXPECT_TRUE(plugin->requests().empty());
+    EXPECT_EQ(plugin->getParameter(kDelay), 0.1f);
+
 }
 
 TEST_F(EditorKeyboard, ControlClickResetsAndShiftDragMovesATenth) {
