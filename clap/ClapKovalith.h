@@ -126,6 +126,7 @@ public:
     // ---- IEditController (the editor, on the main thread) ----
     float parameterValue(int index) override;
     float syncedValue(int index) override;
+    DisplayContext displayContext() override { return effect_.displayContext(); }
     void beginEdit(int index) override;
     void performEdit(int index, float value) override;
     void endEdit(int index) override;

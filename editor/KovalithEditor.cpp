@@ -196,6 +196,7 @@ void KovalithEditor::close() { destroyFrame(); }
 
 void KovalithEditor::destroyFrame() {
     accepting.store(false, std::memory_order_release);
+    closeValueEntry();
     delete frame;  // releases every control
     frame = nullptr;
     controlGroups.fill(ControlGroup{});
@@ -254,6 +255,7 @@ bool KovalithEditor::buildFrame(void* parentWindow) {
     tagToControl[kResonance] = filterDisplay;
     tagToControl[kFilterType] = filterDisplay;
     tagToControl[kCutoff] = filterDisplay;
+    filterDisplay->setZoomFactor(kFineControlFactor);
     setTooltip(filterDisplay, "Set characteristic of filter in feedback path. Right click for filter types");
     mirror(kFilterType, controller->parameterValue(kFilterType));
     frame->addView(filterDisplay);
@@ -325,6 +327,7 @@ void KovalithEditor::addKnobGroup(int param, const char* caption, const char* to
                            bitmaps[kKnobHandle], CPoint(0, 0));
     group.knob->setValue(controller->parameterValue(param));
     group.knob->setInsetValue(kKnobInset);
+    group.knob->setZoomFactor(kFineControlFactor);
     tagToControl[param] = group.knob;
     frame->addView(group.knob);
 
@@ -333,6 +336,9 @@ void KovalithEditor::addKnobGroup(int param, const char* caption, const char* to
     group.readout->setMin(-kReadoutRange);
     group.readout->setMax(kReadoutRange);
     group.readout->setValue(controller->syncedValue(param));
+    // Tells the editor of double clicks and Ctrl-clicks; a read-out changes no value.
+    group.readout->setListener(this);
+    group.readout->setTag(param);
     frame->addView(group.readout);
 
     setTooltip(group.knob, tooltip);

@@ -16,6 +16,7 @@
 #include <atomic>
 #include <cstdint>
 #include <map>
+#include <string>
 
 #include "editor/EditorLayout.h"
 #include "effect/EditController.h"
@@ -100,6 +101,23 @@ public:
 
     // CControlListener: a control the user changed.
     void valueChanged(VSTGUI::CControl* control) override;
+    // Ctrl-click on a knob, read-out, menu or button resets its parameter to the
+    // "Default" program's value; a double click on a knob or its read-out opens the
+    // value entry. Answers 1 when it took the click.
+    int controlModifierClicked(VSTGUI::CControl* control, int buttons) override;
+
+    // Typed values: a text field over the read-out of knob parameter `index`,
+    // holding the read-out's text. Return applies a text that parses (clamped to the
+    // range) as one edit gesture; text that does not parse sends nothing and the
+    // field stays open, marked refused. Escape or a click elsewhere cancels.
+    // False without a knob for the index.
+    bool openValueEntry(int index);
+    void closeValueEntry();
+    VSTGUI::CTextEdit* getValueEntry() const { return valueEntry; }
+    // The parameter to its "Default" program value, as one edit gesture.
+    void resetToDefault(int index);
+    // Shift-drag and Shift-wheel move knobs by a tenth of their normal rate.
+    static constexpr float kFineControlFactor = 10.0f;
 
     // Draws the whole window into `pixels` (width() x height(), 32-bit native
     // 0xAARRGGBB premultiplied words, rows `strideBytes` apart) with the current
@@ -140,6 +158,7 @@ private:
     void setTooltip(VSTGUI::CView* view, const char* text) const;
     void mirror(int index, float passedValue);
     void refreshSyncedReadouts();
+    bool commitValueEntry(int index, const std::string& text);
 
     IEditController* controller;
     VSTGUI::CFrame* frame = nullptr;
@@ -168,6 +187,7 @@ private:
     VSTGUI::CBitmap* bitmaps[kNumBitmapSlots] = {};
     VSTGUI::CCoord knobWidth = kKnobFallbackSize;
     VSTGUI::CCoord knobHeight = kKnobFallbackSize;
+    VSTGUI::CTextEdit* valueEntry = nullptr;  // the frame owns it while it is open
 
     // Filled by setParameter on any thread, emptied by applyPendingChanges.
     std::atomic<bool> accepting{false};

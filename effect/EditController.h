@@ -3,6 +3,9 @@
 // MIDI-learn commands of its menus. Each format shell implements it.
 #pragma once
 
+#include "effect/Parameters.h"
+#include "effect/ParameterText.h"
+
 namespace kovalith {
 
 class IEditController {
@@ -22,6 +25,16 @@ public:
     // A MIDI-learn command for parameter index: 0 learns, 1 forgets; the
     // filter display's menu sends 2, 3 and 4 for "Cutoff".
     virtual void learnCommand(int index, float value) = 0;
+    // What the read-outs depend on beyond the values (the sample rate, the
+    // tempo), for reading typed values. The default knows only the sync
+    // settings; a shell with the effect at hand answers the effect's own.
+    virtual DisplayContext displayContext() {
+        DisplayContext context;
+        context.delaySync = parameterValue(kDelaySync);
+        context.lfo1Sync = parameterValue(kLfo1Sync);
+        context.lfo2Sync = parameterValue(kLfo2Sync);
+        return context;
+    }
 };
 
 }  // namespace kovalith

@@ -66,6 +66,7 @@ CFrame::~CFrame() {
         window_->hideTooltip();
     }
     onMouseExited();
+    setFocusView(nullptr);
     if (mouseDownView_) {
         mouseDownView_->forget();
         mouseDownView_ = nullptr;
@@ -121,6 +122,8 @@ CView* CFrame::topViewAt(const CPoint& where) const {
 CMouseEventResult CFrame::onMouseDown(CPoint& where, const CButtonState& buttons) {
     if (observer_) observer_->onMouseDown(this, where);
     if (mouseDownView_) return kMouseEventHandled;  // a second button during a drag
+    // A click outside the focus view ends its keyboard input; the click still counts.
+    if (focusView_ && !focusView_->localToFrame(focusView_->getViewSize()).pointInside(where)) setFocusView(nullptr);
     std::vector<CView*> candidates;
     collectViewsAt(where, candidates);
     ViewsHeld held(std::move(candidates));
@@ -196,6 +199,34 @@ void CFrame::onMouseExited() {
     if (observer_) observer_->onMouseExited(old, this);
 }
 
+void CFrame::setFocusView(CView* view) {
+    if (view == focusView_) return;
+    CView* old = focusView_;
+    if (view) view->remember();
+    focusView_ = view;
+    if (window_ && (old == nullptr) != (view == nullptr)) window_->setKeyboardFocus(view != nullptr);
+    if (old) {
+        old->onFocusLost();
+        old->forget();
+    }
+}
+
+bool CFrame::onKeyDown(const CKeyEvent& key) {
+    if (CView* view = focusView_) {
+        view->remember();  // its handler may close it
+        const bool used = view->onKeyDown(key);
+        view->forget();
+        return used;
+    }
+    if (key.key == kKeyEscape && isPopupMenuOpen()) {
+        closePopupMenu();
+        return true;
+    }
+    return false;
+}
+
+void CFrame::onKeyboardFocusLost() { setFocusView(nullptr); }
+
 void CFrame::onViewRemoved(CView* view) {
     auto inside = [view](const CView* v) {
         if (!v) return false;
@@ -203,6 +234,7 @@ void CFrame::onViewRemoved(CView* view) {
         return view->isContainer() && static_cast<CViewContainer*>(view)->contains(v);
     };
     if (inside(hovered_)) onMouseExited();
+    if (inside(focusView_)) setFocusView(nullptr);
     if (inside(mouseDownView_)) {
         mouseDownView_->forget();
         mouseDownView_ = nullptr;

@@ -63,6 +63,17 @@ public:
     bool onWheel(const CPoint& where, float distance, const CButtonState& buttons) override;
     // The mouse left the window.
     void onMouseExited();
+
+    // Keyboard. While a focus view is set, it receives every key and the window holds
+    // the keyboard (so the host's shortcuts do not see the keys typed); clearing it, or a
+    // click outside it, gives the keyboard back and tells the view (onFocusLost).
+    void setFocusView(CView* view);
+    CView* getFocusView() const { return focusView_; }
+    // A key pressed in the window: to the focus view; without one, Escape closes an open
+    // pop-up list. True if the key was used.
+    bool onKeyDown(const CKeyEvent& key);
+    // The window lost the keyboard to another window: the focus view is cleared.
+    void onKeyboardFocusLost();
     CView* getMouseDownView() const { return mouseDownView_; }
     CView* getHoveredView() const { return hovered_; }
 
@@ -88,6 +99,7 @@ private:
     CMouseObserver* observer_ = nullptr;
     CView* mouseDownView_ = nullptr;  // holds a reference while captured
     CView* hovered_ = nullptr;
+    CView* focusView_ = nullptr;  // holds a reference
     bool inIdle_ = false;
     double scale_ = 1.0;
     std::unique_ptr<CPlatformWindow> window_;

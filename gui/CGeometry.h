@@ -136,6 +136,8 @@ public:
     constexpr bool isRightButton() const { return (state_ & kRButton) != 0; }
     constexpr bool isShiftSet() const { return (state_ & kShift) != 0; }
     constexpr int getModifierState() const { return state_ & (kShift | kControl | kAlt); }
+    constexpr bool isControlSet() const { return (state_ & kControl) != 0; }
+    constexpr bool isDoubleClick() const { return (state_ & kDoubleClick) != 0; }
 
 private:
     int state_;

@@ -112,7 +112,8 @@ float CKnob::dragValue(const CPoint& where, const CButtonState& buttons) {
 
 CMouseEventResult CKnob::onMouseDown(CPoint& where, const CButtonState& buttons) {
     if (!buttons.isLeftButton()) return kMouseEventNotHandled;
-    if (listener_ && buttons.getModifierState() && listener_->controlModifierClicked(this, buttons) != 0)
+    if (listener_ && (buttons.getModifierState() || buttons.isDoubleClick()) &&
+        listener_->controlModifierClicked(this, buttons) != 0)
         return kMouseDownEventHandledButDontNeedMovedOrUpEvents;
     CFrame* frame = getFrame();
     dragMode_ = frame && frame->getEditor() ? frame->getEditor()->getKnobMode() : kLinearMode;

@@ -8,8 +8,10 @@ namespace VSTGUI {
 // The handle sweeps from startAngle by rangeAngle (radians, counter-clockwise positive as on
 // paper); by default from the lower left 270 degrees clockwise to the lower right.
 // A left drag follows the frame editor's knob mode: linear (default: up or right
-// increases, 200 pixels for the whole range) or circular. Shift makes the drag finer by
-// the zoom factor. Without loaded bitmaps the knob draws a plain disc and pointer.
+// increases, 200 pixels for the whole range) or circular. Shift makes the drag and the
+// wheel finer by the zoom factor. A click with modifier keys, and a double click, go to
+// the listener's controlModifierClicked first. Without loaded bitmaps the knob draws a
+// plain disc and pointer.
 class CKnob : public CControl {
 public:
     CKnob(const CRect& size, CControlListener* listener, int tag, CBitmap* background, CBitmap* handle,

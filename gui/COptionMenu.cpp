@@ -127,6 +127,9 @@ void COptionMenu::draw(CDrawContext* context) {
 
 CMouseEventResult COptionMenu::onMouseDown(CPoint&, const CButtonState& buttons) {
     if (!buttons.isLeftButton() && !buttons.isRightButton()) return kMouseEventNotHandled;
+    if (listener_ && buttons.isLeftButton() && buttons.getModifierState() &&
+        listener_->controlModifierClicked(this, buttons) != 0)
+        return kMouseDownEventHandledButDontNeedMovedOrUpEvents;
     popup();
     return kMouseDownEventHandledButDontNeedMovedOrUpEvents;
 }

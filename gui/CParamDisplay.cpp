@@ -31,6 +31,13 @@ void CParamDisplay::draw(CDrawContext* context) {
     drawText(context, getDisplayText().c_str());
 }
 
+CMouseEventResult CParamDisplay::onMouseDown(CPoint&, const CButtonState& buttons) {
+    if (listener_ && buttons.isLeftButton() && (buttons.getModifierState() || buttons.isDoubleClick()) &&
+        listener_->controlModifierClicked(this, buttons) != 0)
+        return kMouseDownEventHandledButDontNeedMovedOrUpEvents;
+    return kMouseEventNotHandled;
+}
+
 void CParamDisplay::drawText(CDrawContext* context, const char* text) {
     if (background_ && background_->isLoaded()) {
         background_->draw(context, size_);

@@ -20,6 +20,9 @@ public:
     CParamDisplay(const CRect& size, CBitmap* background = nullptr, int style = 0);
 
     void draw(CDrawContext* context) override;
+    // A left click with modifier keys, or a double click, goes to the listener's
+    // controlModifierClicked; the read-out takes no other input.
+    CMouseEventResult onMouseDown(CPoint& where, const CButtonState& buttons) override;
 
     // May be called from any thread, like setValue (the editor switches a read-out's
     // format when another thread changes a sync setting).

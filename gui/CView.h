@@ -3,6 +3,7 @@
 #pragma once
 
 #include "gui/CGeometry.h"
+#include "gui/CKeyEvent.h"
 #include "gui/CReferenceCounter.h"
 
 #include <atomic>
@@ -53,6 +54,11 @@ public:
     virtual CMouseEventResult onMouseMoved(CPoint& where, const CButtonState& buttons);
     // `distance` is in wheel notches, positive away from the user. True if handled.
     virtual bool onWheel(const CPoint& where, float distance, const CButtonState& buttons);
+    // Keys reach only the frame's focus view. True if the key was used.
+    virtual bool onKeyDown(const CKeyEvent&) { return false; }
+    // The view stopped being the frame's focus view (another took it, a click
+    // elsewhere, the window lost the keyboard).
+    virtual void onFocusLost() {}
 
     // Marks the view for redrawing at the next idle of its frame. Safe from any thread.
     virtual void setDirty(bool dirty = true) { dirty_.store(dirty, std::memory_order_relaxed); }

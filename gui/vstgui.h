@@ -11,6 +11,7 @@
 #include "gui/COnOffButton.h"
 #include "gui/COptionMenu.h"
 #include "gui/CParamDisplay.h"
+#include "gui/CTextEdit.h"
 #include "gui/CTooltipSupport.h"
 #include "gui/CVSTGUITimer.h"
 #include "gui/CView.h"

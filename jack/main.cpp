@@ -120,6 +120,7 @@ public:
 
     float parameterValue(int index) override { return effect_.getParameter(index); }
     float syncedValue(int index) override { return effect_.getSyncedValue(index); }
+    DisplayContext displayContext() override { return effect_.displayContext(); }
     void beginEdit(int) override {}
     void performEdit(int index, float value) override { effect_.setParameter(index, value); }
     void endEdit(int) override {}

@@ -154,7 +154,7 @@ void KovalithLv2::writeNotifications(uint32_t frames) {
         }
         // A buffer too small for the message leaves it for a later block.
         if (lv2_atom_forge_frame_time(&forge_, 0) &&
-            writeValues(forge_, urids_, stored_.data(), synced_.data())) {
+            writeValues(forge_, urids_, stored_.data(), synced_.data(), sampleRate_, static_cast<float>(samplesPerBeat))) {
             valuesChanged_ = valuesUrgent_ = false;
             framesSinceValues_ = 0;
         }

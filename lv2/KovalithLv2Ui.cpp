@@ -125,6 +125,14 @@ public:
         const float plain = plainFromStored(index, value);
         write_(controller_, port, sizeof(float), 0, &plain);
     }
+    // The rate and beat as the plug-in last reported them, with the sync settings shown.
+    DisplayContext displayContext() override {
+        DisplayContext context = context_;
+        context.delaySync = stored_[kDelaySync];
+        context.lfo1Sync = stored_[kLfo1Sync];
+        context.lfo2Sync = stored_[kLfo2Sync];
+        return context;
+    }
     void learnCommand(int index, float value) override {
         sendMessage([&] { return writeLearnCommand(forge_, urids_, index, value); });
     }
@@ -154,7 +162,8 @@ private:
             atom->size < sizeof(LV2_Atom_Object_Body))
             return;
         std::array<float, kNumParams> stored{}, synced{};
-        if (!readValues(reinterpret_cast<const LV2_Atom_Object*>(atom), urids_, stored.data(), synced.data())) return;
+        if (!readValues(reinterpret_cast<const LV2_Atom_Object*>(atom), urids_, stored.data(), synced.data(), &context_))
+            return;
         for (std::size_t i = 0; i < stored.size(); ++i) {
             // A control in the user's hand shows the user's value.
             if (editing_[i] || (stored[i] == stored_[i] && synced[i] == synced_[i])) continue;
@@ -174,6 +183,7 @@ private:
     std::array<float, kNumParams> stored_{};
     std::array<float, kNumParams> synced_{};
     std::array<bool, kNumParams> editing_{};
+    DisplayContext context_;
     KovalithEditor editor_;
 };
 

@@ -44,6 +44,8 @@ Urids::Urids(const LV2_URID_Map& map) {
     values = id(kValues);
     stored = id(kStoredKey);
     synced = id(kSyncedKey);
+    sampleRate = id(kSampleRateKey);
+    samplesPerBeat = id(kSamplesPerBeatKey);
 }
 
 bool readNumber(const LV2_Atom* atom, const Urids& urids, double* number) {
@@ -84,9 +86,14 @@ bool writeValuesRequest(LV2_Atom_Forge& forge, const Urids& urids) {
     return true;
 }
 
-bool writeValues(LV2_Atom_Forge& forge, const Urids& urids, const float* stored, const float* synced) {
+bool writeValues(LV2_Atom_Forge& forge, const Urids& urids, const float* stored, const float* synced,
+                 float sampleRate, float samplesPerBeat) {
     LV2_Atom_Forge_Frame frame;
     if (!lv2_atom_forge_object(&forge, &frame, 0, urids.values)) return false;
+    lv2_atom_forge_key(&forge, urids.sampleRate);
+    lv2_atom_forge_float(&forge, sampleRate);
+    lv2_atom_forge_key(&forge, urids.samplesPerBeat);
+    lv2_atom_forge_float(&forge, samplesPerBeat);
     lv2_atom_forge_key(&forge, urids.stored);
     lv2_atom_forge_vector(&forge, sizeof(float), urids.atomFloat, kNumParams, stored);
     lv2_atom_forge_key(&forge, urids.synced);
@@ -121,16 +128,25 @@ const float* floatsOf(const LV2_Atom* atom, const Urids& urids) {
 
 }  // namespace
 
-bool readValues(const LV2_Atom_Object* object, const Urids& urids, float* stored, float* synced) {
+bool readValues(const LV2_Atom_Object* object, const Urids& urids, float* stored, float* synced,
+                DisplayContext* context) {
     if (object->body.otype != urids.values) return false;
     const LV2_Atom* storedAtom = nullptr;
     const LV2_Atom* syncedAtom = nullptr;
-    lv2_atom_object_get(object, urids.stored, &storedAtom, urids.synced, &syncedAtom, 0);
+    const LV2_Atom* rateAtom = nullptr;
+    const LV2_Atom* beatAtom = nullptr;
+    lv2_atom_object_get(object, urids.stored, &storedAtom, urids.synced, &syncedAtom, urids.sampleRate, &rateAtom,
+                        urids.samplesPerBeat, &beatAtom, 0);
     const float* storedValues = floatsOf(storedAtom, urids);
     const float* syncedValues = floatsOf(syncedAtom, urids);
     if (!storedValues || !syncedValues) return false;
     std::memcpy(stored, storedValues, kNumParams * sizeof(float));
     std::memcpy(synced, syncedValues, kNumParams * sizeof(float));
+    double rate = 0.0, beat = -1.0;
+    if (context && readNumber(rateAtom, urids, &rate) && rate > 0.0 && rate < 1e7)
+        context->sampleRate = static_cast<float>(rate);
+    if (context && readNumber(beatAtom, urids, &beat) && beat >= 0.0 && beat < 1e9)
+        context->samplesPerBeat = static_cast<float>(beat);
     return true;
 }
 

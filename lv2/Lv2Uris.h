@@ -31,6 +31,10 @@ constexpr const char* kValuesRequest = KOVALITH_LV2_URI "#ValuesRequest";
 constexpr const char* kValues = KOVALITH_LV2_URI "#Values";
 constexpr const char* kStoredKey = KOVALITH_LV2_URI "#stored";
 constexpr const char* kSyncedKey = KOVALITH_LV2_URI "#synced";
+// With them, what the read-outs depend on beyond the values (floats), so that
+// the UI reads typed values as the plug-in shows them.
+constexpr const char* kSampleRateKey = KOVALITH_LV2_URI "#sampleRate";
+constexpr const char* kSamplesPerBeatKey = KOVALITH_LV2_URI "#samplesPerBeat";
 
 }  // namespace lv2
 }  // namespace kovalith

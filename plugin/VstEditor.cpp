@@ -33,6 +33,8 @@ float VstEditor::parameterValue(int index) { return kovalith->effect().getParame
 
 float VstEditor::syncedValue(int index) { return kovalith->getSyncedValue(index); }
 
+DisplayContext VstEditor::displayContext() { return kovalith->effect().displayContext(); }
+
 void VstEditor::beginEdit(int index) { kovalith->beginEdit(index); }
 
 // The host records menus as their item's position in 0..1.

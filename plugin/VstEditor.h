@@ -31,6 +31,7 @@ private:
     void performEdit(int index, float value) override;
     void endEdit(int index) override;
     void learnCommand(int index, float value) override;
+    DisplayContext displayContext() override;
 
     Kovalith* kovalith;
     KovalithEditor window;

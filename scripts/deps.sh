@@ -11,8 +11,9 @@ build_pkgs=(cmake g++ make pkg-config libcairo2-dev libx11-dev libxres-dev libxt
 # The CLAP 1.1 headers (in /usr/share/dpf/distrho/src/clap) and the C description
 # of the VST3 interface (in .../travesty).
 build_pkgs+=(dpf-source)
-# The tests also need a real X server, and third-party Linux VST2 plug-ins to load.
-test_pkgs=(xvfb xauth x11-utils dpf-plugins-vst)
+# The tests also need a real X server, xdotool to drive it as a user does, and
+# third-party Linux VST2 plug-ins to load.
+test_pkgs=(xvfb xauth x11-utils xdotool dpf-plugins-vst)
 # kovalith-jack's test runs a real JACK server (jackd with its dummy driver).
 test_pkgs+=(jackd2)
 # Cross compilers with the posix thread model (std::thread, std::mutex), zlib

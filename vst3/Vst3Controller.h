@@ -96,6 +96,7 @@ private:
         explicit EditorBridge(Vst3Controller& controller) : controller_(controller) {}
         float parameterValue(int index) override { return controller_.model()->getParameter(index); }
         float syncedValue(int index) override { return controller_.model()->getSyncedValue(index); }
+        DisplayContext displayContext() override { return controller_.model()->displayContext(); }
         void beginEdit(int index) override;
         void performEdit(int index, float value) override;
         void endEdit(int index) override;

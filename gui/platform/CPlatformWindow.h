@@ -37,6 +37,9 @@ public:
     // Resizes the window to the frame's size x `scale` device pixels; the frame redraws.
     virtual void setScale(double scale) = 0;
 
+    // Takes the keyboard from the host's window (true) or gives it back to whoever had it.
+    virtual void setKeyboardFocus(bool /*take*/) {}
+
     virtual void showTooltip(const CPoint& where, const char* text) = 0;
     virtual void hideTooltip() = 0;
 };

@@ -45,16 +45,28 @@ TEST_F(EditorFixture, KnobDragIsAutomatedBetweenBeginAndEndEdit) {
     EXPECT_EQ(all.back().index, kFeedback);
 }
 
-TEST_F(EditorFixture, ShiftDragIsFiner) {
-    effect->setParameter(kMix, 0.5f);
-    editor->idle();
-    HostLog::get().clear();
-    const CPoint centre = centreOf(editor->controlGroup(kMix).knob->getViewSize());
-    press(centre, kLButton | kShift);
-    move(CPoint(centre.x, centre.y - 30), kLButton | kShift);  // 30 / (200 * 1.5)
-    release(CPoint(centre.x, centre.y - 30), kShift);
-    ASSERT_FALSE(automations().empty());
-    EXPECT_NEAR(automations().back().opt, 0.6f, 1e-6);
+// Shift moves a knob a tenth as far, by drag and by wheel.
+TEST_F(EditorFixture, ShiftDragAndWheelMoveATenth) {
+    CKnob* knob = editor->controlGroup(kMix).knob;
+    const CPoint centre = centreOf(knob->getViewSize());
+    const auto dragged = [&](int modifiers) {
+        effect->setParameter(kMix, 0.5f);
+        editor->idle();
+        press(centre, kLButton | modifiers);
+        move(CPoint(centre.x, centre.y - 40), kLButton | modifiers);  // 40 of 200 pixels
+        release(CPoint(centre.x, centre.y - 40), modifiers);
+        return effect->getParameter(kMix) - 0.5f;
+    };
+    EXPECT_NEAR(dragged(0), 0.2f, 1e-6);
+    EXPECT_NEAR(dragged(kShift), 0.02f, 1e-6);
+    const auto wheeled = [&](int modifiers) {
+        effect->setParameter(kMix, 0.5f);
+        editor->idle();
+        frame->onWheel(centre, 1.0f, CButtonState(modifiers));
+        return effect->getParameter(kMix) - 0.5f;
+    };
+    EXPECT_NEAR(wheeled(kShift), wheeled(0) / 10.0f, 1e-6);
+    EXPECT_GT(wheeled(kShift), 0.0f);
     EXPECT_EQ(automations().back().index, kMix);
 }
 

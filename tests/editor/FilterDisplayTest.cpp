@@ -267,11 +267,11 @@ TEST_F(EditorFixture, ShiftDragOnTheDisplayIsFinerAndDoesNotJump) {
     EXPECT_NEAR(c, c0, 1e-6f * c0 + 1e-9f);
     EXPECT_NEAR(q, q0, 1e-6f);
 
-    // With Shift the travel counts a 1.5th.
+    // With Shift the travel counts a tenth.
     move(CPoint(start.x + 30, start.y - 15), kLButton | kShift);
     display->getFilter(&c, &q, &type);
-    EXPECT_NEAR(axisPosition(c), h0 + (30.0 / 105.0) / 1.5, 1e-4);
-    EXPECT_NEAR(q, v0 + (15.0 / 75.0) / 1.5, 1e-4);
+    EXPECT_NEAR(axisPosition(c), h0 + (30.0 / 105.0) / 10.0, 1e-4);
+    EXPECT_NEAR(q, v0 + (15.0 / 75.0) / 10.0, 1e-4);
     release(CPoint(start.x + 30, start.y - 15), kShift);
 }
 

@@ -108,19 +108,26 @@ TEST(ParameterText, TypedTextsInDisplayUnits) {
     EXPECT_EQ(*parsed(kFilterType, "highpass"), storedFromPlain(kFilterType, 1.0f));
     EXPECT_EQ(*parsed(kMix, "7"), 1.0f);  // clamped to the range
     EXPECT_NEAR(*parsed(kSmoothing, "50 ms"), 0.5f, 1e-6f);
+    // A bare number counts in the read-out's unit: the block's milliseconds.
+    EXPECT_EQ(text(kBlockSize, *parsed(kBlockSize, "250")), text(kBlockSize, *parsed(kBlockSize, "0.25 s")));
+    EXPECT_EQ(text(kBlockSize, *parsed(kBlockSize, "250")), "250.0 ms");
+    EXPECT_EQ(text(kCutoff, *parsed(kCutoff, "4.3 kHz")), "4300 Hz");
+    EXPECT_EQ(text(kCutoff, *parsed(kCutoff, "4k")), "4000 Hz");
     // Whether a text lay beyond the range; the shown ends typed back lie within it.
     const auto outside = [&](int index, const char* typed) {
         bool beyond = false;
         return parseParameter(index, typed, context, &beyond) && beyond;
     };
     EXPECT_TRUE(outside(kMix, "7"));
+    EXPECT_TRUE(outside(kEnvToGain, "-3"));
+    EXPECT_EQ(*parsed(kEnvToGain, "-3"), 0.0f);
     EXPECT_TRUE(outside(kDelay, "1.5 s"));
     EXPECT_TRUE(outside(kCutoff, "-5 Hz"));
     EXPECT_TRUE(outside(kBlockSize, "0.1 ms"));
     EXPECT_FALSE(outside(kBlockSize, "1000.0 ms"));
     EXPECT_FALSE(outside(kBlockSize, "0.4 ms"));
     EXPECT_FALSE(outside(kEnvRelease, "2.000 s"));
-    for (const char* hostile : {"", "   ", "nan", "inf", "1e999", "tri", "250 parsecs", "\xff\xfe", "1/9"})
+    for (const char* hostile : {"", "   ", "nan", "NaN", "inf", "-inf", "1e999", "tri", "250 parsecs", "\xff\xfe", "1/9"})
         for (int index : {kDelay, kMix, kLfo1Shape, kCutoff, kBlockSize})
             if (!(index == kLfo1Shape && std::string(hostile) == "tri")) {
                 EXPECT_FALSE(parsed(index, hostile)) << index << " '" << hostile << "'";

@@ -342,14 +342,18 @@ TEST_F(Lv2Plugin, LearnedControllersDriveParametersAndTheUiHearsTheValues) {
     reopened->run(block.left.data(), block.right.data(), block.left.data(), block.right.data(), 512);
     EXPECT_EQ(lv2State(*reopened), state);
 
-    // The notify port told the UI, with every value (hidden ones too).
+    // The notify port told the UI, with every value (hidden ones too) and the
+    // rate the UI reads typed values at.
     bool told = false;
     for (const std::vector<uint8_t>& message : lv2->takeNotifications()) {
         const auto* atom = reinterpret_cast<const LV2_Atom*>(message.data());
         if (atom->type != urids.map(LV2_ATOM__Object)) continue;
         float stored[kNumParams], synced[kNumParams];
-        if (!lv2::readValues(reinterpret_cast<const LV2_Atom_Object*>(atom), ids, stored, synced)) continue;
-        told = stored[kFeedback] == 1.0f && synced[kFeedback] == 1.0f && stored[28] == recordValue(state, 0, 28);
+        DisplayContext context;
+        context.sampleRate = 1.0f;
+        if (!lv2::readValues(reinterpret_cast<const LV2_Atom_Object*>(atom), ids, stored, synced, &context)) continue;
+        told = stored[kFeedback] == 1.0f && synced[kFeedback] == 1.0f && stored[28] == recordValue(state, 0, 28) &&
+               context.sampleRate == static_cast<float>(kRate);
     }
     EXPECT_TRUE(told);
 }

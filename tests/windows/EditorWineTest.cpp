@@ -843,4 +843,49 @@ TEST_F(EditorUnderWine, ClosingWithATooltipOrAMenuUpLeavesNothingBehind) {
     EXPECT_EQ(gdiObjects(), gdiBefore);
 }
 
+// The keyboard path: a double click opens the value field, which takes the focus and
+// every key (WM_GETDLGCODE) until Return applies the typed text or Escape cancels.
+TEST_F(EditorUnderWine, ATypedValueArrivesThroughTheKeyboardMessages) {
+    constexpr int kDelay = 16;
+    constexpr POINT kDelayReadout{469, 82};
+    OpenEditor e;
+    ASSERT_TRUE(e.opened);
+    const auto openField = [&] {
+        e.send(WM_LBUTTONDOWN, MK_LBUTTON, kDelayReadout.x, kDelayReadout.y);
+        e.send(WM_LBUTTONUP, 0, kDelayReadout.x, kDelayReadout.y);
+        e.send(WM_LBUTTONDBLCLK, MK_LBUTTON, kDelayReadout.x, kDelayReadout.y);
+        e.send(WM_LBUTTONUP, 0, kDelayReadout.x, kDelayReadout.y);
+    };
+    const auto type = [&](const char* text) {
+        for (const char* c = text; *c; ++c) SendMessageA(e.editor, WM_CHAR, static_cast<WPARAM>(*c), 0);
+    };
+    const auto wantsAllKeys = [&] { return (SendMessageA(e.editor, WM_GETDLGCODE, 0, 0) & DLGC_WANTALLKEYS) != 0; };
+    EXPECT_FALSE(wantsAllKeys()) << "without the field the dialog keys stay the host's";
+
+    openField();
+    EXPECT_EQ(GetFocus(), e.editor);
+    EXPECT_TRUE(wantsAllKeys());
+    gAutomations.clear();
+    type("x");
+    SendMessageA(e.editor, WM_KEYDOWN, VK_RETURN, 0);
+    EXPECT_TRUE(gAutomations.empty()) << "text that does not parse sends nothing";
+    EXPECT_EQ(GetFocus(), e.editor) << "and the field stays open";
+    SendMessageA(e.editor, WM_KEYDOWN, VK_BACK, 0);
+    type("0.25");
+    SendMessageA(e.editor, WM_KEYDOWN, VK_RETURN, 0);
+    ASSERT_EQ(gAutomations.size(), 1u);
+    EXPECT_EQ(gAutomations[0].index, kDelay);
+    EXPECT_EQ(gAutomations[0].value, 0.25f);
+    EXPECT_EQ(gOpenGestures, 0);
+    EXPECT_NE(GetFocus(), e.editor) << "the focus goes back";
+    EXPECT_FALSE(wantsAllKeys());
+
+    openField();
+    type("0.5");
+    SendMessageA(e.editor, WM_KEYDOWN, VK_ESCAPE, 0);
+    EXPECT_EQ(gAutomations.size(), 1u);
+    EXPECT_NE(GetFocus(), e.editor);
+    EXPECT_EQ(e.plugin.getParameter(kDelay), 0.25f);
+}
+
 }  // namespace

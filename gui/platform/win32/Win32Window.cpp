@@ -56,6 +56,40 @@ int buttonBits(WPARAM wParam) {
     return bits;
 }
 
+CVirtualKey virtualKey(WPARAM key) {
+    switch (key) {
+        case VK_RETURN: return kKeyReturn;
+        case VK_ESCAPE: return kKeyEscape;
+        case VK_BACK: return kKeyBackspace;
+        case VK_DELETE: return kKeyDelete;
+        case VK_LEFT: return kKeyLeft;
+        case VK_RIGHT: return kKeyRight;
+        case VK_HOME: return kKeyHome;
+        case VK_END: return kKeyEnd;
+        default: return kKeyNone;
+    }
+}
+
+// One code point as UTF-8.
+std::string utf8Of(unsigned long c) {
+    std::string out;
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xc0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3f));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xe0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3f));
+        out += static_cast<char>(0x80 | (c & 0x3f));
+    } else {
+        out += static_cast<char>(0xf0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3f));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3f));
+        out += static_cast<char>(0x80 | (c & 0x3f));
+    }
+    return out;
+}
 
 // Win32 menus take '&' for a mnemonic; the entries mean the character itself.
 std::string menuText(const char* text) {
@@ -112,6 +146,7 @@ Win32Window::Win32Window(CFrame& frame, CCoord width, CCoord height)
 bool Win32Window::create(HWND parent) {
     WNDCLASSEXA windowClass{};
     windowClass.cbSize = sizeof windowClass;
+    windowClass.style = CS_DBLCLKS;  // the second press of a double click comes as WM_xBUTTONDBLCLK
     windowClass.lpfnWndProc = windowProc;
     windowClass.hInstance = instance_;
     windowClass.hCursor = LoadCursor(nullptr, IDC_ARROW);
@@ -135,6 +170,7 @@ Win32Window::~Win32Window() {
     *alive_ = false;
     closeMenu();
     hideTooltip();
+    setKeyboardFocus(false);
     if (window_) {
         SetWindowLongPtrA(window_, GWLP_USERDATA, 0);  // no message reaches the frame from here on
         KillTimer(window_, kIdleTimer);
@@ -173,6 +209,25 @@ LRESULT Win32Window::handleMessage(HWND window, UINT message, WPARAM wParam, LPA
         case WM_LBUTTONDOWN: onButtonDown(kLButton, wParam, lParam); return 0;
         case WM_MBUTTONDOWN: onButtonDown(kMButton, wParam, lParam); return 0;
         case WM_RBUTTONDOWN: onButtonDown(kRButton, wParam, lParam); return 0;
+        case WM_LBUTTONDBLCLK: onButtonDown(kLButton | kDoubleClick, wParam, lParam); return 0;
+        case WM_MBUTTONDBLCLK: onButtonDown(kMButton | kDoubleClick, wParam, lParam); return 0;
+        case WM_RBUTTONDBLCLK: onButtonDown(kRButton | kDoubleClick, wParam, lParam); return 0;
+        // While a view takes keys, every key is ours, dialog keys (Return, Escape, Tab) included.
+        case WM_GETDLGCODE:
+            if (keyboardHeld_) return DLGC_WANTALLKEYS | DLGC_WANTCHARS;
+            return DefWindowProcA(window, message, wParam, lParam);
+        case WM_KEYDOWN:
+            if (!keyboardHeld_) return DefWindowProcA(window, message, wParam, lParam);
+            onKeyDown(wParam);
+            return 0;
+        case WM_CHAR:
+            if (!keyboardHeld_) return DefWindowProcA(window, message, wParam, lParam);
+            onChar(wParam);
+            return 0;
+        case WM_KILLFOCUS:
+            // Another window took the keyboard (a click into the host): the view lets go.
+            if (keyboardHeld_) frame_.onKeyboardFocusLost();
+            return 0;
         case WM_LBUTTONUP: onButtonUp(kLButton, wParam, lParam); return 0;
         case WM_MBUTTONUP: onButtonUp(kMButton, wParam, lParam); return 0;
         case WM_RBUTTONUP: onButtonUp(kRButton, wParam, lParam); return 0;
@@ -215,8 +270,48 @@ void Win32Window::onButtonDown(int button, WPARAM wParam, LPARAM lParam) {
     // Moves and the release reach this window wherever the mouse goes during a drag.
     SetCapture(window_);
     CPoint where = lastMouse_ = pointOf(lParam);
-    dragButton_ = button;
+    dragButton_ = button & ~kDoubleClick;
     frame_.onMouseDown(where, CButtonState(button | modifierBits(wParam)));
+}
+
+void Win32Window::onKeyDown(WPARAM wParam) {
+    CKeyEvent key;
+    key.key = virtualKey(wParam);
+    if (key.key == kKeyNone) return;  // text comes as WM_CHAR
+    key.modifiers = modifierBits(0);
+    frame_.onKeyDown(key);
+}
+
+void Win32Window::onChar(WPARAM wParam) {
+    const auto unit = static_cast<wchar_t>(wParam);
+    if (unit >= 0xd800 && unit < 0xdc00) {
+        highSurrogate_ = unit;
+        return;
+    }
+    unsigned long c = unit;
+    if (unit >= 0xdc00 && unit < 0xe000) {
+        if (!highSurrogate_) return;
+        c = 0x10000 + ((static_cast<unsigned long>(highSurrogate_) - 0xd800) << 10) + (unit - 0xdc00);
+    }
+    highSurrogate_ = 0;
+    if (c < 0x20 || c == 0x7f) return;  // Return, Escape and Backspace came as WM_KEYDOWN
+    CKeyEvent key;
+    key.text = utf8Of(c);
+    key.modifiers = modifierBits(0) & kShift;  // AltGr types text with Control and Alt down
+    frame_.onKeyDown(key);
+}
+
+void Win32Window::setKeyboardFocus(bool take) {
+    if (take == keyboardHeld_ || !window_) return;
+    if (take) {
+        previousFocus_ = SetFocus(window_);
+        keyboardHeld_ = true;
+        return;
+    }
+    keyboardHeld_ = false;  // first: losing the focus below ends nothing more
+    highSurrogate_ = 0;
+    if (GetFocus() == window_) SetFocus(previousFocus_ && IsWindow(previousFocus_) ? previousFocus_ : GetParent(window_));
+    previousFocus_ = nullptr;
 }
 
 void Win32Window::onButtonUp(int button, WPARAM wParam, LPARAM lParam) {

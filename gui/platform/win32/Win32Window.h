@@ -35,6 +35,8 @@ public:
     COptionMenu* getMenuOwner() const override { return menuOwner_; }
 
     void setScale(double scale) override;
+    // Takes the keyboard focus (SetFocus) and gives it back to the window that had it.
+    void setKeyboardFocus(bool take) override;
 
     void showTooltip(const CPoint& where, const char* text) override;
     void hideTooltip() override;
@@ -51,6 +53,8 @@ private:
     static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT handleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     void onButtonDown(int button, WPARAM wParam, LPARAM lParam);
+    void onKeyDown(WPARAM wParam);
+    void onChar(WPARAM wParam);
     void onButtonUp(int button, WPARAM wParam, LPARAM lParam);
     void onMouseMove(WPARAM wParam, LPARAM lParam);
     void paint(HWND window);
@@ -81,6 +85,10 @@ private:
 
     HWND tooltip_ = nullptr;
     std::string tooltipText_;
+
+    bool keyboardHeld_ = false;
+    HWND previousFocus_ = nullptr;
+    wchar_t highSurrogate_ = 0;  // the first half of a character typed as two WM_CHARs
 };
 
 }  // namespace VSTGUI

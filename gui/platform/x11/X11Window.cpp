@@ -8,6 +8,7 @@
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/keysym.h>
 
 #include <cmath>
 #include <cstdint>
@@ -90,6 +91,36 @@ int buttonBit(unsigned int button) {
     }
 }
 
+// The editing keys a view may want; kKeyNone for any other key.
+CVirtualKey virtualKey(KeySym sym) {
+    switch (sym) {
+        case XK_Return: case XK_KP_Enter: return kKeyReturn;
+        case XK_Escape: return kKeyEscape;
+        case XK_BackSpace: return kKeyBackspace;
+        case XK_Delete: case XK_KP_Delete: return kKeyDelete;
+        case XK_Left: case XK_KP_Left: return kKeyLeft;
+        case XK_Right: case XK_KP_Right: return kKeyRight;
+        case XK_Home: case XK_KP_Home: return kKeyHome;
+        case XK_End: case XK_KP_End: return kKeyEnd;
+        default: return kKeyNone;
+    }
+}
+
+// Latin-1 text (what XLookupString gives) as UTF-8.
+std::string utf8FromLatin1(const char* text, int length) {
+    std::string out;
+    for (int i = 0; i < length; ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else {
+            out += static_cast<char>(0xc0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3f));
+        }
+    }
+    return out;
+}
+
 int modifierBits(unsigned int state) {
     int bits = 0;
     if (state & ShiftMask) bits |= kShift;
@@ -103,6 +134,8 @@ int modifierBits(unsigned int state) {
 
 constexpr long kFrameEvents = ExposureMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask |
                               LeaveWindowMask | StructureNotifyMask;
+// While a view takes keys, the window also wants them and to know when it loses them.
+constexpr long kKeyboardEvents = KeyPressMask | FocusChangeMask;
 constexpr long kOverlayEvents = ExposureMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask;
 constexpr CCoord kDragSelectDistance = 4;  // pixels a press must travel before its release chooses
 
@@ -166,6 +199,9 @@ X11Window::~X11Window() {
         ErrorTrap trap(display_);  // the host may already have destroyed its window
         closeMenu();
         hideTooltip();
+        setKeyboardFocus(false);
+        if (inputContext_) XDestroyIC(static_cast<XIC>(inputContext_));
+        if (inputMethod_) XCloseIM(static_cast<XIM>(inputMethod_));
         backBuffer_.reset();
         XFreeGC(display_, static_cast<GC>(windowTarget_.gc));
         XFreeGC(display_, static_cast<GC>(overlayTarget_.gc));
@@ -214,6 +250,12 @@ void X11Window::handleEvent(XEvent& event) {
         handleMenuEvent(event);
         return;
     }
+    if (menu_ && event.type == KeyPress) {  // the list holds the keyboard; the frame closes it on Escape
+        CKeyEvent key;
+        key.key = virtualKey(XLookupKeysym(&event.xkey, 0));
+        frame_.onKeyDown(key);
+        return;
+    }
     switch (event.type) {
         case ButtonPress: {
             const unsigned int button = event.xbutton.button;
@@ -223,10 +265,19 @@ void X11Window::handleEvent(XEvent& event) {
                                modifiers);
             } else if (buttonBit(button)) {
                 CPoint where(toFrame(event.xbutton.x), toFrame(event.xbutton.y));
-                frame_.onMouseDown(where, CButtonState(buttonBit(button) | modifiers));
+                frame_.onMouseDown(where, CButtonState(buttonBit(button) | modifiers | doubleClickBit(event)));
             }
             break;
         }
+        case KeyPress: handleKey(event); break;
+        case FocusOut:
+            // Another window took the keyboard (the user clicked into the host): the
+            // view that had it lets go. Grabs (our own list's, the host's menus) pass.
+            // Taking the focus from PointerRoot sends one with NotifyPointer, which loses nothing.
+            if (keyboardHeld_ && event.xfocus.window == window_ && event.xfocus.mode == NotifyNormal &&
+                event.xfocus.detail != NotifyInferior && event.xfocus.detail != NotifyPointer && !hasInputFocus())
+                frame_.onKeyboardFocusLost();
+            break;
         case ButtonRelease:
             if (buttonBit(event.xbutton.button)) {
                 CPoint where(toFrame(event.xbutton.x), toFrame(event.xbutton.y));
@@ -245,6 +296,92 @@ void X11Window::handleEvent(XEvent& event) {
         default:
             break;
     }
+}
+
+int X11Window::doubleClickBit(const XEvent& event) {
+    const CPoint at(event.xbutton.x, event.xbutton.y);
+    const bool isDouble = event.xbutton.button == lastPressButton_ &&
+                          event.xbutton.time - lastPressTime_ <= kDoubleClickTime &&
+                          std::abs(at.x - lastPressAt_.x) <= kDoubleClickDistance &&
+                          std::abs(at.y - lastPressAt_.y) <= kDoubleClickDistance;
+    // A third press starts a new pair.
+    lastPressButton_ = isDouble ? 0 : event.xbutton.button;
+    lastPressTime_ = event.xbutton.time;
+    lastPressAt_ = at;
+    return isDouble ? kDoubleClick : 0;
+}
+
+void X11Window::handleKey(XEvent& event) {
+    if (inputContext_ && XFilterEvent(&event, window_)) return;  // taken by the input method
+    CKeyEvent key;
+    key.modifiers = modifierBits(event.xkey.state) & (kShift | kControl | kAlt);
+    key.key = virtualKey(XLookupKeysym(&event.xkey, 0));
+    if (key.key == kKeyNone) {
+        char text[64];
+        KeySym sym = 0;
+        if (inputContext_) {
+            Status status = 0;
+            const int length = Xutf8LookupString(static_cast<XIC>(inputContext_), &event.xkey, text,
+                                                 sizeof text - 1, &sym, &status);
+            if (status == XLookupChars || status == XLookupBoth) key.text.assign(text, static_cast<std::size_t>(length));
+        } else {
+            const int length = XLookupString(&event.xkey, text, sizeof text - 1, &sym, nullptr);
+            key.text = utf8FromLatin1(text, length);
+        }
+        if (key.text.empty()) return;
+    }
+    frame_.onKeyDown(key);
+}
+
+// An input method, where the locale has one, gives typed text as UTF-8 (XLookupString
+// knows Latin-1 only). Without one the keys still work.
+void X11Window::openInputContext() {
+    if (inputMethod_) return;
+    XIM method = XOpenIM(display_, nullptr, nullptr, nullptr);
+    if (!method) return;
+    XIC context = XCreateIC(method, XNInputStyle, XIMPreeditNothing | XIMStatusNothing, XNClientWindow, window_,
+                            XNFocusWindow, window_, nullptr);
+    if (!context) {
+        XCloseIM(method);
+        return;
+    }
+    inputMethod_ = method;
+    inputContext_ = context;
+}
+
+// The focus is taken from whoever had it and given back to them, unless it moved on
+// meanwhile. Key events are selected only while held: a window that selects them
+// gets the keys whenever the pointer is over it, shortcuts meant for the host included.
+bool X11Window::hasInputFocus() const {
+    Window focus = 0;
+    int revert = 0;
+    XGetInputFocus(display_, &focus, &revert);
+    return focus == window_;
+}
+
+void X11Window::setKeyboardFocus(bool take) {
+    if (take == keyboardHeld_) return;
+    ErrorTrap trap(display_);
+    Window focus = 0;
+    int revert = 0;
+    XGetInputFocus(display_, &focus, &revert);
+    if (take) {
+        previousFocus_ = focus;
+        XSelectInput(display_, window_, kFrameEvents | kKeyboardEvents);
+        XSetInputFocus(display_, window_, RevertToParent, CurrentTime);
+        openInputContext();
+        if (inputContext_) XSetICFocus(static_cast<XIC>(inputContext_));
+    } else {
+        XSelectInput(display_, window_, kFrameEvents);
+        if (inputContext_) XUnsetICFocus(static_cast<XIC>(inputContext_));
+        if (focus == window_) {
+            XSetInputFocus(display_, previousFocus_, RevertToParent, CurrentTime);
+            // The window that had it is gone: to whichever window the pointer is in.
+            if (trap.failed()) XSetInputFocus(display_, PointerRoot, RevertToPointerRoot, CurrentTime);
+        }
+    }
+    keyboardHeld_ = take;
+    XFlush(display_);
 }
 
 void X11Window::redraw() {
@@ -393,6 +530,8 @@ bool X11Window::openMenu(COptionMenu* menu, const CRect& frameRect) {
     XGrabPointer(display_, menuWindows_.front().window, False,
                  ButtonPressMask | ButtonReleaseMask | PointerMotionMask, GrabModeAsync, GrabModeAsync, None,
                  None, CurrentTime);
+    // And the keyboard, as pop-up lists do, so that Escape closes it.
+    XGrabKeyboard(display_, menuWindows_.front().window, False, GrabModeAsync, GrabModeAsync, CurrentTime);
     XFlush(display_);
     return true;
 }
@@ -401,6 +540,7 @@ void X11Window::closeMenu() {
     if (!menu_) return;
     ErrorTrap trap(display_);
     XUngrabPointer(display_, CurrentTime);
+    XUngrabKeyboard(display_, CurrentTime);
     for (Overlay& o : menuWindows_) destroyOverlay(o);
     menuWindows_.clear();
     menu_.reset();

@@ -35,11 +35,16 @@ public:
     COptionMenu* getMenuOwner() const override;
 
     void setScale(double scale) override;
+    void setKeyboardFocus(bool take) override;
 
     void showTooltip(const CPoint& where, const char* text) override;
     void hideTooltip() override;
 
     unsigned long getWindowId() const { return window_; }
+
+    // Presses of one button this close in time (ms) and place (pixels) make a double click.
+    static constexpr unsigned long kDoubleClickTime = 400;
+    static constexpr int kDoubleClickDistance = 4;
 
 private:
     struct Overlay {
@@ -69,6 +74,10 @@ private:
     void syncMenuWindows();
     void drawMenuLevel(int level);
     void drawTooltip();
+    void handleKey(_XEvent& event);
+    int doubleClickBit(const _XEvent& event);
+    void openInputContext();
+    bool hasInputFocus() const;
 
     CFrame& frame_;
     Display* display_;
@@ -87,6 +96,16 @@ private:
 
     Overlay tooltip_;
     std::string tooltipText_;
+
+    // Keyboard: held only while a view of the frame takes keys.
+    bool keyboardHeld_ = false;
+    unsigned long previousFocus_ = 0;
+    void* inputMethod_ = nullptr;   // XIM, opened with the first held keyboard
+    void* inputContext_ = nullptr;  // XIC
+    // The last press, for double clicks.
+    unsigned int lastPressButton_ = 0;
+    unsigned long lastPressTime_ = 0;
+    CPoint lastPressAt_;
 };
 
 }  // namespace VSTGUI
