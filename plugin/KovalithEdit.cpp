@@ -5,6 +5,7 @@
 #ifdef KOVALITH_NO_EDITOR
 #include "plugin/AEffEditor.h"
 #else
+#include "editor/KovalithEditor.h"
 #include "plugin/VstEditor.h"
 #endif
 
@@ -40,6 +41,13 @@ intptr_t KovalithEdit::dispatcher(int32_t opcode, int32_t index, intptr_t value,
         if (!window) return 0;
         if (value <= 0 || value > INT32_MAX) return 0;
         return window->renderSnapshot(static_cast<uint32_t*>(ptr), static_cast<int>(value)) ? 1 : 0;
+    }
+    // The host's scale factor for the editor, as hosts that scale their plug-ins' windows send it.
+    if (opcode == vst2::effVendorSpecific && index == kHostScaleRequest && value == kHostScaleValue) {
+        KovalithEditor* window = getKovalithEditor();
+        if (!window) return 0;
+        window->setHostScale(static_cast<double>(opt));
+        return 1;
     }
 #endif
     return Kovalith::dispatcher(opcode, index, value, ptr, opt);
