@@ -1,0 +1,211 @@
+// The editor's scale in real windows, through the module's binary interface: a VST 2.4
+// host's scale factor, the user's choice from the panel's menu under XTEST clicks (the
+// host's window is asked to resize, and the choice outlives the window and the
+// instance), and the X resources' Xft.dpi.
+#include "tests/XServer.h"
+
+#include <X11/Xatom.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <thread>
+
+#include "host/PluginHost.h"
+
+namespace editortest {
+namespace {
+
+using kovalith::host::HostRequest;
+using kovalith::host::PluginInstance;
+
+const auto* const gServer = ::testing::AddGlobalTestEnvironment(new xtest::PrivateXServer);
+
+constexpr int kWidth = 659, kHeight = 479;
+
+int scaled(int size, double factor) { return static_cast<int>(std::lround(size * factor)); }
+
+class EditorScaleWindow : public xtest::HostWindowTest {
+protected:
+    void SetUp() override {
+        // The settings of this test alone, in the folder the program's sandbox gave it.
+        const char* sandbox = std::getenv("XDG_CONFIG_HOME");
+        ASSERT_NE(sandbox, nullptr);
+        previousConfig_ = sandbox;
+        config_ = std::filesystem::path(sandbox) / ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::filesystem::remove_all(config_);
+        setenv("XDG_CONFIG_HOME", config_.c_str(), 1);
+
+        openHostWindow(kWidth, kHeight);
+        if (IsSkipped() || HasFatalFailure()) return;
+        plugin = load();
+        ASSERT_NE(plugin, nullptr);
+    }
+    void TearDown() override {
+        if (plugin) plugin->dispatch(vst2::effEditClose);
+        plugin.reset();
+        HostWindowTest::TearDown();
+        setenv("XDG_CONFIG_HOME", previousConfig_.c_str(), 1);
+    }
+
+    std::unique_ptr<PluginInstance> load() {
+        std::string error;
+        std::unique_ptr<PluginInstance> instance = PluginInstance::load(KOVALITH_PLUGIN, &error);
+        EXPECT_NE(instance, nullptr) << error;
+        if (!instance) return nullptr;
+        // The host follows the editor's requests with its own window.
+        instance->setSizeWindowHandler([this](int width, int height) {
+            XResizeWindow(display_, parent_, static_cast<unsigned>(width), static_cast<unsigned>(height));
+            XSync(display_, False);
+            return true;
+        });
+        return instance;
+    }
+    static intptr_t sendScale(PluginInstance& instance, float factor) {
+        return instance.dispatch(vst2::effVendorSpecific, vst2::fourCC('P', 'r', 'e', 'S'),
+                                 vst2::fourCC('A', 'e', 'C', 's'), nullptr, factor);
+    }
+    static std::pair<int, int> rectOf(PluginInstance& instance) {
+        int width = 0, height = 0;
+        EXPECT_TRUE(instance.editorSize(width, height));
+        return {width, height};
+    }
+    intptr_t openEditor() {
+        intptr_t answer = 0;
+        for (int attempt = 0; attempt < 5 && answer == 0; ++attempt) {
+            answer = plugin->dispatch(vst2::effEditOpen, 0, 0, parentHandle());
+            if (answer == 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return answer;
+    }
+    bool idleUntil(const std::function<bool()>& done) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+        while (std::chrono::steady_clock::now() < end) {
+            plugin->dispatch(vst2::effEditIdle);
+            if (done()) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return false;
+    }
+    std::pair<int, int> sizeOf(Window window) {
+        XSync(display_, False);
+        XWindowAttributes attributes{};
+        XGetWindowAttributes(display_, window, &attributes);
+        return {attributes.width, attributes.height};
+    }
+    // The pop-up list: a mapped override-redirect window on the root.
+    Window openList() {
+        for (Window w : xtest::childrenOf(display_, DefaultRootWindow(display_))) {
+            XWindowAttributes attributes{};
+            if (XGetWindowAttributes(display_, w, &attributes) && attributes.override_redirect &&
+                attributes.map_state == IsViewable)
+                return w;
+        }
+        return 0;
+    }
+    std::vector<HostRequest> sizeRequests() {
+        std::vector<HostRequest> out;
+        for (const HostRequest& r : plugin->requests())
+            if (r.opcode == vst2::audioMasterSizeWindow) out.push_back(r);
+        return out;
+    }
+
+    std::unique_ptr<PluginInstance> plugin;
+    std::string previousConfig_;
+    std::filesystem::path config_;
+};
+
+TEST_F(EditorScaleWindow, MenuChoiceResizesTheHostAndOutlivesWindowAndInstance) {
+    // A host at 125 %: the size it is told, and its window, are 125 % of the panel.
+    EXPECT_EQ(sendScale(*plugin, 1.25f), 1);
+    const auto hostSize = rectOf(*plugin);
+    ASSERT_EQ(hostSize, std::make_pair(scaled(kWidth, 1.25), scaled(kHeight, 1.25)));
+    XResizeWindow(display_, parent_, hostSize.first, hostSize.second);
+    ASSERT_EQ(openEditor(), 1);
+    plugin->dispatch(vst2::effEditIdle);
+    plugin->clearRecord();
+
+    // A right click on the panel's left margin, where no control is, opens the menu.
+    pointerTo(scaled(8, 1.25), scaled(300, 1.25));
+    button(3, true);
+    ASSERT_TRUE(idleUntil([&] { return openList() != 0; })) << "no scale menu";
+    button(3, false);
+    const Window list = openList();
+    const auto listSize = sizeOf(list);
+    int listX = 0, listY = 0;
+    Window child;
+    XTranslateCoordinates(display_, list, DefaultRootWindow(display_), 0, 0, &listX, &listY, &child);
+    // Six entries of one height: 100 % ... 200 %, "Follow host/system". The third is 150 %.
+    const int entryHeight = listSize.second / 6;
+    XTestFakeMotionEvent(display_, DefaultScreen(display_), listX + listSize.first / 2,
+                         listY + entryHeight * 2 + entryHeight / 2, CurrentTime);
+    XSync(display_, False);
+    plugin->dispatch(vst2::effEditIdle);
+    button(1, true);
+    button(1, false);
+
+    const std::pair<int, int> chosen{scaled(kWidth, 1.5), scaled(kHeight, 1.5)};
+    ASSERT_TRUE(idleUntil([&] { return !sizeRequests().empty(); })) << "the host was not asked to resize";
+    EXPECT_EQ(sizeRequests().back().index, chosen.first);
+    EXPECT_EQ(sizeRequests().back().value, chosen.second);
+    EXPECT_EQ(sizeOf(parent_), chosen);
+    EXPECT_EQ(rectOf(*plugin), chosen);
+    EXPECT_EQ(children().size(), 1u);
+
+    // Closed and opened again: still 150 %, whatever the host says.
+    plugin->dispatch(vst2::effEditClose);
+    EXPECT_EQ(sendScale(*plugin, 1.25f), 1);
+    EXPECT_EQ(rectOf(*plugin), chosen);
+    ASSERT_EQ(openEditor(), 1);
+    plugin->dispatch(vst2::effEditIdle);
+    plugin->dispatch(vst2::effEditClose);
+
+    // A new instance starts with the choice too; it lives in the settings file, not the state.
+    std::unique_ptr<PluginInstance> another = load();
+    ASSERT_NE(another, nullptr);
+    EXPECT_EQ(sendScale(*another, 2.0f), 1);
+    EXPECT_EQ(rectOf(*another), chosen);
+    std::ifstream settings(config_ / "kovalith" / "editor.conf");
+    std::string text((std::istreambuf_iterator<char>(settings)), {});
+    EXPECT_NE(text.find("scale=150"), std::string::npos) << text;
+}
+
+TEST_F(EditorScaleWindow, HostFactorWhileOpenAsksForTheNewSize) {
+    ASSERT_EQ(openEditor(), 1);
+    plugin->dispatch(vst2::effEditIdle);
+    plugin->clearRecord();
+    EXPECT_EQ(sendScale(*plugin, 2.0f), 1);
+    const std::vector<HostRequest> requests = sizeRequests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].index, 2 * kWidth);
+    EXPECT_EQ(requests[0].value, 2 * kHeight);
+    EXPECT_EQ(sizeOf(parent_), std::make_pair(2 * kWidth, 2 * kHeight));
+    // The same factor again changes nothing and asks nothing.
+    plugin->clearRecord();
+    EXPECT_EQ(sendScale(*plugin, 2.0f), 1);
+    EXPECT_TRUE(sizeRequests().empty());
+}
+
+TEST_F(EditorScaleWindow, XftDpiOfTheXResourcesScalesTheWindow) {
+    const Window root = DefaultRootWindow(display_);
+    const char resources[] = "Xft.antialias:\t1\nXft.dpi:\t144\n";
+    XChangeProperty(display_, root, XA_RESOURCE_MANAGER, XA_STRING, 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(resources), sizeof resources - 1);
+    XSync(display_, False);
+    const auto size = rectOf(*plugin);
+    const intptr_t opened = openEditor();
+    XDeleteProperty(display_, root, XA_RESOURCE_MANAGER);
+    XSync(display_, False);
+    EXPECT_EQ(size, std::make_pair(scaled(kWidth, 1.5), scaled(kHeight, 1.5)));
+    EXPECT_EQ(opened, 1);
+    // The host's factor comes before the system's.
+    EXPECT_EQ(sendScale(*plugin, 1.0f), 1);
+    EXPECT_EQ(rectOf(*plugin), std::make_pair(kWidth, kHeight));
+}
+
+}  // namespace
+}  // namespace editortest
