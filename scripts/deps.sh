@@ -13,6 +13,8 @@ build_pkgs=(cmake g++ make pkg-config libcairo2-dev libx11-dev libxres-dev libxt
 build_pkgs+=(dpf-source)
 # The tests also need a real X server, and third-party Linux VST2 plug-ins to load.
 test_pkgs=(xvfb xauth x11-utils dpf-plugins-vst)
+# xdotool drives the editor's menus as a user would (tests/editor/edit-scale.sh).
+test_pkgs+=(xdotool)
 # kovalith-jack's test runs a real JACK server (jackd with its dummy driver).
 test_pkgs+=(jackd2)
 # Cross compilers with the posix thread model (std::thread, std::mutex), zlib
