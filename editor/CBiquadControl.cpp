@@ -149,7 +149,15 @@ void CBiquadControl::drawCurve(CDrawContext& context, double dy, double dx) {
 
 void CBiquadControl::draw(CDrawContext* context) {
     computeResponse();
-    if (!drawBuffer_) drawBuffer_ = std::make_unique<COffscreenContext>(width_, height_);
+    // The buffers draw at the target's scale, so the copy below is pixel for pixel.
+    const double scale = context->getScale();
+    if (backgroundBuffer_->getScale() != scale) {
+        backgroundBuffer_ = std::make_unique<COffscreenContext>(width_, height_, scale);
+        backgroundBuffer_->setFillColor(backColour_);
+        backgroundBuffer_->fillRect(CRect(0, 0, width_, height_));
+    }
+    if (!drawBuffer_ || drawBuffer_->getScale() != scale)
+        drawBuffer_ = std::make_unique<COffscreenContext>(width_, height_, scale);
     COffscreenContext& buffer = *drawBuffer_;
     buffer.copyFrom(*backgroundBuffer_, CRect(0, 0, width_, height_));
 

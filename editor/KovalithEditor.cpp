@@ -4,8 +4,10 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <string>
 
 #include "editor/CBiquadControl.h"
+#include "editor/EditorLayout.h"
 #include "effect/ParameterText.h"
 #include "resources/EmbeddedResources.h"
 
@@ -37,17 +39,27 @@ constexpr int kStereoButtonId = 104;
 constexpr int kPathButtonId = 105;
 constexpr const char* kKnobBodyName = "Kovalith_KnobBody.png";
 constexpr const char* kKnobHandleName = "Kovalith_KnobHandle.png";
+
+// The artwork is also drawn at these scales, as "<name>_2x.png" and so on; the toolkit
+// draws them pixel for pixel there and resamples the nearest larger one in between.
+constexpr int kArtworkScales[] = {2, 3};
+
+CBitmap* withScaledArtwork(CBitmap* bitmap, const char* baseName) {
+    for (int scale : kArtworkScales) {
+        const std::string name = std::string(baseName) + "_" + std::to_string(scale) + "x.png";
+        bitmap->addScaledResource(name.c_str(), scale);
+    }
+    return bitmap;
+}
 constexpr uint32_t kTooltipDelayMs = 1500;
 constexpr int kKnobInset = 8;
-// The filter display, and the value its constructor stores without using.
-constexpr CRect kFilterDisplayRect(445, 100, 550, 175);
+// The value the filter display's constructor stores without using.
 constexpr int kFilterDisplayStyle = 2;
 // The window's ground where the background picture is missing.
 constexpr CColor kFallbackGround{226, 218, 196, 255};
 
 
 struct KnobLayout {
-    int x, y;
     int param;
     const char* caption;
     const char* tooltip;
@@ -55,36 +67,35 @@ struct KnobLayout {
 };
 
 constexpr KnobLayout kSynthesisKnobs[] = {
-    {30, 30, kNumStages, "Stages", "Set the order of the analysis/synthesis filters. Higher values use more CPU",
+    {kNumStages, "Stages", "Set the order of the analysis/synthesis filters. Higher values use more CPU",
      formatInteger},
-    {85, 30, kBlockSize, "Block", "Length of analysis block in ms", formatBlockMs},
-    {30, 100, kSmoothing, "Smooth", "Smoothness of blend between each block's filters", nullptr},
-    {170, 30, kAWarp, "Warp", "Frequency warp of analysis filter", nullptr},
-    {225, 30, kARes, "Resonance", "Strength of analysis filter", nullptr},
-    {170, 100, kSaturation, "Saturation", "Saturation of signal after filtering", nullptr},
-    {225, 100, kBufferRate, "BufRate", "Rate of buffer rate playback (cheap pitch shift)", nullptr},
-    {170, 170, kDecimation, "Decimation", "Decimation of signal after filtering", nullptr},
-    {225, 170, kARotate, "Rotate", "Remaps analysis filter's spectrum", nullptr},
-    {310, 30, kSWarp, "Warp", "Frequency warp of synthesis filter", nullptr},
-    {365, 30, kSRes, "Resonance", "Strength of synthesis filter", nullptr},
-    {310, 100, kSRotate, "Rotate", "Remaps synthesis filter's spectrum", nullptr},
+    {kBlockSize, "Block", "Length of analysis block in ms", formatBlockMs},
+    {kSmoothing, "Smooth", "Smoothness of blend between each block's filters", nullptr},
+    {kAWarp, "Warp", "Frequency warp of analysis filter", nullptr},
+    {kARes, "Resonance", "Strength of analysis filter", nullptr},
+    {kSaturation, "Saturation", "Saturation of signal after filtering", nullptr},
+    {kBufferRate, "BufRate", "Rate of buffer rate playback (cheap pitch shift)", nullptr},
+    {kDecimation, "Decimation", "Decimation of signal after filtering", nullptr},
+    {kARotate, "Rotate", "Remaps analysis filter's spectrum", nullptr},
+    {kSWarp, "Warp", "Frequency warp of synthesis filter", nullptr},
+    {kSRes, "Resonance", "Strength of synthesis filter", nullptr},
+    {kSRotate, "Rotate", "Remaps synthesis filter's spectrum", nullptr},
 };
 
 constexpr KnobLayout kDelayKnobs[] = {
-    {450, 30, kDelay, "Delay", "Delay time (in seconds or tempo-related units)", nullptr},
-    {505, 30, kFeedback, "Feedback", "Feedback gain", nullptr},
+    {kDelay, "Delay", "Delay time (in seconds or tempo-related units)", nullptr},
+    {kFeedback, "Feedback", "Feedback gain", nullptr},
 };
 
 constexpr KnobLayout kOutputKnobs[] = {
-    {590, 30, kMix, "Mix", "Dry/wet mix", nullptr},
-    {590, 100, kOut, "Out", "Output gain", nullptr},
+    {kMix, "Mix", "Dry/wet mix", nullptr},
+    {kOut, "Out", "Output gain", nullptr},
 };
 
 constexpr const char* kLfoFreqTooltip = "LFO frequency in Hertz or in synchronized units";
 
 // The seven destinations of a modulation row, left to right.
-constexpr int kMatrixColumns = 7;
-constexpr int kMatrixX[kMatrixColumns] = {240, 295, 350, 405, 460, 515, 570};
+using layout::kMatrixColumns;
 constexpr const char* kMatrixCaptions[kMatrixColumns] = {"A Warp", "Dec", "BufRate", "S Warp", "S Res", "Gain",
                                                           "Fb Cut"};
 constexpr const char* kMatrixTooltips[kMatrixColumns] = {
@@ -98,6 +109,8 @@ constexpr int kLfo2Row[kMatrixColumns] = {kLfo2ToAWarp, kLfo2ToDec, kLfo2ToBufRa
                                           kLfo2ToSRes,  kLfo2ToGain, kLfo2ToFbCutoff};
 constexpr int kEnvRow[kMatrixColumns] = {kEnvToAWarp, kEnvToDec, kEnvToBufRate, kEnvToSWarp,
                                          kEnvToSRes,  kEnvToGain, kEnvToFbCutoff};
+
+constexpr CRect rectOf(const layout::Box& box) { return CRect(box.left, box.top, box.right, box.bottom); }
 
 // Read-outs show engineering values, which go far beyond a knob's 0..1.
 constexpr float kReadoutRange = 1e30f;
@@ -142,7 +155,7 @@ KovalithEditor::KovalithEditor(IEditController* controller) : controller(control
     menuScheme = new COptionMenuScheme;
     for (auto& flag : pending) flag.store(false, std::memory_order_relaxed);
     for (auto& value : passedValues) value.store(0.0f, std::memory_order_relaxed);
-    backgroundBitmap = new CBitmap(kBackgroundId);
+    backgroundBitmap = withScaledArtwork(new CBitmap(kBackgroundId), "Kovalith_Background");
     // Without its picture the window keeps the size the picture has.
     if (backgroundBitmap->isLoaded()) {
         width_ = static_cast<int>(backgroundBitmap->getWidth());
@@ -157,8 +170,10 @@ KovalithEditor::~KovalithEditor() {
     if (platformInUse) platformUninitialize();
 }
 
-int KovalithEditor::width() const { return static_cast<int>(std::lround(width_ * scale_)); }
-int KovalithEditor::height() const { return static_cast<int>(std::lround(height_ * scale_)); }
+int KovalithEditor::width() const { return pixelWidthAt(scale_); }
+int KovalithEditor::height() const { return pixelHeightAt(scale_); }
+int KovalithEditor::pixelWidthAt(double scale) const { return static_cast<int>(std::lround(width_ * scale)); }
+int KovalithEditor::pixelHeightAt(double scale) const { return static_cast<int>(std::lround(height_ * scale)); }
 
 void KovalithEditor::setScale(double scale) {
     scale_ = std::isnan(scale) ? kMinScale : std::min(std::max(scale, kMinScale), kMaxScale);
@@ -234,19 +249,19 @@ bool KovalithEditor::buildFrame(void* parentWindow) {
     tooltipSupport = new CTooltipSupport(kTooltipDelayMs);
     frame->setMouseObserver(tooltipSupport);
 
-    bitmaps[kKnobHandle] = new CBitmap(kKnobHandleName);
-    bitmaps[kKnobBody] = new CBitmap(kKnobBodyName);
-    bitmaps[kStereoButton] = new CBitmap(kStereoButtonId);
-    bitmaps[kPathButton] = new CBitmap(kPathButtonId);
+    bitmaps[kKnobHandle] = withScaledArtwork(new CBitmap(kKnobHandleName), "Kovalith_KnobHandle");
+    bitmaps[kKnobBody] = withScaledArtwork(new CBitmap(kKnobBodyName), "Kovalith_KnobBody");
+    bitmaps[kStereoButton] = withScaledArtwork(new CBitmap(kStereoButtonId), "Kovalith_StereoButton");
+    bitmaps[kPathButton] = withScaledArtwork(new CBitmap(kPathButtonId), "Kovalith_PathButton");
     // Knob rectangles take the body's size, or that of the artwork when it can't be loaded.
     const bool bodyLoaded = bitmaps[kKnobBody]->isLoaded();
     knobWidth = bodyLoaded ? bitmaps[kKnobBody]->getWidth() : kKnobFallbackSize;
     knobHeight = bodyLoaded ? bitmaps[kKnobBody]->getHeight() : kKnobFallbackSize;
 
-    for (const KnobLayout& k : kSynthesisKnobs) addKnobGroup(k.x, k.y, k.param, k.caption, k.tooltip, k.convert);
-    for (const KnobLayout& k : kDelayKnobs) addKnobGroup(k.x, k.y, k.param, k.caption, k.tooltip, k.convert);
+    for (const KnobLayout& k : kSynthesisKnobs) addKnobGroup(k.param, k.caption, k.tooltip, k.convert);
+    for (const KnobLayout& k : kDelayKnobs) addKnobGroup(k.param, k.caption, k.tooltip, k.convert);
 
-    filterDisplay = new CBiquadControl(kFilterDisplayRect, this, kCutoff, kLearnCommandBase + kCutoff, kFilterType,
+    filterDisplay = new CBiquadControl(rectOf(layout::kFilterDisplayBox), this, kCutoff, kLearnCommandBase + kCutoff, kFilterType,
                                        frame, kPanelColour, kTextColour, kTextColour, kFilterDisplayStyle);
     tagToControl[kResonance] = filterDisplay;
     tagToControl[kFilterType] = filterDisplay;
@@ -255,31 +270,31 @@ bool KovalithEditor::buildFrame(void* parentWindow) {
     mirror(kFilterType, controller->parameterValue(kFilterType));
     frame->addView(filterDisplay);
 
-    addMenu(CRect(500, 184, 550, 196), kStereoMultLabels, kNumStereoMultipliers, kDelayStereoMult,
+    addMenu(kStereoMultLabels, kNumStereoMultipliers, kDelayStereoMult,
             "Length of right-channel delay (relative to left)");
     delayStereoMenu = static_cast<COptionMenu*>(tagToControl[kDelayStereoMult]);
-    addMenu(CRect(500, 199, 550, 211), kSyncLabels, kNumSyncDivisions, kDelaySync, "Synchronize delays to tempo");
+    addMenu(kSyncLabels, kNumSyncDivisions, kDelaySync, "Synchronize delays to tempo");
     delaySyncMenu = static_cast<COptionMenu*>(tagToControl[kDelaySync]);
-    addButton(CRect(500, 214, 550, 231), bitmaps[kPathButton], kPingPong,
+    addButton(bitmaps[kPathButton], kPingPong,
               "Feedback normal or ping-pong (right->left, left->right)");
     pingPongButton = static_cast<COnOffButton*>(tagToControl[kPingPong]);
 
-    for (const KnobLayout& k : kOutputKnobs) addKnobGroup(k.x, k.y, k.param, k.caption, k.tooltip, k.convert);
+    for (const KnobLayout& k : kOutputKnobs) addKnobGroup(k.param, k.caption, k.tooltip, k.convert);
 
-    addLfoSection(260, kLfo1Shape, kLfo1Sync, kLfo1Freq, kLfo1Stereo, kLfo1Row);
+    addLfoSection(kLfo1Shape, kLfo1Sync, kLfo1Freq, kLfo1Stereo, kLfo1Row);
     lfo1ShapeMenu = static_cast<COptionMenu*>(tagToControl[kLfo1Shape]);
     lfo1SyncMenu = static_cast<COptionMenu*>(tagToControl[kLfo1Sync]);
     lfo1StereoButton = static_cast<COnOffButton*>(tagToControl[kLfo1Stereo]);
-    addLfoSection(330, kLfo2Shape, kLfo2Sync, kLfo2Freq, kLfo2Stereo, kLfo2Row);
+    addLfoSection(kLfo2Shape, kLfo2Sync, kLfo2Freq, kLfo2Stereo, kLfo2Row);
     lfo2ShapeMenu = static_cast<COptionMenu*>(tagToControl[kLfo2Shape]);
     lfo2SyncMenu = static_cast<COptionMenu*>(tagToControl[kLfo2Sync]);
     lfo2StereoButton = static_cast<COnOffButton*>(tagToControl[kLfo2Stereo]);
 
-    addKnobGroup(90, 400, kEnvAttack, "Env. Att", "Attack (s)", formatTime);
-    addKnobGroup(145, 400, kEnvRelease, "Env. Rel", "Release (s)", formatTime);
-    addModulationRow(400, kEnvRow);
+    addKnobGroup(kEnvAttack, "Env. Att", "Attack (s)", formatTime);
+    addKnobGroup(kEnvRelease, "Env. Rel", "Release (s)", formatTime);
+    addModulationRow(kEnvRow);
 
-    addMenu(CRect(340, 6, 410, 18), kCompressorLevelNames, kNumCompressorLevels, kCompressorType, "Compression level");
+    addMenu(kCompressorLevelNames, kNumCompressorLevels, kCompressorType, "Compression level");
     compressorMenu = static_cast<COptionMenu*>(tagToControl[kCompressorType]);
 
     // Each "LFO Freq" read-out counts sync units while its LFO is synced.
@@ -307,23 +322,25 @@ void KovalithEditor::setTooltip(CView* view, const char* text) const {
     if (text) view->setAttribute(kCViewTooltipAttribute, static_cast<int>(std::strlen(text) + 1), text);
 }
 
-void KovalithEditor::addKnobGroup(int x, int y, int param, const char* caption, const char* tooltip,
+void KovalithEditor::addKnobGroup(int param, const char* caption, const char* tooltip,
                                   CParamDisplayStringConvert convert) {
     ControlGroup& group = controlGroups[static_cast<std::size_t>(param)];
-    const CRect captionRect(x - 6, y, x + 44, y + 12);
+    const layout::KnobAnchor anchor = layout::knobAnchorOf(param);
+    const int x = anchor.x, y = anchor.y;
+    const CRect captionRect = rectOf(layout::captionBox(x, y));
 
     group.caption = new CCaptionLabel(captionRect, caption, nullptr, 0);
     styleTextControl(group.caption);
     frame->addView(group.caption);
 
-    group.knob = new CKnob(CRect(x, y + 14, x + knobWidth, y + 14 + knobHeight), this, param, bitmaps[kKnobBody],
+    group.knob = new CKnob(rectOf(layout::knobBox(x, y, knobWidth, knobHeight)), this, param, bitmaps[kKnobBody],
                            bitmaps[kKnobHandle], CPoint(0, 0));
     group.knob->setValue(controller->parameterValue(param));
     group.knob->setInsetValue(kKnobInset);
     tagToControl[param] = group.knob;
     frame->addView(group.knob);
 
-    group.readout = new CParamDisplay(CRect(x - 6, y + 46, x + 44, y + 58), nullptr, 0);
+    group.readout = new CParamDisplay(rectOf(layout::readoutBox(x, y)), nullptr, 0);
     styleTextControl(group.readout);
     group.readout->setMin(-kReadoutRange);
     group.readout->setMax(kReadoutRange);
@@ -342,9 +359,8 @@ void KovalithEditor::addKnobGroup(int x, int y, int param, const char* caption, 
     frame->addView(group.learnMenu);
 }
 
-void KovalithEditor::addMenu(const CRect& menuRect, const char* const* items, int count, int param,
-                             const char* tooltip) {
-    auto* menu = new COptionMenu(menuRect, this, param, nullptr, nullptr, 0);
+void KovalithEditor::addMenu(const char* const* items, int count, int param, const char* tooltip) {
+    auto* menu = new COptionMenu(rectOf(layout::controlBoxOf(param)), this, param, nullptr, nullptr, 0);
     menu->setScheme(menuScheme);
     styleTextControl(menu);
     for (int i = 0; i < count; ++i) menu->addEntry(items[i]);
@@ -354,27 +370,27 @@ void KovalithEditor::addMenu(const CRect& menuRect, const char* const* items, in
     frame->addView(menu);
 }
 
-void KovalithEditor::addButton(const CRect& buttonRect, CBitmap* bitmap, int param, const char* tooltip) {
-    auto* button = new COnOffButton(buttonRect, this, param, bitmap, 0);
+void KovalithEditor::addButton(CBitmap* bitmap, int param, const char* tooltip) {
+    auto* button = new COnOffButton(rectOf(layout::controlBoxOf(param)), this, param, bitmap, 0);
     tagToControl[param] = button;
     button->setValue(controller->parameterValue(param));
     setTooltip(button, tooltip);
     frame->addView(button);
 }
 
-// One LFO's row of the modulation panel, `y` being its knob's top: shape and
-// sync menus, the frequency knob, the stereo button and its matrix row.
-void KovalithEditor::addLfoSection(int y, int shape, int sync, int freq, int stereo, const int* row) {
-    addMenu(CRect(85, y + 15, 135, y + 27), kLfoShapeNames, kNumLfoShapes, shape, "LFO Shape");
-    addMenu(CRect(85, y + 46, 135, y + 58), kSyncLabels, kNumSyncDivisions, sync, "Synchronize LFO to tempo");
-    addKnobGroup(145, y, freq, "LFO Freq", kLfoFreqTooltip, formatHertz);
-    addButton(CRect(200, y + 21, 222, y + 35), bitmaps[kStereoButton], stereo, "LFO phase (mono/stereo)");
-    addModulationRow(y, row);
+// One LFO's row of the modulation panel: shape and sync menus, the frequency
+// knob, the stereo button and its matrix row.
+void KovalithEditor::addLfoSection(int shape, int sync, int freq, int stereo, const int* row) {
+    addMenu(kLfoShapeNames, kNumLfoShapes, shape, "LFO Shape");
+    addMenu(kSyncLabels, kNumSyncDivisions, sync, "Synchronize LFO to tempo");
+    addKnobGroup(freq, "LFO Freq", kLfoFreqTooltip, formatHertz);
+    addButton(bitmaps[kStereoButton], stereo, "LFO phase (mono/stereo)");
+    addModulationRow(row);
 }
 
-void KovalithEditor::addModulationRow(int y, const int* params) {
+void KovalithEditor::addModulationRow(const int* params) {
     for (int column = 0; column < kMatrixColumns; ++column)
-        addKnobGroup(kMatrixX[column], y, params[column], kMatrixCaptions[column], kMatrixTooltips[column], nullptr);
+        addKnobGroup(params[column], kMatrixCaptions[column], kMatrixTooltips[column], nullptr);
 }
 
 // ---- changes from the user -----------------------------------------------------------
@@ -512,10 +528,15 @@ bool KovalithEditor::renderSnapshot(COffscreenContext& context) {
 }
 
 bool KovalithEditor::renderSnapshot(uint32_t* pixels, int strideBytes) {
-    const int width = width_;
-    const int height = height_;
+    return renderSnapshot(pixels, strideBytes, scale_);
+}
+
+bool KovalithEditor::renderSnapshot(uint32_t* pixels, int strideBytes, double scale) {
+    if (!(scale >= kMinScale && scale <= kMaxScale)) return false;
+    COffscreenContext context(width_, height_, scale);
+    const int width = context.getPixelWidth();
+    const int height = context.getPixelHeight();
     if (!pixels || strideBytes < width * 4) return false;
-    COffscreenContext context(width, height);
     if (!renderSnapshot(context)) return false;
     int sourceStride = 0;
     const auto* source = reinterpret_cast<const unsigned char*>(context.getPixels(sourceStride));

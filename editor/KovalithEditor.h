@@ -19,6 +19,7 @@
 #include <map>
 #include <memory>
 
+#include "editor/EditorLayout.h"
 #include "effect/EditController.h"
 #include "effect/Parameters.h"
 #include "gui/vstgui.h"
@@ -34,8 +35,8 @@ constexpr VSTGUI::CColor kSelectColour{255, 255, 255, 64};
 constexpr VSTGUI::CColor kHiliteTextColour{48, 148, 189, 64};
 
 // The window's size when the background can't be loaded, and the knob's.
-constexpr int kEditorWidth = 659;
-constexpr int kEditorHeight = 479;
+constexpr int kEditorWidth = layout::kWindowWidth;
+constexpr int kEditorHeight = layout::kWindowHeight;
 constexpr int kKnobFallbackSize = 30;
 
 // Installs the embedded artwork as the toolkit's resource source, once per process.
@@ -67,6 +68,9 @@ public:
     // remembered for the next window; while open the window takes it at once.
     void setScale(double scale);
     double scale() const { return scale_; }
+    // The window's size in device pixels at `scale` (what renderSnapshot fills).
+    int pixelWidthAt(double scale) const;
+    int pixelHeightAt(double scale) const;
 
     // Opens the window as a child of `parentWindow` (an X11 Window id or an HWND). Answers
     // false, leaving nothing behind, for a null or invalid parent, without an X
@@ -99,12 +103,15 @@ public:
     // CControlListener: a control the user changed.
     void valueChanged(VSTGUI::CControl* control) override;
 
-    // Draws the whole window into `pixels` (rect width x height, 32-bit native
+    // Draws the whole window into `pixels` (width() x height(), 32-bit native
     // 0xAARRGGBB premultiplied words, rows `strideBytes` apart) with the current
     // values, whether the window is open or not. False for a null buffer or a
     // stride too small for a row.
     bool renderSnapshot(uint32_t* pixels, int strideBytes);
-    // The same into an offscreen context of the window's size.
+    // The same at `scale` (1..3, else false) whatever the editor's own scale: the
+    // buffer holds lround(picture size x scale) pixels each way.
+    bool renderSnapshot(uint32_t* pixels, int strideBytes, double scale);
+    // The same into an offscreen context of the window's size, at the context's scale.
     bool renderSnapshot(VSTGUI::COffscreenContext& context);
 
     // ---- where the scale comes from: the user's choice > the host's > the system's > 1 ----
@@ -151,12 +158,12 @@ private:
 
     bool buildFrame(void* parentWindow);
     void destroyFrame();
-    void addKnobGroup(int x, int y, int param, const char* caption, const char* tooltip,
+    void addKnobGroup(int param, const char* caption, const char* tooltip,
                       VSTGUI::CParamDisplayStringConvert convert);
-    void addMenu(const VSTGUI::CRect& rect, const char* const* items, int count, int param, const char* tooltip);
-    void addButton(const VSTGUI::CRect& rect, VSTGUI::CBitmap* bitmap, int param, const char* tooltip);
-    void addModulationRow(int y, const int* params);
-    void addLfoSection(int y, int shape, int sync, int freq, int stereo, const int* row);
+    void addMenu(const char* const* items, int count, int param, const char* tooltip);
+    void addButton(VSTGUI::CBitmap* bitmap, int param, const char* tooltip);
+    void addModulationRow(const int* params);
+    void addLfoSection(int shape, int sync, int freq, int stereo, const int* row);
     void styleTextControl(VSTGUI::CControl* control) const;
     void setTooltip(VSTGUI::CView* view, const char* text) const;
     void mirror(int index, float passedValue);

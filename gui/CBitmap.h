@@ -6,6 +6,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <vector>
 
 namespace VSTGUI {
 
@@ -49,12 +51,30 @@ public:
 
     Native* getNative() const { return native_; }
 
+    // Adds a drawing of the same picture at `scale` times its size (a resource found like
+    // the bitmap's own), for drawing sharp at high scales. Decoded on first use; one that
+    // is not exactly the picture's size x scale is never used. False if there is none.
+    bool addScaledResource(const char* resourceName, double scale);
+
+    // The pixels that show `source` (a rectangle of the bitmap) on a surface of `scale`
+    // device pixels per bitmap pixel: lround(width x scale) x lround(height x scale) device
+    // pixels from the closest drawing at or above the scale, resampled (area-averaged when
+    // shrinking) where no drawing has exactly that scale. `origin` receives where
+    // `source` starts in the answer. Null when nothing can be drawn. Kept until the bitmap
+    // goes or the cache makes room; GUI thread only.
+    Native* getNativeAt(double scale, const CRect& source, CPoint& origin);
+
 protected:
     ~CBitmap() override;
 
 private:
+    struct Variant;
+    struct ScaledImage;
+
     void loadResource(int id, const char* name);
     void decode(const unsigned char* data, size_t size);
+    Variant* variantFor(double scale);
+    Native* resample(const Variant& from, double scale, const CRect& source);
     // Defined by the platform: null when the image cannot be made.
     static Native* createNative(const uint32_t* pixels, CCoord width, CCoord height);
     static void destroyNative(Native* native);
@@ -62,6 +82,8 @@ private:
     Native* native_ = nullptr;
     CCoord width_ = 0;
     CCoord height_ = 0;
+    std::vector<std::unique_ptr<Variant>> variants_;
+    std::vector<std::unique_ptr<ScaledImage>> scaled_;  // most recently used first
 };
 
 }  // namespace VSTGUI

@@ -2,17 +2,21 @@
 // their saved states. The drawing operations live in the platform's source file.
 #include "gui/CDrawContext.h"
 
+#include <cmath>
+
 namespace VSTGUI {
 
 namespace {
 constexpr double kFullTurn = 2.0 * 3.14159265358979323846;
 }
 
-CDrawContext::CDrawContext(Native* native, CCoord width, CCoord height)
-    : native_(native), surfaceWidth_(std::max(width, 0)), surfaceHeight_(std::max(height, 0)) {
+CDrawContext::CDrawContext(Native* native, CCoord width, CCoord height, double scale)
+    : native_(native), surfaceWidth_(std::max(width, 0)), surfaceHeight_(std::max(height, 0)), scale_(scale) {
     clip_ = CRect(0, 0, surfaceWidth_, surfaceHeight_);
     applyTransform();
 }
+
+CCoord CDrawContext::toDevice(double c) const { return static_cast<CCoord>(std::lround(c * scale_)); }
 
 void CDrawContext::drawEllipse(const CRect& rect, CDrawStyle style) { drawArc(rect, 0.0, kFullTurn, style); }
 

@@ -17,6 +17,10 @@ enum CDrawStyle { kDrawStroked = 0, kDrawFilled, kDrawFilledAndStroked };
 // Coordinates are whole pixels; a line of width 1 between two pixel positions covers
 // exactly those pixels. The offset translates every operation; the clip rectangle is
 // kept in surface coordinates. All colours are drawn opaque (see CColor).
+// At a scale above 1 every coordinate still counts these (logical) pixels while the
+// surface has scale times as many device pixels each way: lines, text and shapes are
+// drawn at the device resolution, edges of rectangles and clips on whole device pixels,
+// and bitmaps from their drawing for that scale (CBitmap::getNativeAt).
 // GUI thread only.
 class CDrawContext {
 public:
@@ -24,8 +28,8 @@ public:
     struct Native;
 
     // Draws through `native`, which the context owns from now on, onto a surface of
-    // width x height pixels.
-    CDrawContext(Native* native, CCoord width, CCoord height);
+    // width x height pixels at `scale` (its native surface is device-sized).
+    CDrawContext(Native* native, CCoord width, CCoord height, double scale = 1.0);
     CDrawContext(const CDrawContext&) = delete;
     CDrawContext& operator=(const CDrawContext&) = delete;
     virtual ~CDrawContext();
@@ -81,6 +85,13 @@ public:
     Native& getNative() const { return *native_; }
     CCoord getSurfaceWidth() const { return surfaceWidth_; }
     CCoord getSurfaceHeight() const { return surfaceHeight_; }
+    // Device pixels per coordinate unit.
+    double getScale() const { return scale_; }
+    // The device pixel where the coordinate `c` (surface coordinates, offset included) begins.
+    CCoord toDevice(double c) const;
+    // The surface in device pixels.
+    CCoord getDeviceWidth() const { return toDevice(surfaceWidth_); }
+    CCoord getDeviceHeight() const { return toDevice(surfaceHeight_); }
 
 private:
     struct State {
@@ -96,6 +107,7 @@ private:
     Native* native_;
     CCoord surfaceWidth_ = 0;
     CCoord surfaceHeight_ = 0;
+    double scale_ = 1.0;
     CPoint offset_;
     CRect clip_;  // surface coordinates
     CPoint pen_;
@@ -109,23 +121,27 @@ private:
 
 // A drawing context on its own image of 32-bit pixels, of a fixed size; needs no
 // display. Starts fully transparent (cairo) or black (GDI, whose images are opaque).
+// At a scale the image has getPixelWidth() x getPixelHeight() device pixels.
 class COffscreenContext : public CDrawContext {
 public:
-    COffscreenContext(CCoord width, CCoord height);
+    COffscreenContext(CCoord width, CCoord height, double scale = 1.0);
     ~COffscreenContext() override;
 
     CCoord getWidth() const { return getSurfaceWidth(); }
     CCoord getHeight() const { return getSurfaceHeight(); }
+    CCoord getPixelWidth() const { return getDeviceWidth(); }
+    CCoord getPixelHeight() const { return getDeviceHeight(); }
 
     // Replaces the pixels of `dest` inside destRect (and its clip) with this image's,
-    // read from `source` onwards.
+    // read from `source` onwards. Both images should have the same scale; the pixels
+    // are copied one to one.
     void copyTo(CDrawContext& dest, const CRect& destRect, const CPoint& source = CPoint());
     // Replaces this image's pixels inside destRect with those of `source`.
     void copyFrom(COffscreenContext& source, const CRect& destRect, const CPoint& sourceOffset = CPoint());
 
-    // Straight (not premultiplied) colour of one pixel; transparent black outside the image.
+    // Straight (not premultiplied) colour of one device pixel; transparent black outside the image.
     CColor getPixel(CCoord x, CCoord y);
-    // The image's pixels after all drawing so far: rows of native-endian 0xAARRGGBB words
+    // The image's device pixels after all drawing so far: rows of native-endian 0xAARRGGBB words
     // with premultiplied colour, `strideBytes` apart. Valid until the next drawing.
     const uint32_t* getPixels(int& strideBytes);
     // Writes the image as a PNG file; false if it could not be written.

@@ -142,7 +142,14 @@ void CViewContainer::drawBackgroundRect(CDrawContext* context, const CRect& loca
         context->setFillColor(backgroundColor_);
         context->fillRect(localRect);
     }
-    if (background_) background_->draw(context, localRect, localRect.getTopLeft());
+    if (!background_) return;
+    // The whole picture, clipped: at a fractional scale its drawing for that scale is made
+    // once and every part of the window comes from it, so redrawn parts leave no seams.
+    context->saveGlobalState();
+    CRect clip = context->getClipRect();
+    context->setClipRect(clip.bound(localRect));
+    background_->draw(context, CRect(0, 0, background_->getWidth(), background_->getHeight()));
+    context->restoreGlobalState();
 }
 
 void CViewContainer::drawRect(CDrawContext* context, const CRect& updateRect) {

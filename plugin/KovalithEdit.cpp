@@ -40,7 +40,16 @@ intptr_t KovalithEdit::dispatcher(int32_t opcode, int32_t index, intptr_t value,
         KovalithEditor* window = getKovalithEditor();
         if (!window) return 0;
         if (value <= 0 || value > INT32_MAX) return 0;
-        return window->renderSnapshot(static_cast<uint32_t*>(ptr), static_cast<int>(value)) ? 1 : 0;
+        const double scale = opt == 0.0f ? 1.0 : static_cast<double>(opt);
+        return window->renderSnapshot(static_cast<uint32_t*>(ptr), static_cast<int>(value), scale) ? 1 : 0;
+    }
+    if (opcode == vst2::effVendorSpecific && index == kSnapshotSizeRequest) {
+        KovalithEditor* window = getKovalithEditor();
+        if (!window || !ptr || !(opt >= 1.0f && opt <= 3.0f)) return 0;
+        int32_t* size = static_cast<int32_t*>(ptr);
+        size[0] = static_cast<int32_t>(window->pixelWidthAt(opt));
+        size[1] = static_cast<int32_t>(window->pixelHeightAt(opt));
+        return 1;
     }
     // The host's scale factor for the editor, as hosts that scale their plug-ins' windows send it.
     if (opcode == vst2::effVendorSpecific && index == kHostScaleRequest && value == kHostScaleValue) {

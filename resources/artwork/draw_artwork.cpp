@@ -9,6 +9,8 @@
 
 #include <cairo.h>
 
+#include "editor/EditorLayout.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -19,8 +21,8 @@
 namespace kovalith::artwork {
 namespace {
 
-constexpr int kWidth = 659;
-constexpr int kHeight = 479;
+constexpr int kWidth = layout::kWindowWidth;
+constexpr int kHeight = layout::kWindowHeight;
 constexpr double kPi = 3.14159265358979323846;
 const char* const kFont = "Arial";  // fontconfig maps it to Liberation Sans
 
@@ -57,52 +59,28 @@ const Colour kInkSoft = rgb(70, 72, 72);
 const Colour kInkGround = rgb(96, 88, 72);
 
 // ---------------------------------------------------------------------------
-// The editor's control layout (window coordinates).
-
-struct KnobAnchor {
-    int x, y;
-};
-
-const KnobAnchor kKnobs[] = {
-    {30, 30},   {85, 30},   {30, 100},  {170, 30},  {225, 30},  {170, 100}, {225, 100},
-    {170, 170}, {225, 170}, {310, 30},  {365, 30},  {310, 100}, {450, 30},  {505, 30},
-    {590, 30},  {590, 100}, {145, 260}, {145, 330}, {90, 400},  {145, 400},
-};
-const int kMatrixColumns[] = {240, 295, 350, 405, 460, 515, 570};
-const int kMatrixRows[] = {260, 330, 400};
-
-const Rect kMenus[] = {
-    {500, 184, 550, 196}, {500, 199, 550, 211}, {85, 275, 135, 287}, {85, 306, 135, 318},
-    {85, 345, 135, 357},  {85, 376, 135, 388},  {340, 6, 410, 18},
-};
-const Rect kDelayStereoMenu = kMenus[0];
-const Rect kDelaySyncMenu = kMenus[1];
-const Rect kCompressorMenu = kMenus[6];
-const Rect kPingPongButton = {500, 214, 550, 231};
-const Rect kLfoStereoButtons[] = {{200, 281, 222, 295}, {200, 351, 222, 365}};
-const Rect kFilterDisplay = {445, 100, 550, 175};
+// The editor's control layout (window coordinates), from the editor's own table.
 
 struct Control {
     Rect rect;
     const char* kind;
 };
 
-// A knob group: caption above, the 30 x 30 knob, the read-out below.
-void addKnobGroup(std::vector<Control>& out, int x, int y) {
-    out.push_back({{x - 6.0, double(y), x + 44.0, y + 12.0}, "caption"});
-    out.push_back({{double(x), y + 14.0, x + 30.0, y + 44.0}, "knob"});
-    out.push_back({{x - 6.0, y + 46.0, x + 44.0, y + 58.0}, "read-out"});
-}
+Rect rectOf(const layout::Box& b) { return {double(b.left), double(b.top), double(b.right), double(b.bottom)}; }
+
+// The rectangle of a menu's or a button's control.
+Rect menuBox(int param) { return rectOf(layout::controlBoxOf(param)); }
 
 std::vector<Control> allControls() {
     std::vector<Control> controls;
-    for (const KnobAnchor& k : kKnobs) addKnobGroup(controls, k.x, k.y);
-    for (int row : kMatrixRows)
-        for (int column : kMatrixColumns) addKnobGroup(controls, column, row);
-    for (const Rect& r : kMenus) controls.push_back({r, "menu"});
-    controls.push_back({kPingPongButton, "button"});
-    for (const Rect& r : kLfoStereoButtons) controls.push_back({r, "button"});
-    controls.push_back({kFilterDisplay, "filter display"});
+    for (const layout::KnobAnchor& k : layout::kKnobAnchors) {
+        controls.push_back({rectOf(layout::captionBox(k.x, k.y)), "caption"});
+        controls.push_back({rectOf(layout::knobBox(k.x, k.y)), "knob"});
+        controls.push_back({rectOf(layout::readoutBox(k.x, k.y)), "read-out"});
+    }
+    for (const layout::ControlBox& m : layout::kMenuBoxes) controls.push_back({rectOf(m.box), "menu"});
+    for (const layout::ControlBox& b : layout::kButtonBoxes) controls.push_back({rectOf(b.box), "button"});
+    controls.push_back({rectOf(layout::kFilterDisplayBox), "filter display"});
     return controls;
 }
 
@@ -365,17 +343,18 @@ void drawModulationRules(cairo_t* cr) {
 }
 
 void drawPrintedCaptions(TextWriter& text) {
-    text.drawBeside("compressor", kLabelStyle, kCompressorMenu, 6);
-    text.drawBeside("stereo", kLabelStyle, kDelayStereoMenu, 6);
-    text.drawBeside("sync", kLabelStyle, kDelaySyncMenu, 6);
-    text.drawBeside("path", kLabelStyle, kPingPongButton, 6);
+    text.drawBeside("compressor", kLabelStyle, menuBox(kCompressorType), 6);
+    text.drawBeside("stereo", kLabelStyle, menuBox(kDelayStereoMult), 6);
+    text.drawBeside("sync", kLabelStyle, menuBox(kDelaySync), 6);
+    text.drawBeside("path", kLabelStyle, menuBox(kPingPong), 6);
 
     const char* const rowNames[] = {"LFO 1", "LFO 2", "Env."};
-    for (int row = 0; row < 3; ++row)
-        text.draw(rowNames[row], kRowStyle, 19, kMatrixRows[row] + 10);
-    for (int lfo = 0; lfo < 2; ++lfo) {
-        text.drawBeside("shape", kLabelStyle, kMenus[2 + 2 * lfo], 6);
-        text.drawBeside("sync", kLabelStyle, kMenus[3 + 2 * lfo], 6);
+    const int rowY[] = {layout::kLfo1RowY, layout::kLfo2RowY, layout::kEnvRowY};
+    for (int row = 0; row < 3; ++row) text.draw(rowNames[row], kRowStyle, 19, rowY[row] + 10);
+    const int lfoMenus[2][2] = {{kLfo1Shape, kLfo1Sync}, {kLfo2Shape, kLfo2Sync}};
+    for (const auto& menus : lfoMenus) {
+        text.drawBeside("shape", kLabelStyle, menuBox(menus[0]), 6);
+        text.drawBeside("sync", kLabelStyle, menuBox(menus[1]), 6);
     }
 }
 
@@ -388,10 +367,8 @@ std::vector<TextWriter::Printed> drawBackground(cairo_t* cr) {
     for (int i = 0; i < 5; ++i) drawPanel(cr, kPanels[i].rect, 7);
     drawAnalysisRule(cr);
     drawModulationRules(cr);
-    displayWell(cr, kFilterDisplay);
-    for (const KnobAnchor& k : kKnobs) knobScaleMarks(cr, k.x, k.y);
-    for (int row : kMatrixRows)
-        for (int column : kMatrixColumns) knobScaleMarks(cr, column, row);
+    displayWell(cr, rectOf(layout::kFilterDisplayBox));
+    for (const layout::KnobAnchor& k : layout::kKnobAnchors) knobScaleMarks(cr, k.x, k.y);
     drawSectionTitles(text);
     drawPrintedCaptions(text);
     return text.printed();
@@ -587,17 +564,28 @@ bool writePng(cairo_surface_t* surface, const std::string& path) {
     return true;
 }
 
-cairo_surface_t* renderBitmap(const Bitmap& b) {
-    cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, b.width, b.height);
+// The scales the editor has drawings for besides 1: it draws these pixel for pixel and
+// resamples the nearest one above for the scales between.
+const int kExtraScales[] = {2, 3};
+
+// "Kovalith_KnobBody.png" at scale 2 is "Kovalith_KnobBody_2x.png".
+std::string scaledName(const std::string& file, int scale) {
+    if (scale == 1) return file;
+    return file.substr(0, file.size() - 4) + "_" + std::to_string(scale) + "x.png";
+}
+
+cairo_surface_t* renderBitmap(const Bitmap& b, int scale = 1) {
+    cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, b.width * scale, b.height * scale);
     cairo_t* cr = cairo_create(s);
+    cairo_scale(cr, scale, scale);
     b.draw(cr);
     cairo_destroy(cr);
     return s;
 }
 
-bool writeBitmap(const Bitmap& b, const std::string& dir) {
-    cairo_surface_t* s = renderBitmap(b);
-    const bool ok = writePng(s, dir + "/" + b.file);
+bool writeBitmap(const Bitmap& b, const std::string& dir, int scale) {
+    cairo_surface_t* s = renderBitmap(b, scale);
+    const bool ok = writePng(s, dir + "/" + scaledName(b.file, scale));
     cairo_surface_destroy(s);
     return ok;
 }
@@ -690,6 +678,18 @@ bool parseArguments(int argc, char** argv, Options& options) {
     return true;
 }
 
+// The background drawn again at `scale` times the size, every line and letter at that resolution.
+bool writeScaledBackground(const std::string& path, int scale) {
+    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, kWidth * scale, kHeight * scale);
+    cairo_t* cr = cairo_create(surface);
+    cairo_scale(cr, scale, scale);
+    drawBackground(cr);
+    cairo_destroy(cr);
+    const bool ok = writePng(surface, path);
+    cairo_surface_destroy(surface);
+    return ok;
+}
+
 int run(const Options& options) {
     // The background is RGB: cairo writes an RGB24 surface as a PNG without alpha.
     cairo_surface_t* background = cairo_image_surface_create(CAIRO_FORMAT_RGB24, kWidth, kHeight);
@@ -698,7 +698,12 @@ int run(const Options& options) {
     bool ok = checkLayout(printed);
     if (ok && !options.checkOnly) {
         ok = writePng(background, options.outputDir + "/Kovalith_Background.png");
-        for (const Bitmap& b : kBitmaps) ok = writeBitmap(b, options.outputDir) && ok;
+        for (const Bitmap& b : kBitmaps) ok = writeBitmap(b, options.outputDir, 1) && ok;
+        for (int scale : kExtraScales) {
+            ok = writeScaledBackground(options.outputDir + "/" + scaledName("Kovalith_Background.png", scale), scale) &&
+                 ok;
+            for (const Bitmap& b : kBitmaps) ok = writeBitmap(b, options.outputDir, scale) && ok;
+        }
     }
     if (!options.mockup.empty()) ok = writeMockup(background, options.mockup) && ok;
     if (!options.preview.empty()) {

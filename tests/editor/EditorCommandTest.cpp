@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 
@@ -96,6 +97,29 @@ TEST(SnapshotCommand, UsageAndFailures) {
     EXPECT_NE(r.err.find("cannot write"), std::string::npos) << r.err;
     // The snapshot needs no display at all.
     EXPECT_EQ(runHost("snapshot '" + tmpPath("x.png") + "'", "env -u DISPLAY").exitCode, 0);
+}
+
+TEST(SnapshotCommand, ScaleDrawsAtExactlyThatScale) {
+    const std::string plain = tmpPath("snapshot_plain.png"), one = tmpPath("snapshot_one.png");
+    ASSERT_EQ(runHost("snapshot '" + plain + "'").exitCode, 0);
+    ASSERT_EQ(runHost("snapshot '" + one + "' --scale 1").exitCode, 0);
+    std::ifstream a(plain, std::ios::binary), b(one, std::ios::binary);
+    const std::string bytesA((std::istreambuf_iterator<char>(a)), std::istreambuf_iterator<char>());
+    const std::string bytesB((std::istreambuf_iterator<char>(b)), std::istreambuf_iterator<char>());
+    EXPECT_FALSE(bytesA.empty());
+    EXPECT_EQ(bytesA, bytesB) << "scale 1 is the plain picture";
+
+    const std::string big = tmpPath("snapshot_big.png");
+    const RunResult r = runHost("snapshot '" + big + "' --scale=1.5");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("989 x 719"), std::string::npos) << r.out;
+    Picture picture(big);
+    ASSERT_TRUE(picture.ok());
+    EXPECT_EQ(picture.width(), 989);
+    EXPECT_EQ(picture.height(), 719);
+
+    for (const char* wrong : {"--scale 0.5", "--scale 3.01", "--scale abc", "--scale nan", "--scale=", "--scale"})
+        EXPECT_EQ(runHost("snapshot '" + tmpPath("x.png") + "' " + wrong).exitCode, 2) << wrong;
 }
 
 TEST(EditCommand, OpensForAWhileAndSavesTheProgram) {

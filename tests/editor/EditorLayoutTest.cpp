@@ -9,32 +9,32 @@ namespace editortest {
 namespace {
 
 struct ExpectedKnob {
-    int x, y, param;
+    int param;
     const char* caption;
     const char* tooltip;
 };
 
 const ExpectedKnob kKnobs[] = {
-    {30, 30, 2, "Stages", "Set the order of the analysis/synthesis filters. Higher values use more CPU"},
-    {85, 30, 1, "Block", "Length of analysis block in ms"},
-    {30, 100, 3, "Smooth", "Smoothness of blend between each block's filters"},
-    {170, 30, 4, "Warp", "Frequency warp of analysis filter"},
-    {225, 30, 5, "Resonance", "Strength of analysis filter"},
-    {170, 100, 9, "Saturation", "Saturation of signal after filtering"},
-    {225, 100, 11, "BufRate", "Rate of buffer rate playback (cheap pitch shift)"},
-    {170, 170, 10, "Decimation", "Decimation of signal after filtering"},
-    {225, 170, 6, "Rotate", "Remaps analysis filter's spectrum"},
-    {310, 30, 13, "Warp", "Frequency warp of synthesis filter"},
-    {365, 30, 15, "Resonance", "Strength of synthesis filter"},
-    {310, 100, 14, "Rotate", "Remaps synthesis filter's spectrum"},
-    {450, 30, 16, "Delay", "Delay time (in seconds or tempo-related units)"},
-    {505, 30, 17, "Feedback", "Feedback gain"},
-    {590, 30, 58, "Mix", "Dry/wet mix"},
-    {590, 100, 57, "Out", "Output gain"},
-    {145, 260, 27, "LFO Freq", "LFO frequency in Hertz or in synchronized units"},
-    {145, 330, 32, "LFO Freq", "LFO frequency in Hertz or in synchronized units"},
-    {90, 400, 24, "Env. Att", "Attack (s)"},
-    {145, 400, 25, "Env. Rel", "Release (s)"},
+    {2, "Stages", "Set the order of the analysis/synthesis filters. Higher values use more CPU"},
+    {1, "Block", "Length of analysis block in ms"},
+    {3, "Smooth", "Smoothness of blend between each block's filters"},
+    {4, "Warp", "Frequency warp of analysis filter"},
+    {5, "Resonance", "Strength of analysis filter"},
+    {9, "Saturation", "Saturation of signal after filtering"},
+    {11, "BufRate", "Rate of buffer rate playback (cheap pitch shift)"},
+    {10, "Decimation", "Decimation of signal after filtering"},
+    {6, "Rotate", "Remaps analysis filter's spectrum"},
+    {13, "Warp", "Frequency warp of synthesis filter"},
+    {15, "Resonance", "Strength of synthesis filter"},
+    {14, "Rotate", "Remaps synthesis filter's spectrum"},
+    {16, "Delay", "Delay time (in seconds or tempo-related units)"},
+    {17, "Feedback", "Feedback gain"},
+    {58, "Mix", "Dry/wet mix"},
+    {57, "Out", "Output gain"},
+    {27, "LFO Freq", "LFO frequency in Hertz or in synchronized units"},
+    {32, "LFO Freq", "LFO frequency in Hertz or in synchronized units"},
+    {24, "Env. Att", "Attack (s)"},
+    {25, "Env. Rel", "Release (s)"},
 };
 
 const char* const kRowCaptions[7] = {"A Warp", "Dec", "BufRate", "S Warp", "S Res", "Gain", "Fb Cut"};
@@ -42,17 +42,17 @@ const char* const kRowTooltips[7] = {"Modulation of analysis warp",       "Modul
                                      "Modulation of buffer playback rate", "Modulation of synthesis warp",
                                      "Modulation of synthesis resonance",  "Modulation of feedback gain",
                                      "Modulation of filter cutoff in feedback path"};
-const int kRowX[7] = {240, 295, 350, 405, 460, 515, 570};
 const int kRows[3][7] = {{47, 45, 46, 43, 44, 48, 49}, {54, 52, 53, 50, 51, 55, 56}, {40, 38, 39, 36, 37, 41, 42}};
-const int kRowY[3] = {260, 330, 400};
 
 std::vector<ExpectedKnob> allKnobs() {
     std::vector<ExpectedKnob> knobs(std::begin(kKnobs), std::end(kKnobs));
     for (int row = 0; row < 3; ++row)
         for (int column = 0; column < 7; ++column)
-            knobs.push_back({kRowX[column], kRowY[row], kRows[row][column], kRowCaptions[column], kRowTooltips[column]});
+            knobs.push_back({kRows[row][column], kRowCaptions[column], kRowTooltips[column]});
     return knobs;
 }
+
+CRect rectOf(const layout::Box& b) { return CRect(b.left, b.top, b.right, b.bottom); }
 
 std::string tooltipOf(const CView* view) {
     const char* text = view ? view->getAttributeText(kCViewTooltipAttribute) : nullptr;
@@ -92,17 +92,19 @@ TEST_F(EditorFixture, FortyOneKnobGroupsAtTheirAnchors) {
     for (const ExpectedKnob& k : knobs) {
         SCOPED_TRACE(std::string("parameter ") + std::to_string(k.param) + " " + k.caption);
         withKnob.insert(k.param);
+        const layout::KnobAnchor anchor = layout::knobAnchorOf(k.param);
+        ASSERT_EQ(anchor.param, k.param) << "no place in the layout";
         const KovalithEditor::ControlGroup& g = editor->controlGroup(k.param);
         ASSERT_NE(g.caption, nullptr);
         ASSERT_NE(g.knob, nullptr);
         ASSERT_NE(g.readout, nullptr);
         ASSERT_NE(g.learnMenu, nullptr);
 
-        EXPECT_EQ(g.caption->getViewSize(), CRect(k.x - 6, k.y, k.x + 44, k.y + 12));
+        EXPECT_EQ(g.caption->getViewSize(), rectOf(layout::captionBox(anchor.x, anchor.y)));
         EXPECT_STREQ(g.caption->getText(), k.caption);
         expectTextStyle(g.caption, "caption");
 
-        EXPECT_EQ(g.knob->getViewSize(), CRect(k.x, k.y + 14, k.x + 30, k.y + 44));
+        EXPECT_EQ(g.knob->getViewSize(), rectOf(layout::knobBox(anchor.x, anchor.y)));
         EXPECT_EQ(g.knob->getTag(), k.param);
         EXPECT_EQ(g.knob->getInsetValue(), 8);
         EXPECT_EQ(g.knob->getListener(), editor);
@@ -110,7 +112,7 @@ TEST_F(EditorFixture, FortyOneKnobGroupsAtTheirAnchors) {
         EXPECT_EQ(tooltipOf(g.knob), k.tooltip);
         EXPECT_FLOAT_EQ(g.knob->getValue(), effect->getParameter(k.param));
 
-        EXPECT_EQ(g.readout->getViewSize(), CRect(k.x - 6, k.y + 46, k.x + 44, k.y + 58));
+        EXPECT_EQ(g.readout->getViewSize(), rectOf(layout::readoutBox(anchor.x, anchor.y)));
         expectTextStyle(g.readout, "read-out");
         EXPECT_FLOAT_EQ(g.readout->getValue(), effect->getSyncedValue(k.param));
 
@@ -185,7 +187,6 @@ TEST_F(EditorFixture, ReadOutsFollowTheEffectsEngineeringValues) {
 
 TEST_F(EditorFixture, OptionMenusWithTheirLists) {
     struct ExpectedMenu {
-        CRect rect;
         int param;
         std::vector<std::string> entries;
         const char* tooltip;
@@ -196,19 +197,19 @@ TEST_F(EditorFixture, OptionMenusWithTheirLists) {
     const std::vector<std::string> stereo = {"1",   "3/4",  "2/3", "1/2",  "2/5",  "3/8", "1/3",
                                              "1/4", "3/16", "1/8", "3/32", "1/16", "1/32"};
     const ExpectedMenu menus[] = {
-        {CRect(500, 184, 550, 196), 21, stereo, "Length of right-channel delay (relative to left)"},
-        {CRect(500, 199, 550, 211), 22, sync, "Synchronize delays to tempo"},
-        {CRect(85, 275, 135, 287), 26, shapes, "LFO Shape"},
-        {CRect(85, 306, 135, 318), 30, sync, "Synchronize LFO to tempo"},
-        {CRect(85, 345, 135, 357), 31, shapes, "LFO Shape"},
-        {CRect(85, 376, 135, 388), 35, sync, "Synchronize LFO to tempo"},
-        {CRect(340, 6, 410, 18), 65, {"off", "weak", "medium", "strong", "insane"}, "Compression level"},
+        {21, stereo, "Length of right-channel delay (relative to left)"},
+        {22, sync, "Synchronize delays to tempo"},
+        {26, shapes, "LFO Shape"},
+        {30, sync, "Synchronize LFO to tempo"},
+        {31, shapes, "LFO Shape"},
+        {35, sync, "Synchronize LFO to tempo"},
+        {65, {"off", "weak", "medium", "strong", "insane"}, "Compression level"},
     };
     for (const ExpectedMenu& m : menus) {
         SCOPED_TRACE("parameter " + std::to_string(m.param));
         auto* menu = dynamic_cast<COptionMenu*>(editor->controlFor(m.param));
         ASSERT_NE(menu, nullptr);
-        EXPECT_EQ(menu->getViewSize(), m.rect);
+        EXPECT_EQ(menu->getViewSize(), rectOf(layout::controlBoxOf(m.param)));
         EXPECT_EQ(menu->getTag(), m.param);
         EXPECT_EQ(menu->getStyle(), 0);
         EXPECT_EQ(entriesOf(menu), m.entries);
@@ -233,29 +234,29 @@ TEST_F(EditorFixture, OptionMenusWithTheirLists) {
 
 TEST_F(EditorFixture, ButtonsAndTheFilterDisplay) {
     struct ExpectedButton {
-        CRect rect;
         int param;
         const char* tooltip;
     };
     const ExpectedButton buttons[] = {
-        {CRect(500, 214, 550, 231), 23, "Feedback normal or ping-pong (right->left, left->right)"},
-        {CRect(200, 281, 222, 295), 29, "LFO phase (mono/stereo)"},
-        {CRect(200, 351, 222, 365), 34, "LFO phase (mono/stereo)"},
+        {23, "Feedback normal or ping-pong (right->left, left->right)"},
+        {29, "LFO phase (mono/stereo)"},
+        {34, "LFO phase (mono/stereo)"},
     };
     for (const ExpectedButton& b : buttons) {
         COnOffButton* button = editor->getButton(b.param);
         ASSERT_NE(button, nullptr) << b.param;
-        EXPECT_EQ(button->getViewSize(), b.rect);
+        const CRect rect = rectOf(layout::controlBoxOf(b.param));
+        EXPECT_EQ(button->getViewSize(), rect);
         EXPECT_EQ(button->getTag(), b.param);
         EXPECT_EQ(tooltipOf(button), b.tooltip);
         EXPECT_FLOAT_EQ(button->getValue(), effect->getParameter(b.param));
         ASSERT_NE(button->getBackground(), nullptr);
         EXPECT_TRUE(button->getBackground()->isLoaded());
-        EXPECT_EQ(button->getBackground()->getHeight(), 2 * b.rect.height()) << "two frames stacked";
+        EXPECT_EQ(button->getBackground()->getHeight(), 2 * rect.height()) << "two frames stacked";
     }
     CBiquadControl* display = editor->getFilterDisplay();
     ASSERT_NE(display, nullptr);
-    EXPECT_EQ(display->getViewSize(), CRect(445, 100, 550, 175));
+    EXPECT_EQ(display->getViewSize(), rectOf(layout::kFilterDisplayBox));
     for (int p : {18, 19, 20}) EXPECT_EQ(editor->controlFor(p), display) << p;
     EXPECT_EQ(tooltipOf(display), "Set characteristic of filter in feedback path. Right click for filter types");
     float cutoff, q;

@@ -154,7 +154,9 @@ TEST_F(EditorScaleWindow, MenuChoiceResizesTheHostAndOutlivesWindowAndInstance) 
     EXPECT_EQ(sizeRequests().back().value, chosen.second);
     EXPECT_EQ(sizeOf(parent_), chosen);
     EXPECT_EQ(rectOf(*plugin), chosen);
-    EXPECT_EQ(children().size(), 1u);
+    const std::vector<Window> kids = children();
+    ASSERT_EQ(kids.size(), 1u);
+    EXPECT_TRUE(idleUntil([&] { return sizeOf(kids[0]) == chosen; })) << "the editor's own window";
 
     // Closed and opened again: still 150 %, whatever the host says.
     plugin->dispatch(vst2::effEditClose);

@@ -155,6 +155,55 @@ TEST_F(HostWindow, RealPointerDragTurnsAKnobBetweenBeginAndEndEdit) {
     EXPECT_NEAR(knob->getValue(), before + 0.05f, 1e-5);
 }
 
+// At scale 2 the window has twice the pixels each way and shows the frame's drawing at
+// that size, while the frame sees positions in its own units: a drag of 80 device
+// pixels moves a knob by 40. A new scale resizes the window.
+TEST_F(HostWindow, ScaledWindowDrawsLargerAndHandsTheFrameItsOwnUnits) {
+    RecordingEditor editor;
+    RecordingListener listener;
+    CFrame frame(CRect(0, 0, 200, 150), parentHandle(), &editor, 2.0);
+    ASSERT_TRUE(frame.isOpen());
+    const Window child = firstChild(parent_);
+    ASSERT_NE(child, 0u);
+    auto sizeOf = [&](Window w) {
+        XSync(display_, False);
+        XWindowAttributes a;
+        XGetWindowAttributes(display_, w, &a);
+        return CPoint(a.width, a.height);
+    };
+    EXPECT_EQ(sizeOf(child), CPoint(400, 300));
+
+    const CColor panel{22, 112, 150, 64}, text{228, 189, 31, 64};
+    frame.setBackgroundColor(panel);
+    auto* label = new CTextLabel(CRect(20, 20, 70, 32), "");
+    label->setBackColor(text);
+    label->setFrameColor(text);
+    frame.addView(label);
+    auto* knob = new CKnob(CRect(50, 50, 80, 80), &listener, 16, nullptr, nullptr);
+    frame.addView(knob);
+    frame.setDirty();
+    frame.idle();
+    expectRGB(pixelOf(child, 41, 41), text, "label's first device pixel");
+    expectRGB(pixelOf(child, 139, 63), text, "label's last device pixel");
+    expectRGB(pixelOf(child, 39, 41), panel, "left of the label");
+    expectRGB(pixelOf(child, 141, 65), panel, "below right of the label");
+
+    HostWindowTest::pointerTo(130, 150);
+    button(1, true);
+    for (int y = 140; y >= 70; y -= 10) HostWindowTest::pointerTo(130, y);
+    ASSERT_TRUE(idleUntil(frame, [&] { return knob->getValue() >= 0.2f; })) << "value " << knob->getValue();
+    EXPECT_NEAR(knob->getValue(), 40.f / 200.f, 1e-5);
+    button(1, false);
+    ASSERT_TRUE(idleUntil(frame, [&] { return editor.calls.size() == 2; }));
+
+    frame.setScale(1.5);
+    EXPECT_EQ(frame.getScale(), 1.5);
+    EXPECT_EQ(sizeOf(child), CPoint(300, 225));
+    frame.idle();
+    expectRGB(pixelOf(child, 31, 31), text, "label at 1.5");
+    expectRGB(pixelOf(child, 29, 31), panel, "left of the label at 1.5");
+}
+
 TEST_F(HostWindow, MenuClickOpensItsListAndAChoiceReachesTheListener) {
     RecordingListener listener;
     CFrame frame(CRect(0, 0, 200, 150), parentHandle(), nullptr);

@@ -28,6 +28,16 @@ const Expected kExpected[] = {
     {105, "Kovalith_PathButton.png", 50, 34, 6},
     {0, "Kovalith_KnobBody.png", 30, 30, 6},
     {0, "Kovalith_KnobHandle.png", 8, 8, 6},
+    {0, "Kovalith_Background_2x.png", 1318, 958, 2},
+    {0, "Kovalith_StereoButton_2x.png", 44, 56, 6},
+    {0, "Kovalith_PathButton_2x.png", 100, 68, 6},
+    {0, "Kovalith_KnobBody_2x.png", 60, 60, 6},
+    {0, "Kovalith_KnobHandle_2x.png", 16, 16, 6},
+    {0, "Kovalith_Background_3x.png", 1977, 1437, 2},
+    {0, "Kovalith_StereoButton_3x.png", 66, 84, 6},
+    {0, "Kovalith_PathButton_3x.png", 150, 102, 6},
+    {0, "Kovalith_KnobBody_3x.png", 90, 90, 6},
+    {0, "Kovalith_KnobHandle_3x.png", 24, 24, 6},
 };
 
 std::uint32_t bigEndian32(const unsigned char* p) {

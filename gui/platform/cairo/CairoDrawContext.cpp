@@ -48,6 +48,53 @@ void selectFont(cairo_t* cr, const CFontDesc& font) {
     cairo_set_font_size(cr, font.size);
 }
 
+// A line's width in device pixels: whole pixels, so lines stay sharp at every scale.
+int deviceLineWidth(const CDrawContext& context) {
+    return std::max(1, static_cast<int>(std::lround(context.getLineWidth() * context.getScale())));
+}
+
+// Where a line through coordinate `c` runs in device pixels (`offset` being the context's
+// offset on that axis): on a device pixel's centre for odd widths, between two for even ones.
+double deviceLineCentre(const CDrawContext& context, CCoord c, CCoord offset) {
+    const double d = (c + offset + pixelCentre(context.getLineWidth())) * context.getScale();
+    return (deviceLineWidth(context) % 2) ? std::floor(d) + 0.5 : std::round(d);
+}
+
+// A user-space coordinate moved onto the nearest device pixel edge.
+double snapX(const CDrawContext& context, double x) {
+    const CCoord offset = context.getOffset().x;
+    return context.toDevice(x + offset) / context.getScale() - offset;
+}
+double snapY(const CDrawContext& context, double y) {
+    const CCoord offset = context.getOffset().y;
+    return context.toDevice(y + offset) / context.getScale() - offset;
+}
+
+// The path of `rect` with its edges on whole device pixels.
+void snappedRectangle(cairo_t* cr, const CDrawContext& context, const CRect& rect) {
+    const double left = snapX(context, rect.left), top = snapY(context, rect.top);
+    cairo_rectangle(cr, left, top, snapX(context, rect.right) - left, snapY(context, rect.bottom) - top);
+}
+
+// Strokes the lines through `points` (pairs of segments, or one joined line) in device
+// space, in the frame colour.
+void strokeInDevice(const CDrawContext& context, const CPoint* points, int count, bool segments) {
+    cairo_t* cr = context.getNative().cr;
+    const CPoint offset = context.getOffset();
+    auto x = [&](int i) { return deviceLineCentre(context, points[i].x, offset.x); };
+    auto y = [&](int i) { return deviceLineCentre(context, points[i].y, offset.y); };
+    cairo_save(cr);
+    cairo_identity_matrix(cr);
+    for (int i = 0; i < count; ++i) {
+        if (i == 0 || (segments && i % 2 == 0))
+            cairo_move_to(cr, x(i), y(i));
+        else
+            cairo_line_to(cr, x(i), y(i));
+    }
+    cairo_restore(cr);
+    stroke(cr, context.getFrameColor(), deviceLineWidth(context));
+}
+
 }  // namespace
 
 CDrawContext::~CDrawContext() {
@@ -60,55 +107,54 @@ void CDrawContext::applyTransform() {
     cairo_t* cr = native_->cr;
     cairo_reset_clip(cr);
     cairo_identity_matrix(cr);
-    cairo_rectangle(cr, clip_.left, clip_.top, clip_.width(), clip_.height());
+    const CCoord left = toDevice(clip_.left), top = toDevice(clip_.top);
+    cairo_rectangle(cr, left, top, toDevice(clip_.right) - left, toDevice(clip_.bottom) - top);
     cairo_clip(cr);
+    cairo_scale(cr, scale_, scale_);
     cairo_translate(cr, offset_.x, offset_.y);
 }
 
 void CDrawContext::lineTo(const CPoint& point) {
-    const double c = pixelCentre(lineWidth_);
-    cairo_move_to(native_->cr, pen_.x + c, pen_.y + c);
-    cairo_line_to(native_->cr, point.x + c, point.y + c);
-    stroke(native_->cr, frameColor_, lineWidth_);
+    const CPoint line[2] = {pen_, point};
+    strokeInDevice(*this, line, 2, false);
     pen_ = point;
 }
 
 void CDrawContext::polyline(const CPoint* points, int count) {
     if (!points || count < 2) return;
-    const double c = pixelCentre(lineWidth_);
-    cairo_move_to(native_->cr, points[0].x + c, points[0].y + c);
-    for (int i = 1; i < count; ++i) cairo_line_to(native_->cr, points[i].x + c, points[i].y + c);
-    stroke(native_->cr, frameColor_, lineWidth_);
+    strokeInDevice(*this, points, count, false);
     pen_ = points[count - 1];
 }
 
 void CDrawContext::drawLines(const CPoint* points, int numberOfLines) {
-    if (!points) return;
-    const double c = pixelCentre(lineWidth_);
-    for (int i = 0; i < numberOfLines; ++i) {
-        cairo_move_to(native_->cr, points[2 * i].x + c, points[2 * i].y + c);
-        cairo_line_to(native_->cr, points[2 * i + 1].x + c, points[2 * i + 1].y + c);
-    }
-    stroke(native_->cr, frameColor_, lineWidth_);
+    if (!points || numberOfLines <= 0) return;
+    strokeInDevice(*this, points, 2 * numberOfLines, true);
 }
 
 void CDrawContext::drawRect(const CRect& rect, CDrawStyle style) {
     if (rect.isEmpty()) return;
     cairo_t* cr = native_->cr;
+    // In device pixels: the edges on whole pixels, the frame as wide as a device line.
+    const double left = toDevice(rect.left + offset_.x), top = toDevice(rect.top + offset_.y);
+    const double right = toDevice(rect.right + offset_.x), bottom = toDevice(rect.bottom + offset_.y);
+    cairo_save(cr);
+    cairo_identity_matrix(cr);
     if (style != kDrawStroked) {
-        cairo_rectangle(cr, rect.left, rect.top, rect.width(), rect.height());
+        cairo_rectangle(cr, left, top, right - left, bottom - top);
         setSource(cr, fillColor_);
         cairo_fill(cr);
     }
     if (style != kDrawFilled) {
         // The stroke runs along the inside of the rectangle's edge pixels.
-        const double half = lineWidth_ / 2.0;
-        cairo_rectangle(cr, rect.left + half, rect.top + half, std::max(0.0, rect.width() - 2 * half),
-                        std::max(0.0, rect.height() - 2 * half));
+        const int width = deviceLineWidth(*this);
+        const double half = width / 2.0;
+        cairo_rectangle(cr, left + half, top + half, std::max(0.0, right - left - 2 * half),
+                        std::max(0.0, bottom - top - 2 * half));
         cairo_set_line_cap(cr, CAIRO_LINE_CAP_BUTT);
-        stroke(cr, frameColor_, lineWidth_);
+        stroke(cr, frameColor_, width);
         cairo_set_line_cap(cr, CAIRO_LINE_CAP_SQUARE);
     }
+    cairo_restore(cr);
 }
 
 void CDrawContext::drawArc(const CRect& rect, double startAngle, double endAngle, CDrawStyle style) {
@@ -163,16 +209,16 @@ void CDrawContext::drawString(const char* text, const CRect& rect, CHoriTxtAlign
         x = rect.left + (rect.width() - extents.x_advance) / 2.0;
     else if (align == kRightText)
         x = rect.right - extents.x_advance;
-    // A whole-pixel baseline keeps the glyphs crisp.
-    const double baseline = std::round(rect.top + (rect.height() - (font.ascent + font.descent)) / 2.0 + font.ascent);
+    // A baseline and a start on whole device pixels keep the glyphs crisp.
+    const double baseline = snapY(*this, rect.top + (rect.height() - (font.ascent + font.descent)) / 2.0 + font.ascent);
 
     cairo_save(cr);
     if (clip) {
-        cairo_rectangle(cr, rect.left, rect.top, rect.width(), rect.height());
+        snappedRectangle(cr, *this, rect);
         cairo_clip(cr);
     }
     setSource(cr, fontColor_);
-    cairo_move_to(cr, std::round(x), baseline);
+    cairo_move_to(cr, snapX(*this, x), baseline);
     cairo_show_text(cr, text);
     cairo_restore(cr);
 }
@@ -181,7 +227,7 @@ void CDrawContext::drawNarrowedString(const char* text, const CRect& rect, doubl
     cairo_t* cr = native_->cr;
     const double centre = rect.left + rect.width() / 2.0;
     cairo_save(cr);
-    cairo_rectangle(cr, rect.left, rect.top, rect.width(), rect.height());
+    snappedRectangle(cr, *this, rect);
     cairo_clip(cr);
     cairo_translate(cr, centre, 0.0);
     cairo_scale(cr, xScale, 1.0);
@@ -192,11 +238,20 @@ void CDrawContext::drawNarrowedString(const char* text, const CRect& rect, doubl
 
 void CDrawContext::drawBitmap(CBitmap* bitmap, const CRect& dest, const CPoint& source) {
     if (!bitmap || !bitmap->isLoaded() || dest.isEmpty()) return;
+    // The part of the bitmap that `dest` shows, drawn for this scale.
+    const CRect shown(source.x, source.y, std::min(source.x + dest.width(), bitmap->getWidth()),
+                      std::min(source.y + dest.height(), bitmap->getHeight()));
+    if (shown.isEmpty() || source.x < 0 || source.y < 0) return;
+    CPoint origin;
+    CBitmap::Native* image = bitmap->getNativeAt(scale_, shown, origin);
+    if (!image) return;
+    const CCoord left = toDevice(dest.left + offset_.x), top = toDevice(dest.top + offset_.y);
     cairo_t* cr = native_->cr;
     cairo_save(cr);
-    cairo_rectangle(cr, dest.left, dest.top, dest.width(), dest.height());
+    cairo_identity_matrix(cr);
+    cairo_rectangle(cr, left, top, toDevice(dest.right + offset_.x) - left, toDevice(dest.bottom + offset_.y) - top);
     cairo_clip(cr);
-    cairo_set_source_surface(cr, bitmap->getNative()->surface, dest.left - source.x, dest.top - source.y);
+    cairo_set_source_surface(cr, image->surface, left - origin.x, top - origin.y);
     cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
     cairo_paint(cr);
     cairo_restore(cr);
@@ -204,8 +259,10 @@ void CDrawContext::drawBitmap(CBitmap* bitmap, const CRect& dest, const CPoint& 
 
 // COffscreenContext
 
-COffscreenContext::COffscreenContext(CCoord width, CCoord height)
-    : CDrawContext(createImageContext(width, height), width, height) {}
+COffscreenContext::COffscreenContext(CCoord width, CCoord height, double scale)
+    : CDrawContext(createImageContext(static_cast<CCoord>(std::lround(std::max(width, 0) * scale)),
+                                      static_cast<CCoord>(std::lround(std::max(height, 0) * scale))),
+                   width, height, scale) {}
 
 COffscreenContext::~COffscreenContext() = default;
 
@@ -213,10 +270,14 @@ void COffscreenContext::copyTo(CDrawContext& dest, const CRect& destRect, const 
     if (destRect.isEmpty()) return;
     cairo_surface_flush(getNative().surface);
     cairo_t* cr = dest.getNative().cr;
+    const CPoint offset = dest.getOffset();
+    const CCoord left = dest.toDevice(destRect.left + offset.x), top = dest.toDevice(destRect.top + offset.y);
     cairo_save(cr);
-    cairo_rectangle(cr, destRect.left, destRect.top, destRect.width(), destRect.height());
+    cairo_identity_matrix(cr);
+    cairo_rectangle(cr, left, top, dest.toDevice(destRect.right + offset.x) - left,
+                    dest.toDevice(destRect.bottom + offset.y) - top);
     cairo_clip(cr);
-    cairo_set_source_surface(cr, getNative().surface, destRect.left - source.x, destRect.top - source.y);
+    cairo_set_source_surface(cr, getNative().surface, left - toDevice(source.x), top - toDevice(source.y));
     cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
     cairo_paint(cr);
     cairo_restore(cr);
@@ -230,7 +291,7 @@ const uint32_t* COffscreenContext::getPixels(int& strideBytes) {
 }
 
 CColor COffscreenContext::getPixel(CCoord x, CCoord y) {
-    if (x < 0 || y < 0 || x >= getWidth() || y >= getHeight()) return CColor{0, 0, 0, 0};
+    if (x < 0 || y < 0 || x >= getPixelWidth() || y >= getPixelHeight()) return CColor{0, 0, 0, 0};
     int stride = 0;
     const auto* row = reinterpret_cast<const unsigned char*>(getPixels(stride)) + static_cast<size_t>(y) * stride;
     const uint32_t argb = reinterpret_cast<const uint32_t*>(row)[x];
@@ -242,7 +303,7 @@ CColor COffscreenContext::getPixel(CCoord x, CCoord y) {
 }
 
 bool COffscreenContext::writePNG(const char* path) {
-    if (!path || getWidth() == 0 || getHeight() == 0) return false;
+    if (!path || getPixelWidth() == 0 || getPixelHeight() == 0) return false;
     cairo_surface_flush(getNative().surface);
     return cairo_surface_write_to_png(getNative().surface, path) == CAIRO_STATUS_SUCCESS;
 }

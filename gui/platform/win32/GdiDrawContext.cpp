@@ -336,8 +336,10 @@ void CDrawContext::drawBitmap(CBitmap* bitmap, const CRect& dest, const CPoint& 
 
 // COffscreenContext
 
-COffscreenContext::COffscreenContext(CCoord width, CCoord height)
-    : CDrawContext(createImageContext(width, height), width, height) {}
+COffscreenContext::COffscreenContext(CCoord width, CCoord height, double scale)
+    : CDrawContext(createImageContext(static_cast<CCoord>(std::lround(std::max(width, 0) * scale)),
+                                      static_cast<CCoord>(std::lround(std::max(height, 0) * scale))),
+                   width, height, scale) {}
 
 COffscreenContext::~COffscreenContext() = default;
 

@@ -9,6 +9,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 
@@ -122,7 +123,9 @@ std::unique_ptr<X11Window> X11Window::open(CFrame& frame, void* parent, CCoord w
     if (!display) return nullptr;
 
     // The trap inside createChildWindow is gone before the connection is closed.
-    const Window window = createChildWindow(display, parentWindow, width, height, kFrameEvents);
+    const double scale = frame.getScale();
+    const Window window = createChildWindow(display, parentWindow, static_cast<int>(std::lround(width * scale)),
+                                            static_cast<int>(std::lround(height * scale)), kFrameEvents);
     if (!window) {
         XCloseDisplay(display);
         return nullptr;
@@ -131,7 +134,7 @@ std::unique_ptr<X11Window> X11Window::open(CFrame& frame, void* parent, CCoord w
 }
 
 X11Window::X11Window(CFrame& frame, Display* display, unsigned long window, CCoord width, CCoord height)
-    : frame_(frame), display_(display), window_(window), width_(width), height_(height) {
+    : frame_(frame), display_(display), window_(window), width_(width), height_(height), scale_(frame.getScale()) {
     ErrorTrap trap(display_);
     XWindowAttributes attributes{};
     XGetWindowAttributes(display_, window_, &attributes);
@@ -139,8 +142,23 @@ X11Window::X11Window(CFrame& frame, Display* display, unsigned long window, CCoo
     const int screen = DefaultScreen(display_);
     overlayTarget_ = ImageTarget{DefaultVisual(display_, screen), DefaultDepth(display_, screen),
                                  XCreateGC(display_, DefaultRootWindow(display_), 0, nullptr)};
-    backBuffer_ = std::make_unique<COffscreenContext>(width_, height_);
+    backBuffer_ = std::make_unique<COffscreenContext>(width_, height_, scale_);
     frame_.setDirty();  // the first idle draws everything
+}
+
+CCoord X11Window::toDevice(CCoord c) const { return static_cast<CCoord>(std::lround(c * scale_)); }
+
+CRect X11Window::toDevice(const CRect& r) const {
+    return CRect(toDevice(r.left), toDevice(r.top), toDevice(r.right), toDevice(r.bottom));
+}
+
+// The frame unit that device pixel `c` lies in.
+CCoord X11Window::toFrame(int c) const { return static_cast<CCoord>(std::floor(c / scale_)); }
+
+// The frame units that the device pixels of `r` touch.
+CRect X11Window::toFrame(const CRect& r) const {
+    return CRect(toFrame(r.left), toFrame(r.top), static_cast<CCoord>(std::ceil(r.right / scale_)),
+                 static_cast<CCoord>(std::ceil(r.bottom / scale_)));
 }
 
 X11Window::~X11Window() {
@@ -160,7 +178,7 @@ CPoint X11Window::screenOrigin() const {
     int x = 0, y = 0;
     Window child;
     XTranslateCoordinates(display_, window_, DefaultRootWindow(display_), 0, 0, &x, &y, &child);
-    return CPoint(x, y);
+    return CPoint(toFrame(x), toFrame(y));
 }
 
 void X11Window::processEvents() {
@@ -182,7 +200,8 @@ void X11Window::processEvents() {
 void X11Window::handleEvent(XEvent& event) {
     if (event.type == Expose) {
         if (event.xexpose.window == window_) {
-            exposed_.unite(CRect(CPoint(event.xexpose.x, event.xexpose.y), event.xexpose.width, event.xexpose.height));
+            exposed_.unite(
+                toFrame(CRect(CPoint(event.xexpose.x, event.xexpose.y), event.xexpose.width, event.xexpose.height)));
         } else if (event.xexpose.window == tooltip_.window) {
             drawTooltip();
         } else {
@@ -200,22 +219,23 @@ void X11Window::handleEvent(XEvent& event) {
             const unsigned int button = event.xbutton.button;
             const int modifiers = modifierBits(event.xbutton.state) & (kShift | kControl | kAlt);
             if (button == Button4 || button == Button5) {
-                frame_.onWheel(CPoint(event.xbutton.x, event.xbutton.y), button == Button4 ? 1.f : -1.f, modifiers);
+                frame_.onWheel(CPoint(toFrame(event.xbutton.x), toFrame(event.xbutton.y)), button == Button4 ? 1.f : -1.f,
+                               modifiers);
             } else if (buttonBit(button)) {
-                CPoint where(event.xbutton.x, event.xbutton.y);
+                CPoint where(toFrame(event.xbutton.x), toFrame(event.xbutton.y));
                 frame_.onMouseDown(where, CButtonState(buttonBit(button) | modifiers));
             }
             break;
         }
         case ButtonRelease:
             if (buttonBit(event.xbutton.button)) {
-                CPoint where(event.xbutton.x, event.xbutton.y);
+                CPoint where(toFrame(event.xbutton.x), toFrame(event.xbutton.y));
                 frame_.onMouseUp(where, CButtonState(buttonBit(event.xbutton.button) |
                                                      (modifierBits(event.xbutton.state) & (kShift | kControl | kAlt))));
             }
             break;
         case MotionNotify: {
-            CPoint where(event.xmotion.x, event.xmotion.y);
+            CPoint where(toFrame(event.xmotion.x), toFrame(event.xmotion.y));
             frame_.onMouseMoved(where, CButtonState(modifierBits(event.xmotion.state)));
             break;
         }
@@ -235,7 +255,7 @@ void X11Window::redraw() {
 }
 
 void X11Window::present(const CRect& rect) {
-    putImage(*backBuffer_, rect, window_, windowTarget_);
+    putImage(*backBuffer_, toDevice(rect), window_, windowTarget_);
     XFlush(display_);
 }
 
@@ -260,14 +280,14 @@ unsigned long channelBits(unsigned value, unsigned long mask) {
 
 }  // namespace
 
-// The pixels of `image` inside `rect` onto the same place of `window`. The image is
+// The pixels of `image` inside `rect` (device pixels) onto the same place of `window`. The image is
 // opaque premultiplied ARGB32, which is exactly the pixel layout of the usual 24- and
 // 32-bit true-colour visuals, so those take the bytes as they are; other visuals get
 // a converted copy.
 void X11Window::putImage(COffscreenContext& image, const CRect& rect, unsigned long window,
                          const ImageTarget& target) {
     CRect area = rect;
-    area.bound(CRect(0, 0, image.getWidth(), image.getHeight()));
+    area.bound(CRect(0, 0, image.getPixelWidth(), image.getPixelHeight()));
     if (area.isEmpty() || !target.gc) return;
     int stride = 0;
     // XCreateImage wants writable data; XPutImage only reads it.
@@ -289,7 +309,8 @@ void X11Window::putImage(COffscreenContext& image, const CRect& rect, unsigned l
                             visual->blue_mask == 0xff && (ImageByteOrder(display_) == LSBFirst) == littleEndianHost;
     if (sameLayout) {
         XImage* x = XCreateImage(display_, visual, static_cast<unsigned>(target.depth), ZPixmap, 0, data,
-                                 static_cast<unsigned>(image.getWidth()), static_cast<unsigned>(image.getHeight()),
+                                 static_cast<unsigned>(image.getPixelWidth()),
+                                 static_cast<unsigned>(image.getPixelHeight()),
                                  32, stride);
         if (!x) return;
         XPutImage(display_, window, static_cast<GC>(target.gc), x, area.left, area.top, area.left, area.top,
@@ -326,9 +347,11 @@ void X11Window::putImage(COffscreenContext& image, const CRect& rect, unsigned l
     XDestroyImage(x);  // frees the converted pixels too
 }
 
-X11Window::Overlay X11Window::createOverlay(const CRect& bounds) {
+// `bounds` in screen frame units (screen pixels / scale).
+X11Window::Overlay X11Window::createOverlay(const CRect& frameBounds) {
     Overlay overlay;
-    overlay.bounds = bounds;
+    overlay.bounds = frameBounds;
+    const CRect bounds = toDevice(frameBounds);
     const int screen = DefaultScreen(display_);
     XSetWindowAttributes attributes{};
     attributes.override_redirect = True;
@@ -352,18 +375,19 @@ bool X11Window::openMenu(COptionMenu* menu, const CRect& frameRect) {
     ErrorTrap trap(display_);
     closeMenu();
     hideTooltip();
+    // The list is laid out on the screen in frame units, so it grows with the window.
     CRect anchor = frameRect;
     const CPoint origin = screenOrigin();
     anchor.offset(origin.x, origin.y);
     const int screen = DefaultScreen(display_);
-    const CRect screenRect(0, 0, DisplayWidth(display_, screen), DisplayHeight(display_, screen));
+    const CRect screenRect(0, 0, toFrame(DisplayWidth(display_, screen)), toFrame(DisplayHeight(display_, screen)));
     menu_ = std::make_unique<CMenuPopupModel>(menu, anchor, screenRect);
     syncMenuWindows();
     Window root, child;
     int rootX = 0, rootY = 0, x, y;
     unsigned int mask;
     XQueryPointer(display_, window_, &root, &child, &rootX, &rootY, &x, &y, &mask);
-    menuOpenedAt_ = CPoint(rootX, rootY);
+    menuOpenedAt_ = CPoint(toFrame(rootX), toFrame(rootY));
     menuAwaitingFirstRelease_ = (mask & (Button1Mask | Button2Mask | Button3Mask)) != 0;
     // All pointer input goes to the list while it is open; a click elsewhere closes it.
     XGrabPointer(display_, menuWindows_.front().window, False,
@@ -404,16 +428,17 @@ void X11Window::syncMenuWindows() {
 void X11Window::drawMenuLevel(int level) {
     if (!menu_ || level >= menu_->getLevelCount() || level >= static_cast<int>(menuWindows_.size())) return;
     const CRect& bounds = menu_->getLevel(level).bounds;
-    COffscreenContext image(bounds.width(), bounds.height());
+    COffscreenContext image(bounds.width(), bounds.height(), scale_);
     menu_->drawLevel(image, level);
-    putImage(image, CRect(0, 0, bounds.width(), bounds.height()), menuWindows_[level].window, overlayTarget_);
+    putImage(image, CRect(0, 0, image.getPixelWidth(), image.getPixelHeight()), menuWindows_[level].window,
+             overlayTarget_);
     XFlush(display_);
 }
 
 void X11Window::handleMenuEvent(XEvent& event) {
     const bool motion = event.type == MotionNotify;
-    const CPoint where = motion ? CPoint(event.xmotion.x_root, event.xmotion.y_root)
-                                : CPoint(event.xbutton.x_root, event.xbutton.y_root);
+    const CPoint where = motion ? CPoint(toFrame(event.xmotion.x_root), toFrame(event.xmotion.y_root))
+                                : CPoint(toFrame(event.xbutton.x_root), toFrame(event.xbutton.y_root));
     if (motion) {
         if (menu_->hover(where)) syncMenuWindows();
         return;
@@ -450,8 +475,9 @@ void X11Window::showTooltip(const CPoint& where, const char* text) {
     const CPoint origin = screenOrigin();
     CRect bounds(CPoint(origin.x + where.x + 4, origin.y + where.y + 20), width, height);
     const int screen = DefaultScreen(display_);
-    if (bounds.right > DisplayWidth(display_, screen)) bounds.offset(DisplayWidth(display_, screen) - bounds.right, 0);
-    if (bounds.bottom > DisplayHeight(display_, screen)) bounds.offset(0, -height - 24);
+    const CCoord screenWidth = toFrame(DisplayWidth(display_, screen));
+    if (bounds.right > screenWidth) bounds.offset(screenWidth - bounds.right, 0);
+    if (bounds.bottom > toFrame(DisplayHeight(display_, screen))) bounds.offset(0, -height - 24);
     tooltipText_ = text;
     tooltip_ = createOverlay(bounds);
     XFlush(display_);
@@ -468,12 +494,22 @@ void X11Window::hideTooltip() {
 void X11Window::drawTooltip() {
     if (!tooltip_.window) return;
     const CRect all(0, 0, tooltip_.bounds.width(), tooltip_.bounds.height());
-    COffscreenContext image(all.width(), all.height());
+    COffscreenContext image(all.width(), all.height(), scale_);
     CTooltipSupport::drawTip(image, tooltipText_.c_str());
-    putImage(image, all, tooltip_.window, overlayTarget_);
+    putImage(image, CRect(0, 0, image.getPixelWidth(), image.getPixelHeight()), tooltip_.window, overlayTarget_);
     XFlush(display_);
 }
 
-void X11Window::setScale(double) {}
+void X11Window::setScale(double scale) {
+    if (scale == scale_) return;
+    ErrorTrap trap(display_);
+    closeMenu();
+    hideTooltip();
+    scale_ = scale;
+    XResizeWindow(display_, window_, static_cast<unsigned>(toDevice(width_)), static_cast<unsigned>(toDevice(height_)));
+    backBuffer_ = std::make_unique<COffscreenContext>(width_, height_, scale_);
+    exposed_ = CRect();
+    XFlush(display_);
+}
 
 }  // namespace VSTGUI

@@ -44,7 +44,7 @@ public:
 private:
     struct Overlay {
         unsigned long window = 0;
-        CRect bounds;  // screen coordinates
+        CRect bounds;  // screen coordinates in frame units
     };
     // What XPutImage needs to know of a kind of window (Visual* and GC, kept opaque here).
     struct ImageTarget {
@@ -58,7 +58,12 @@ private:
     void handleMenuEvent(_XEvent& event);
     void present(const CRect& rect);
     void putImage(COffscreenContext& image, const CRect& rect, unsigned long window, const ImageTarget& target);
+    // The screen position of the window in frame units.
     CPoint screenOrigin() const;
+    CCoord toDevice(CCoord c) const;
+    CRect toDevice(const CRect& r) const;
+    CCoord toFrame(int c) const;
+    CRect toFrame(const CRect& r) const;
     Overlay createOverlay(const CRect& screenBounds);
     void destroyOverlay(Overlay& overlay);
     void syncMenuWindows();
@@ -68,7 +73,8 @@ private:
     CFrame& frame_;
     Display* display_;
     unsigned long window_;
-    CCoord width_, height_;
+    CCoord width_, height_;  // frame units; the window is these x scale_ pixels
+    double scale_;
     ImageTarget windowTarget_;   // the child window: the parent's visual and depth
     ImageTarget overlayTarget_;  // pop-up lists and tooltips: the root's
     std::unique_ptr<COffscreenContext> backBuffer_;
