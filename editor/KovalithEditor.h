@@ -203,6 +203,7 @@ private:
     double hostScale_ = 0.0;
     double userScale_ = 0.0;
     double systemScale_ = 0.0;
+    double resolvedScale_ = 1.0;  // what applyScale last set; the editor starts at 1
     bool userScaleKnown_ = false;
     bool systemScaleKnown_ = false;
     void* systemScaleWindow_ = nullptr;  // the window whose DPI counts (Windows)

@@ -71,8 +71,12 @@ void KovalithEditor::systemScaleChanged(double scale) {
 
 void KovalithEditor::setResizeRequest(std::function<bool(int, int)> request) { resizeRequest_ = std::move(request); }
 
+// Only a change of the resolved scale is applied, so a scale set directly (setScale)
+// holds until the user, the host or the system says something new.
 void KovalithEditor::applyScale() {
     const double resolved = resolveScale(userScale_, hostScale_, systemScale_);
+    if (resolved == resolvedScale_) return;
+    resolvedScale_ = resolved;
     if (resolved == scale()) return;
     setScale(resolved);
     if (frame && frame->isOpen() && resizeRequest_) resizeRequest_(width(), height());
