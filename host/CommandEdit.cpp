@@ -237,7 +237,7 @@ int runEdit(CommandContext& context, const std::vector<std::string>& arguments) 
 }
 
 const CommandRegistrar edit(
-    {"edit", "edit [--save-fxp FILE] [--seconds N] [--scale S] [OPTIONS]",
+    {"edit", "edit [--scale S] [--save-fxp FILE] [OPTIONS]",
      "open the editor in a window and print its automation",
      "Opens the plug-in's editor in a window of its own on the X display and\n"
      "prints every automation it sends (index, name, value) until the window is\n"
