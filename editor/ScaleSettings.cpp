@@ -1,5 +1,6 @@
 #include "editor/ScaleSettings.h"
 
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -129,9 +130,12 @@ bool saveUserScale(double choice) {
     if (given(choice)) value = std::to_string(std::lround(limit(choice) * 100.0));
     const std::string text = "# Kovalith editor settings\n" + std::string(kKey) + "=" + value + "\n";
 
-    // Written beside the file under a name of this process's own, then renamed over it.
+    // Written beside the file under a name of this writer's own (instances in other
+    // processes, or on other threads of this one), then renamed over it.
+    static std::atomic<unsigned> writes{0};
     const fs::path path = folder / kFileName;
-    const fs::path temporary = folder / (std::string(kFileName) + "." + std::to_string(KOVALITH_GETPID()) + ".tmp");
+    const fs::path temporary = folder / (std::string(kFileName) + "." + std::to_string(KOVALITH_GETPID()) + "-" +
+                                         std::to_string(writes.fetch_add(1)) + ".tmp");
     {
         std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
         if (!out) return false;

@@ -1,6 +1,6 @@
 #!/bin/sh
 # `kovalith edit --scale S` on a private Xvfb, driven with xdotool as a user would:
-# the host's window takes the scaled size; a right click on the panel's background
+# the host's window and the editor in it take the scaled size; a right click on the panel's background
 # and a click on "200 %" resize it; the choice is in the settings file and wins over
 # the host's factor in the next session. Exits 77 (skip) when a tool is missing.
 #   edit-scale.sh KOVALITH_EXE SCRATCH_DIR
@@ -52,10 +52,15 @@ stop_edit() {
   edit=""
 }
 size_of() { xdotool getwindowgeometry --shell "$1" | awk -F= '/^WIDTH/{w=$2} /^HEIGHT/{h=$2} END{print w "x" h}'; }
-# Waits up to five seconds for $window to be $1 (WIDTHxHEIGHT).
+# The editor's own window inside the host's.
+editor_size_of() { xwininfo -children -id "$1" | grep -o ' [0-9]*x[0-9]*+' | head -n1 | tr -d ' +'; }
+# Waits up to five seconds for $window, and the editor in it, to be $1 (WIDTHxHEIGHT).
 expect_size() {
-  for _ in $(seq 50); do [ "$(size_of "$window")" = "$1" ] && return 0; sleep 0.1; done
-  fail "window is $(size_of "$window"), not $1 ($2)"
+  for _ in $(seq 50); do
+    [ "$(size_of "$window")" = "$1" ] && [ "$(editor_size_of "$window")" = "$1" ] && return 0
+    sleep 0.1
+  done
+  fail "window is $(size_of "$window") and the editor $(editor_size_of "$window"), not $1 ($2)"
 }
 
 # 150 %: 659 x 479 times 1.5, rounded.
