@@ -1,7 +1,6 @@
 // The editor's scale in real windows, through the module's binary interface: a VST 2.4
-// host's scale factor, the user's choice from the panel's menu under XTEST clicks (the
-// host's window is asked to resize, and the choice outlives the window and the
-// instance), and the X resources' Xft.dpi.
+// host's factor while the window is open (the host is asked to resize), and the X
+// resources' Xft.dpi. The user's menu is driven with xdotool in edit-scale.sh.
 #include "tests/XServer.h"
 
 #include <X11/Xatom.h>
@@ -10,8 +9,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <functional>
 #include <memory>
 #include <thread>
 
@@ -82,30 +79,11 @@ protected:
         }
         return answer;
     }
-    bool idleUntil(const std::function<bool()>& done) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-        while (std::chrono::steady_clock::now() < end) {
-            plugin->dispatch(vst2::effEditIdle);
-            if (done()) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return false;
-    }
     std::pair<int, int> sizeOf(Window window) {
         XSync(display_, False);
         XWindowAttributes attributes{};
         XGetWindowAttributes(display_, window, &attributes);
         return {attributes.width, attributes.height};
-    }
-    // The pop-up list: a mapped override-redirect window on the root.
-    Window openList() {
-        for (Window w : xtest::childrenOf(display_, DefaultRootWindow(display_))) {
-            XWindowAttributes attributes{};
-            if (XGetWindowAttributes(display_, w, &attributes) && attributes.override_redirect &&
-                attributes.map_state == IsViewable)
-                return w;
-        }
-        return 0;
     }
     std::vector<HostRequest> sizeRequests() {
         std::vector<HostRequest> out;
@@ -119,63 +97,6 @@ protected:
     std::filesystem::path config_;
 };
 
-TEST_F(EditorScaleWindow, MenuChoiceResizesTheHostAndOutlivesWindowAndInstance) {
-    // A host at 125 %: the size it is told, and its window, are 125 % of the panel.
-    EXPECT_EQ(sendScale(*plugin, 1.25f), 1);
-    const auto hostSize = rectOf(*plugin);
-    ASSERT_EQ(hostSize, std::make_pair(scaled(kWidth, 1.25), scaled(kHeight, 1.25)));
-    XResizeWindow(display_, parent_, hostSize.first, hostSize.second);
-    ASSERT_EQ(openEditor(), 1);
-    plugin->dispatch(vst2::effEditIdle);
-    plugin->clearRecord();
-
-    // A right click on the panel's left margin, where no control is, opens the menu.
-    pointerTo(scaled(8, 1.25), scaled(300, 1.25));
-    button(3, true);
-    ASSERT_TRUE(idleUntil([&] { return openList() != 0; })) << "no scale menu";
-    button(3, false);
-    const Window list = openList();
-    const auto listSize = sizeOf(list);
-    int listX = 0, listY = 0;
-    Window child;
-    XTranslateCoordinates(display_, list, DefaultRootWindow(display_), 0, 0, &listX, &listY, &child);
-    // Six entries of one height: 100 % ... 200 %, "Follow host/system". The third is 150 %.
-    const int entryHeight = listSize.second / 6;
-    XTestFakeMotionEvent(display_, DefaultScreen(display_), listX + listSize.first / 2,
-                         listY + entryHeight * 2 + entryHeight / 2, CurrentTime);
-    XSync(display_, False);
-    plugin->dispatch(vst2::effEditIdle);
-    button(1, true);
-    button(1, false);
-
-    const std::pair<int, int> chosen{scaled(kWidth, 1.5), scaled(kHeight, 1.5)};
-    ASSERT_TRUE(idleUntil([&] { return !sizeRequests().empty(); })) << "the host was not asked to resize";
-    EXPECT_EQ(sizeRequests().back().index, chosen.first);
-    EXPECT_EQ(sizeRequests().back().value, chosen.second);
-    EXPECT_EQ(sizeOf(parent_), chosen);
-    EXPECT_EQ(rectOf(*plugin), chosen);
-    const std::vector<Window> kids = children();
-    ASSERT_EQ(kids.size(), 1u);
-    EXPECT_TRUE(idleUntil([&] { return sizeOf(kids[0]) == chosen; })) << "the editor's own window";
-
-    // Closed and opened again: still 150 %, whatever the host says.
-    plugin->dispatch(vst2::effEditClose);
-    EXPECT_EQ(sendScale(*plugin, 1.25f), 1);
-    EXPECT_EQ(rectOf(*plugin), chosen);
-    ASSERT_EQ(openEditor(), 1);
-    plugin->dispatch(vst2::effEditIdle);
-    plugin->dispatch(vst2::effEditClose);
-
-    // A new instance starts with the choice too; it lives in the settings file, not the state.
-    std::unique_ptr<PluginInstance> another = load();
-    ASSERT_NE(another, nullptr);
-    EXPECT_EQ(sendScale(*another, 2.0f), 1);
-    EXPECT_EQ(rectOf(*another), chosen);
-    std::ifstream settings(config_ / "kovalith" / "editor.conf");
-    std::string text((std::istreambuf_iterator<char>(settings)), {});
-    EXPECT_NE(text.find("scale=150"), std::string::npos) << text;
-}
-
 TEST_F(EditorScaleWindow, HostFactorWhileOpenAsksForTheNewSize) {
     ASSERT_EQ(openEditor(), 1);
     plugin->dispatch(vst2::effEditIdle);
@@ -186,6 +107,9 @@ TEST_F(EditorScaleWindow, HostFactorWhileOpenAsksForTheNewSize) {
     EXPECT_EQ(requests[0].index, 2 * kWidth);
     EXPECT_EQ(requests[0].value, 2 * kHeight);
     EXPECT_EQ(sizeOf(parent_), std::make_pair(2 * kWidth, 2 * kHeight));
+    const std::vector<Window> kids = children();
+    ASSERT_EQ(kids.size(), 1u);
+    EXPECT_EQ(sizeOf(kids[0]), std::make_pair(2 * kWidth, 2 * kHeight)) << "the editor's own window";
     // The same factor again changes nothing and asks nothing.
     plugin->clearRecord();
     EXPECT_EQ(sendScale(*plugin, 2.0f), 1);
