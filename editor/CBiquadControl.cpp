@@ -28,10 +28,10 @@ constexpr float kRangeDecibels = 70.0f;
 
 // A coordinate on the curve. A notch gives an infinite attenuation, so limit the
 // value well outside the control (the drawing is clipped to it) before converting.
-CCoord curveCoordinate(double value, int extent) {
-    const double limit = 4.0 * std::max(extent, 1);
+double curveCoordinate(double value, double extent) {
+    const double limit = 4.0 * std::max(extent, 1.0);
     if (std::isnan(value)) return 0;
-    return static_cast<CCoord>(std::trunc(std::min(std::max(value, -limit), limit)));
+    return std::trunc(std::min(std::max(value, -limit), limit));
 }
 
 }  // namespace
@@ -138,12 +138,18 @@ void CBiquadControl::computeResponse() {
     if (!(std::fabs(response_[0]) < 10.0f)) response_[0] = response_[1];
 }
 
+// The curve's points fall on whole device pixels: whole window pixels at scale 1, and
+// as many steps finer as the context's scale allows above it.
 void CBiquadControl::drawCurve(CDrawContext& context, double dy, double dx) {
-    CPoint points[kResponsePoints];
-    points[0] = CPoint(0, curveCoordinate(height_ * static_cast<double>(response_[0]) + dy, height_));
-    for (int i = 1; i < kResponsePoints; ++i)
-        points[i] = CPoint(curveCoordinate(i / 256.0 * width_ + dx, width_),
-                           curveCoordinate(height_ * static_cast<double>(response_[i]) + dy, height_));
+    const double scale = context.getScale();
+    const double deviceWidth = width_ * scale, deviceHeight = height_ * scale;
+    auto x = [&](int i) { return curveCoordinate((i / 256.0 * width_ + dx) * scale, deviceWidth) / scale; };
+    auto y = [&](int i) {
+        return curveCoordinate((height_ * static_cast<double>(response_[i]) + dy) * scale, deviceHeight) / scale;
+    };
+    CFinePoint points[kResponsePoints];
+    points[0] = CFinePoint{0.0, y(0)};
+    for (int i = 1; i < kResponsePoints; ++i) points[i] = CFinePoint{x(i), y(i)};
     context.polyline(points, kResponsePoints);
 }
 

@@ -49,6 +49,9 @@ public:
     const CPoint& getPenPosition() const { return pen_; }
     // Joined line through `count` points.
     void polyline(const CPoint* points, int count);
+    // The same through points between whole coordinates, each placed on the device pixel
+    // it falls in (at scale 1 exactly as the whole-coordinate form).
+    void polyline(const CFinePoint* points, int count);
     // Separate segments: points[0]-points[1], points[2]-points[3], ...
     void drawLines(const CPoint* points, int numberOfLines);
 

@@ -22,6 +22,12 @@ struct CPoint {
     constexpr bool operator!=(const CPoint& o) const { return !(*this == o); }
 };
 
+// A point between whole coordinates: at a scale above 1 a drawing can land there.
+struct CFinePoint {
+    double x = 0;
+    double y = 0;
+};
+
 // A half-open pixel rectangle: left and top are inside, right and bottom are not.
 struct CRect {
     CCoord left = 0;

@@ -6,18 +6,25 @@
 //   KOVALITH_PLUGIN_PATH     the DLL under test
 //   KOVALITH_LINUX_SNAPSHOT  `kovalith snapshot` of a fresh instance, made by the Linux build
 //   KOVALITH_WINE_CAPTURE    where the capture is written as PNG, to look at
+//   KOVALITH_EDITOR_DIR      the folder of both: `kovalith snapshot --scale S` made
+//                            linux-snapshot-S.png there, and scaled captures go there too
+#include "editor/EditorLayout.h"
 #include "gui/PngDecoder.h"
+#include "gui/vstgui.h"
 #include "gui/platform/win32/CDropTarget.h"
+#include "plugin/SnapshotRequest.h"
 #include "plugin/vst2.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -66,8 +73,8 @@ public:
     Plugin& operator=(const Plugin&) = delete;
 
     bool ok() const { return effect_ != nullptr; }
-    intptr_t dispatch(int32_t opcode, int32_t index = 0, intptr_t value = 0, void* ptr = nullptr) {
-        return effect_->dispatcher(effect_, opcode, index, value, ptr, 0.f);
+    intptr_t dispatch(int32_t opcode, int32_t index = 0, intptr_t value = 0, void* ptr = nullptr, float opt = 0.f) {
+        return effect_->dispatcher(effect_, opcode, index, value, ptr, opt);
     }
     float getParameter(int index) { return effect_->getParameter(effect_, index); }
     void setParameter(int index, float value) { effect_->setParameter(effect_, index, value); }
@@ -237,17 +244,15 @@ struct Box {
 // The top-left corners of the 41 knobs' groups (the caption's top, the knob 14 pixels below).
 const std::vector<POINT>& knobAnchors() {
     static const std::vector<POINT> anchors = [] {
-        std::vector<POINT> a = {{30, 30},  {85, 30},  {30, 100},  {170, 30},  {225, 30},  {170, 100}, {225, 100},
-                                {170, 170}, {225, 170}, {310, 30}, {365, 30}, {310, 100}, {450, 30},  {505, 30},
-                                {590, 30},  {590, 100}, {145, 260}, {145, 330}, {90, 400}, {145, 400}};
-        for (int y : {260, 330, 400})
-            for (int x : {240, 295, 350, 405, 460, 515, 570}) a.push_back(POINT{x, y});
+        std::vector<POINT> a;
+        for (const kovalith::layout::KnobAnchor& k : kovalith::layout::kKnobAnchors) a.push_back(POINT{k.x, k.y});
         return a;
     }();
     return anchors;
 }
 
-constexpr Box kFilterDisplay{445, 100, 550, 175};
+constexpr Box kFilterDisplay{kovalith::layout::kFilterDisplayBox.left, kovalith::layout::kFilterDisplayBox.top,
+                             kovalith::layout::kFilterDisplayBox.right, kovalith::layout::kFilterDisplayBox.bottom};
 
 // Everything that shows text drawn by the plug-in: captions, read-outs, the option menus
 // and the filter display's two lines, each with a pixel's margin for glyphs that overhang.
@@ -257,9 +262,8 @@ std::vector<Box> textBoxes() {
         boxes.push_back(Box{a.x - 7, a.y - 1, a.x + 45, a.y + 13});
         boxes.push_back(Box{a.x - 7, a.y + 45, a.x + 45, a.y + 59});
     }
-    for (Box menu : {Box{500, 184, 550, 196}, Box{500, 199, 550, 211}, Box{85, 275, 135, 287}, Box{85, 306, 135, 318},
-                     Box{85, 345, 135, 357}, Box{85, 376, 135, 388}, Box{340, 6, 410, 18}})
-        boxes.push_back(Box{menu.left - 1, menu.top - 1, menu.right + 1, menu.bottom + 1});
+    for (const kovalith::layout::ControlBox& menu : kovalith::layout::kMenuBoxes)
+        boxes.push_back(Box{menu.box.left - 1, menu.box.top - 1, menu.box.right + 1, menu.box.bottom + 1});
     boxes.push_back(Box{kFilterDisplay.left, kFilterDisplay.top, kFilterDisplay.right, kFilterDisplay.top + 20});
     boxes.push_back(Box{kFilterDisplay.left, kFilterDisplay.bottom - 12, kFilterDisplay.right, kFilterDisplay.bottom});
     return boxes;
@@ -306,21 +310,67 @@ protected:
 // of 0.5 differs by up to 127 and one of another filter type by up to 206.
 constexpr int kTolerance = 2;
 constexpr int kCurveTolerance = 24;
+// Above scale 1 the curve has as many more corners as device pixels, each a place where
+// GDI's unsmoothed steps and cairo's part; blurred over one window pixel's neighbours the
+// largest difference measured 32 at 1.5 and 37 at 2 (mean 0.5), while a snapshot at 2 with
+// the cutoff at 0.45 instead of preset 0's differs by up to 140.
+constexpr int kScaledCurveTolerance = 48;
 
-Picture blurred(const Picture& p, const Box& area) {
+// A box blur over (2 radius + 1)^2 pixels: one window pixel's neighbours at every scale.
+Picture blurred(const Picture& p, const Box& area, int radius = 1) {
     Picture out = p;
-    for (int y = area.top + 1; y < area.bottom - 1; ++y)
-        for (int x = area.left + 1; x < area.right - 1; ++x) {
+    const int taps = (2 * radius + 1) * (2 * radius + 1);
+    for (int y = area.top + radius; y < area.bottom - radius; ++y)
+        for (int x = area.left + radius; x < area.right - radius; ++x) {
             uint32_t result = 0xff000000u;
             for (int shift : {0, 8, 16}) {
                 int sum = 0;
-                for (int dy = -1; dy <= 1; ++dy)
-                    for (int dx = -1; dx <= 1; ++dx) sum += int((p.at(x + dx, y + dy) >> shift) & 0xff);
-                result |= uint32_t((sum + 4) / 9) << shift;
+                for (int dy = -radius; dy <= radius; ++dy)
+                    for (int dx = -radius; dx <= radius; ++dx) sum += int((p.at(x + dx, y + dy) >> shift) & 0xff);
+                result |= uint32_t((sum + taps / 2) / taps) << shift;
             }
             out.pixels[size_t(y) * size_t(p.width) + size_t(x)] = result;
         }
     return out;
+}
+
+// Compares `wine` with `linux` region by region (regions in window coordinates, the
+// pictures `scale` device pixels to one of those) and prints the figures.
+void expectLikeLinux(const Picture& linux, const Picture& wine, double scale) {
+    ASSERT_EQ(wine.width, linux.width);
+    ASSERT_EQ(wine.height, linux.height);
+    auto device = [scale](int c) { return static_cast<int>(std::lround(c * scale)); };
+    const Box curveBox{device(kFilterDisplay.left), device(kFilterDisplay.top), device(kFilterDisplay.right),
+                       device(kFilterDisplay.bottom)};
+    const int radius = static_cast<int>(std::lround(scale));
+    const int curveTolerance = scale == 1.0 ? kCurveTolerance : kScaledCurveTolerance;
+    const Picture linuxCurve = blurred(linux, curveBox, radius), wineCurve = blurred(wine, curveBox, radius);
+    const std::vector<Box> text = textBoxes();
+    RegionDifference differences[kNumRegions];
+    for (int y = 0; y < wine.height; ++y)
+        for (int x = 0; x < wine.width; ++x) {
+            const Region region =
+                regionOf(static_cast<int>(std::floor(x / scale)), static_cast<int>(std::floor(y / scale)), text);
+            const bool curve = region == kCurve;
+            const int unblurred = channelDifference(linux.at(x, y), wine.at(x, y));
+            const int d = curve ? channelDifference(linuxCurve.at(x, y), wineCurve.at(x, y)) : unblurred;
+            RegionDifference& r = differences[region];
+            ++r.pixels;
+            r.sum += d;
+            r.largest = std::max(r.largest, d);
+            r.largestUnblurred = std::max(r.largestUnblurred, unblurred);
+            if (d > (curve ? curveTolerance : kTolerance)) ++r.beyond;
+        }
+    std::printf("at scale %.2f:\n", scale);
+    for (int region = 0; region < kNumRegions; ++region) {
+        const RegionDifference& r = differences[region];
+        std::printf("%-12s %6ld pixels, largest difference %3d (unblurred %3d), mean %.2f, %ld beyond the tolerance\n",
+                    kRegionNames[region], r.pixels, r.largest, r.largestUnblurred, r.pixels ? r.sum / r.pixels : 0.0,
+                    r.beyond);
+    }
+    EXPECT_EQ(differences[kBackground].beyond, 0);
+    EXPECT_EQ(differences[kKnobs].beyond, 0);
+    EXPECT_EQ(differences[kCurve].beyond, 0);
 }
 
 TEST_F(EditorUnderWine, LooksLikeTheLinuxSnapshotOutsideTheText) {
@@ -341,32 +391,92 @@ TEST_F(EditorUnderWine, LooksLikeTheLinuxSnapshotOutsideTheText) {
 
     EXPECT_TRUE(VSTGUI::encodePngFile(wine.pixels.data(), wine.width, wine.height, wine.width * 4,
                                       KOVALITH_WINE_CAPTURE));
+    expectLikeLinux(linux, wine, 1.0);
+}
 
-    const Picture linuxCurve = blurred(linux, kFilterDisplay), wineCurve = blurred(wine, kFilterDisplay);
-    const std::vector<Box> text = textBoxes();
-    RegionDifference differences[kNumRegions];
-    for (int y = 0; y < size.cy; ++y)
-        for (int x = 0; x < size.cx; ++x) {
-            const Region region = regionOf(x, y, text);
-            const bool curve = region == kCurve;
-            const int unblurred = channelDifference(linux.at(x, y), wine.at(x, y));
-            const int d = curve ? channelDifference(linuxCurve.at(x, y), wineCurve.at(x, y)) : unblurred;
-            RegionDifference& r = differences[region];
-            ++r.pixels;
-            r.sum += d;
-            r.largest = std::max(r.largest, d);
-            r.largestUnblurred = std::max(r.largestUnblurred, unblurred);
-            if (d > (curve ? kCurveTolerance : kTolerance)) ++r.beyond;
-        }
-    for (int region = 0; region < kNumRegions; ++region) {
-        const RegionDifference& r = differences[region];
-        std::printf("%-12s %6ld pixels, largest difference %3d (unblurred %3d), mean %.2f, %ld beyond the tolerance\n",
-                    kRegionNames[region], r.pixels, r.largest, r.largestUnblurred, r.pixels ? r.sum / r.pixels : 0.0,
-                    r.beyond);
+// ---- at a scale ------------------------------------------------------------------------
+
+constexpr double kWindowScales[] = {1.5, 2.0};
+
+std::string scaleName(double scale) { return scale == 1.5 ? "1.5" : "2"; }
+
+Picture linuxSnapshotAt(double scale) {
+    const std::string path = std::string(KOVALITH_EDITOR_DIR) + "/linux-snapshot-" + scaleName(scale) + ".png";
+    Picture linux;
+    EXPECT_TRUE(readPng(path, linux)) << "cannot read " << path;
+    return linux;
+}
+
+void keepPicture(const Picture& picture, const std::string& name) {
+    const std::string path = std::string(KOVALITH_EDITOR_DIR) + "/" + name;
+    EXPECT_TRUE(VSTGUI::encodePngFile(picture.pixels.data(), picture.width, picture.height, picture.width * 4,
+                                      path.c_str()));
+}
+
+// Asks the plug-in to scale its window as hosts that scale VST 2.4 editors do; false
+// when this build's plug-in does not take the host's scale.
+bool hostScales(Plugin& plugin, double scale) {
+    plugin.dispatch(vst2::effVendorSpecific, vst2::fourCC('P', 'r', 'e', 'S'), 0, nullptr, static_cast<float>(scale));
+    const SIZE size = plugin.editorSize();
+    return size.cx == std::lround(659 * scale) && size.cy == std::lround(479 * scale);
+}
+
+// The user's own settings must not choose the scale of these tests.
+void useEmptySettings() {
+    char directory[MAX_PATH];
+    GetTempPathA(MAX_PATH, directory);
+    const std::string settings = std::string(directory) + "kovalith-test-settings";
+    CreateDirectoryA(settings.c_str(), nullptr);
+    SetEnvironmentVariableA("APPDATA", settings.c_str());
+    _putenv_s("APPDATA", settings.c_str());
+}
+
+// The GDI drawing of the whole window at 1.5 and 2 (the snapshot request draws it
+// offscreen with the same code as the window) against cairo's at the same scale.
+TEST_F(EditorUnderWine, DrawnAtAScaleLooksLikeTheLinuxSnapshotAtThatScale) {
+    for (double scale : kWindowScales) {
+        SCOPED_TRACE("scale " + scaleName(scale));
+        const Picture linux = linuxSnapshotAt(scale);
+        ASSERT_FALSE(linux.pixels.empty());
+        Plugin plugin;
+        ASSERT_TRUE(plugin.ok());
+        int32_t size[2] = {0, 0};
+        ASSERT_EQ(plugin.dispatch(vst2::effVendorSpecific, kovalith::kSnapshotSizeRequest, 0, size,
+                                  static_cast<float>(scale)),
+                  1);
+        Picture wine{size[0], size[1], std::vector<uint32_t>(size_t(size[0]) * size_t(size[1]))};
+        ASSERT_EQ(plugin.dispatch(vst2::effVendorSpecific, kovalith::kSnapshotRequest, size[0] * 4, wine.pixels.data(),
+                                  static_cast<float>(scale)),
+                  1);
+        for (uint32_t& p : wine.pixels) p |= 0xff000000u;
+        keepPicture(wine, "wine-offscreen-" + scaleName(scale) + ".png");
+        expectLikeLinux(linux, wine, scale);
     }
-    EXPECT_EQ(differences[kBackground].beyond, 0);
-    EXPECT_EQ(differences[kKnobs].beyond, 0);
-    EXPECT_EQ(differences[kCurve].beyond, 0);
+}
+
+// The window itself at 1.5 and 2, as a scaling host shows it.
+TEST_F(EditorUnderWine, WindowAtAScaleLooksLikeTheLinuxSnapshotAtThatScale) {
+    useEmptySettings();
+    for (double scale : kWindowScales) {
+        SCOPED_TRACE("scale " + scaleName(scale));
+        const Picture linux = linuxSnapshotAt(scale);
+        ASSERT_FALSE(linux.pixels.empty());
+        Plugin plugin;
+        ASSERT_TRUE(plugin.ok());
+        if (!hostScales(plugin, scale)) GTEST_SKIP() << "this build's plug-in does not take a host's scale ('PreS')";
+        const SIZE size = plugin.editorSize();
+        HostWindow host(size);
+        ASSERT_EQ(plugin.dispatch(vst2::effEditOpen, 0, 0, host.handle()), 1);
+        pump(&plugin, 300);
+        RECT client{};
+        GetClientRect(host.editor(), &client);
+        EXPECT_EQ(client.right, size.cx);
+        EXPECT_EQ(client.bottom, size.cy);
+        const Picture wine = capture(host.handle(), size);
+        plugin.dispatch(vst2::effEditClose);
+        keepPicture(wine, "wine-editor-" + scaleName(scale) + ".png");
+        expectLikeLinux(linux, wine, scale);
+    }
 }
 
 // ---- input -------------------------------------------------------------------------
@@ -545,6 +655,90 @@ TEST_F(EditorUnderWine, OpenCloseCyclesLeakNoGdiObjectsAndNoMemory) {
     // One open allocates several hundred kilobytes (views, back buffer, bitmaps); a leak of
     // any of it would be repeated 200 times.
     EXPECT_LT(heapAfter, heapBefore + 64 * 1024);
+}
+
+// The same at scale 2: fonts and pens are made at the scaled size, bitmaps resampled.
+TEST_F(EditorUnderWine, OpenCloseCyclesAtScaleTwoLeakNoGdiObjects) {
+    useEmptySettings();
+    Plugin plugin;
+    if (!hostScales(plugin, 2.0)) GTEST_SKIP() << "this build's plug-in does not take a host's scale ('PreS')";
+    const SIZE size = plugin.editorSize();
+    HostWindow host(size);
+    auto cycle = [&] {
+        if (plugin.dispatch(vst2::effEditOpen, 0, 0, host.handle()) != 1) return false;
+        UpdateWindow(host.editor());
+        plugin.dispatch(vst2::effEditIdle);
+        plugin.dispatch(vst2::effEditClose);
+        pump(nullptr, 0);
+        return true;
+    };
+    for (int i = 0; i < 5; ++i) ASSERT_TRUE(cycle());
+    const int gdiBefore = gdiObjects();
+    for (int i = 0; i < 200; ++i) ASSERT_TRUE(cycle()) << "cycle " << i;
+    const int gdiAfter = gdiObjects();
+    std::printf("200 open/close cycles at scale 2: GDI objects %d before, %d after\n", gdiBefore, gdiAfter);
+    EXPECT_GT(gdiBefore, 0);
+    EXPECT_EQ(gdiAfter, gdiBefore);
+}
+
+// The toolkit's own window at scale 2, whatever the plug-in takes from hosts: twice the
+// frame's size, mouse positions handed on in the frame's units (a drag of 80 device
+// pixels moves a knob by 40), and 200 open/close cycles with text and scaled pens drawn
+// leave no GDI object behind.
+struct NoEdits : VSTGUI::VSTGUIEditorInterface {
+    void beginEdit(int) override {}
+    void endEdit(int) override {}
+};
+
+TEST(ToolkitWindowUnderWine, AtScaleTwoIsTwiceAsLargeTakesFrameUnitsAndLeaksNothing) {
+    using namespace VSTGUI;
+    ASSERT_TRUE(platformInitialize());
+    NoEdits editor;
+    HostWindow host(SIZE{400, 300});
+    auto open = [&](CKnob** knob) {
+        auto frame = std::make_unique<CFrame>(CRect(0, 0, 200, 150), host.handle(), &editor, 2.0);
+        frame->setBackgroundColor(CColor{22, 112, 150, 255});
+        auto* label = new CTextLabel(CRect(20, 20, 90, 32), "Resonance");
+        label->setFontColor(CColor{228, 189, 31, 255});
+        frame->addView(label);
+        *knob = new CKnob(CRect(50, 50, 80, 80), nullptr, 16, nullptr, nullptr);
+        frame->addView(*knob);
+        return frame;
+    };
+    {
+        CKnob* knob = nullptr;
+        const std::unique_ptr<CFrame> frame = open(&knob);
+        ASSERT_TRUE(frame->isOpen());
+        RECT client{};
+        GetClientRect(host.editor(), &client);
+        EXPECT_EQ(client.right, 400);
+        EXPECT_EQ(client.bottom, 300);
+        const float before = knob->getValue();
+        SendMessageA(host.editor(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(130, 150));
+        for (int y = 130; y >= 70; y -= 20) SendMessageA(host.editor(), WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(130, y));
+        SendMessageA(host.editor(), WM_LBUTTONUP, 0, MAKELPARAM(130, 70));
+        EXPECT_NEAR(knob->getValue() - before, 40.f / 200.f, 1e-5);
+        frame->setScale(1.5);
+        GetClientRect(host.editor(), &client);
+        EXPECT_EQ(client.right, 300);
+        EXPECT_EQ(client.bottom, 225);
+    }
+    auto cycle = [&] {
+        CKnob* knob = nullptr;
+        const std::unique_ptr<CFrame> frame = open(&knob);
+        if (!frame->isOpen()) return false;
+        UpdateWindow(host.editor());  // paints through the back buffer
+        frame->idle();
+        pump(nullptr, 0);
+        return true;
+    };
+    for (int i = 0; i < 5; ++i) ASSERT_TRUE(cycle());
+    const int gdiBefore = gdiObjects();
+    for (int i = 0; i < 200; ++i) ASSERT_TRUE(cycle()) << "cycle " << i;
+    const int gdiAfter = gdiObjects();
+    std::printf("200 open/close cycles of a frame at scale 2: GDI objects %d before, %d after\n", gdiBefore, gdiAfter);
+    EXPECT_EQ(gdiAfter, gdiBefore);
+    platformUninitialize();
 }
 
 TEST_F(EditorUnderWine, BadParentWindowsOpenNothingAndLeaveNoWindowClass) {

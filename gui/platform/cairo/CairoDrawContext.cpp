@@ -55,7 +55,7 @@ int deviceLineWidth(const CDrawContext& context) {
 
 // Where a line through coordinate `c` runs in device pixels (`offset` being the context's
 // offset on that axis): on a device pixel's centre for odd widths, between two for even ones.
-double deviceLineCentre(const CDrawContext& context, CCoord c, CCoord offset) {
+double deviceLineCentre(const CDrawContext& context, double c, CCoord offset) {
     const double d = (c + offset + pixelCentre(context.getLineWidth())) * context.getScale();
     return (deviceLineWidth(context) % 2) ? std::floor(d) + 0.5 : std::round(d);
 }
@@ -78,7 +78,8 @@ void snappedRectangle(cairo_t* cr, const CDrawContext& context, const CRect& rec
 
 // Strokes the lines through `points` (pairs of segments, or one joined line) in device
 // space, in the frame colour.
-void strokeInDevice(const CDrawContext& context, const CPoint* points, int count, bool segments) {
+template <typename Point>
+void strokeInDevice(const CDrawContext& context, const Point* points, int count, bool segments) {
     cairo_t* cr = context.getNative().cr;
     const CPoint offset = context.getOffset();
     auto x = [&](int i) { return deviceLineCentre(context, points[i].x, offset.x); };
@@ -91,8 +92,9 @@ void strokeInDevice(const CDrawContext& context, const CPoint* points, int count
         else
             cairo_line_to(cr, x(i), y(i));
     }
-    cairo_restore(cr);
+    // Under the identity matrix, so the width counts device pixels.
     stroke(cr, context.getFrameColor(), deviceLineWidth(context));
+    cairo_restore(cr);
 }
 
 }  // namespace
@@ -124,6 +126,13 @@ void CDrawContext::polyline(const CPoint* points, int count) {
     if (!points || count < 2) return;
     strokeInDevice(*this, points, count, false);
     pen_ = points[count - 1];
+}
+
+void CDrawContext::polyline(const CFinePoint* points, int count) {
+    if (!points || count < 2) return;
+    strokeInDevice(*this, points, count, false);
+    const CFinePoint& last = points[count - 1];
+    pen_ = CPoint(static_cast<CCoord>(std::floor(last.x)), static_cast<CCoord>(std::floor(last.y)));
 }
 
 void CDrawContext::drawLines(const CPoint* points, int numberOfLines) {

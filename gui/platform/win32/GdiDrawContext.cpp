@@ -136,35 +136,84 @@ CDrawContext::~CDrawContext() {
     delete native_;
 }
 
+// GDI draws in device pixels: every coordinate is converted with the offset and the
+// scale (devicePoint, deviceRect), and pens and fonts are made at the scaled size.
 void CDrawContext::applyTransform() {
     HDC dc = native_->dc;
     SetViewportOrgEx(dc, 0, 0, nullptr);
-    HRGN clip = CreateRectRgn(clip_.left, clip_.top, clip_.right, clip_.bottom);
+    HRGN clip = CreateRectRgn(toDevice(clip_.left), toDevice(clip_.top), toDevice(clip_.right), toDevice(clip_.bottom));
     SelectClipRgn(dc, clip);  // the device context keeps its own copy
     DeleteObject(clip);
-    SetViewportOrgEx(dc, offset_.x, offset_.y, nullptr);
 }
 
+namespace {
+
+// A rectangle in the context's coordinates, in device pixels.
+CRect deviceRect(const CDrawContext& context, const CRect& r) {
+    const CPoint o = context.getOffset();
+    return CRect(context.toDevice(r.left + o.x), context.toDevice(r.top + o.y), context.toDevice(r.right + o.x),
+                 context.toDevice(r.bottom + o.y));
+}
+
+// A line's width in device pixels.
+int deviceLineWidth(const CDrawContext& context) {
+    return std::max(1, static_cast<int>(std::lround(context.getLineWidth() * context.getScale())));
+}
+
+// Where GDI must draw a line through coordinate `c` (with the context's `offset` on that
+// axis) so that it covers the same device pixels as the toolkit's lines: odd widths on
+// the pixel, even ones centred on its edge, scaled and on whole device pixels.
+CCoord deviceLineCoordinate(const CDrawContext& context, double c, CCoord offset) {
+    const int width = deviceLineWidth(context);
+    const double centre = (c + offset + ((context.getLineWidth() % 2) ? 0.5 : 0.0)) * context.getScale();
+    return static_cast<CCoord>(std::lround(centre - width / 2.0)) + width / 2;
+}
+
+template <typename Point>
+POINT devicePoint(const CDrawContext& context, const Point& p) {
+    const CPoint o = context.getOffset();
+    return POINT{deviceLineCoordinate(context, p.x, o.x), deviceLineCoordinate(context, p.y, o.y)};
+}
+
+}  // namespace
+
 void CDrawContext::lineTo(const CPoint& point) {
+    const int width = deviceLineWidth(*this);
+    const POINT from = devicePoint(*this, pen_), to = devicePoint(*this, point);
     {
-        SelectedObject pen(native_->dc, createPen(frameColor_, lineWidth_));
-        MoveToEx(native_->dc, pen_.x, pen_.y, nullptr);
-        LineTo(native_->dc, point.x, point.y);
+        SelectedObject pen(native_->dc, createPen(frameColor_, width));
+        MoveToEx(native_->dc, from.x, from.y, nullptr);
+        LineTo(native_->dc, to.x, to.y);
     }
-    finishLine(native_->dc, point, frameColor_, lineWidth_);
+    finishLine(native_->dc, CPoint(to.x, to.y), frameColor_, width);
     pen_ = point;
 }
 
 void CDrawContext::polyline(const CPoint* points, int count) {
     if (!points || count < 2) return;
+    const int width = deviceLineWidth(*this);
     std::vector<POINT> path(static_cast<size_t>(count));
-    for (int i = 0; i < count; ++i) path[size_t(i)] = POINT{points[i].x, points[i].y};
+    for (int i = 0; i < count; ++i) path[size_t(i)] = devicePoint(*this, points[i]);
     {
-        SelectedObject pen(native_->dc, createPen(frameColor_, lineWidth_));
+        SelectedObject pen(native_->dc, createPen(frameColor_, width));
         Polyline(native_->dc, path.data(), count);
     }
-    finishLine(native_->dc, points[count - 1], frameColor_, lineWidth_);
+    finishLine(native_->dc, CPoint(path.back().x, path.back().y), frameColor_, width);
     pen_ = points[count - 1];
+}
+
+void CDrawContext::polyline(const CFinePoint* points, int count) {
+    if (!points || count < 2) return;
+    const int width = deviceLineWidth(*this);
+    std::vector<POINT> path(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i) path[size_t(i)] = devicePoint(*this, points[i]);
+    {
+        SelectedObject pen(native_->dc, createPen(frameColor_, width));
+        Polyline(native_->dc, path.data(), count);
+    }
+    finishLine(native_->dc, CPoint(path.back().x, path.back().y), frameColor_, width);
+    const CFinePoint& last = points[count - 1];
+    pen_ = CPoint(static_cast<CCoord>(std::floor(last.x)), static_cast<CCoord>(std::floor(last.y)));
 }
 
 void CDrawContext::drawLines(const CPoint* points, int numberOfLines) {
@@ -175,22 +224,24 @@ void CDrawContext::drawLines(const CPoint* points, int numberOfLines) {
     }
 }
 
-void CDrawContext::drawRect(const CRect& rect, CDrawStyle style) {
-    if (rect.isEmpty()) return;
+void CDrawContext::drawRect(const CRect& logicalRect, CDrawStyle style) {
+    if (logicalRect.isEmpty()) return;
     HDC dc = native_->dc;
+    const CRect rect = deviceRect(*this, logicalRect);
     if (style != kDrawStroked) fillSolid(dc, rect, fillColor_);
     if (style == kDrawFilled) return;
     // Four bands along the inside of the edge, as wide as the line.
-    const CCoord w = std::min({lineWidth_, rect.width(), rect.height()});
+    const CCoord w = std::min({deviceLineWidth(*this), rect.width(), rect.height()});
     fillSolid(dc, CRect(rect.left, rect.top, rect.right, rect.top + w), frameColor_);
     fillSolid(dc, CRect(rect.left, rect.bottom - w, rect.right, rect.bottom), frameColor_);
     fillSolid(dc, CRect(rect.left, rect.top + w, rect.left + w, rect.bottom - w), frameColor_);
     fillSolid(dc, CRect(rect.right - w, rect.top + w, rect.right, rect.bottom - w), frameColor_);
 }
 
-void CDrawContext::drawArc(const CRect& rect, double startAngle, double endAngle, CDrawStyle style) {
-    if (rect.isEmpty()) return;
+void CDrawContext::drawArc(const CRect& logicalRect, double startAngle, double endAngle, CDrawStyle style) {
+    if (logicalRect.isEmpty()) return;
     HDC dc = native_->dc;
+    const CRect rect = deviceRect(*this, logicalRect);
     const bool fullCircle = std::fabs(endAngle - startAngle) >= 2.0 * kPi;
     const CPoint from = pointOnRay(rect, startAngle), to = pointOnRay(rect, endAngle);
     SetArcDirection(dc, endAngle < startAngle ? AD_CLOCKWISE : AD_COUNTERCLOCKWISE);
@@ -207,7 +258,7 @@ void CDrawContext::drawArc(const CRect& rect, double startAngle, double endAngle
     if (style != kDrawFilled) {
         LOGBRUSH brush{BS_SOLID, colourRef(frameColor_), 0};
         SelectedObject pen(dc, ExtCreatePen(PS_GEOMETRIC | PS_SOLID | PS_INSIDEFRAME | PS_ENDCAP_FLAT,
-                                            static_cast<DWORD>(lineWidth_), &brush, 0, nullptr));
+                                            static_cast<DWORD>(deviceLineWidth(*this)), &brush, 0, nullptr));
         HGDIOBJ previousBrush = SelectObject(dc, GetStockObject(NULL_BRUSH));
         if (fullCircle)
             Ellipse(dc, rect.left, rect.top, rect.right, rect.bottom);
@@ -220,19 +271,20 @@ void CDrawContext::drawArc(const CRect& rect, double startAngle, double endAngle
 
 namespace {
 
-HFONT createFont(const CFontDesc& desc, int averageWidth = 0) {
-    return CreateFontA(-static_cast<int>(std::lround(desc.size)), averageWidth, 0, 0,
+// The font at `scale` times its size, for a context that draws at that scale.
+HFONT createFont(const CFontDesc& desc, double scale, int averageWidth = 0) {
+    return CreateFontA(-static_cast<int>(std::lround(desc.size * scale)), averageWidth, 0, 0,
                        (desc.style & kBoldFace) ? FW_BOLD : FW_NORMAL, (desc.style & kItalicFace) ? TRUE : FALSE, FALSE,
                        FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY,
                        DEFAULT_PITCH | FF_DONTCARE, desc.name.c_str());
 }
 
 // Selects the context's font, creating it when the description changed.
-void selectFont(CDrawContext::Native& native, const CFontDesc& desc) {
+void selectFont(CDrawContext::Native& native, const CFontDesc& desc, double scale) {
     if (!native.font || !(native.fontDesc == desc)) {
         SelectObject(native.dc, GetStockObject(SYSTEM_FONT));
         if (native.font) DeleteObject(native.font);
-        native.font = createFont(desc);
+        native.font = createFont(desc, scale);
         native.fontDesc = desc;
     }
     SelectObject(native.dc, native.font);
@@ -262,39 +314,50 @@ void drawTextLine(HDC dc, const char* text, const CRect& rect, CHoriTxtAlign ali
 
 double CDrawContext::getStringWidth(const char* text) {
     if (!text || !*text) return 0.0;
-    selectFont(*native_, font_);
+    selectFont(*native_, font_, scale_);
     SIZE size{};
     GetTextExtentPoint32A(native_->dc, text, static_cast<int>(std::strlen(text)), &size);
-    return size.cx;
+    return size.cx / scale_;
 }
 
 void CDrawContext::drawString(const char* text, const CRect& rect, CHoriTxtAlign align, bool clip) {
     if (!text || !*text) return;
-    selectFont(*native_, font_);
-    drawTextLine(native_->dc, text, rect, align, clip, fontColor_);
+    selectFont(*native_, font_, scale_);
+    drawTextLine(native_->dc, text, deviceRect(*this, rect), align, clip, fontColor_);
 }
 
 void CDrawContext::drawNarrowedString(const char* text, const CRect& rect, double xScale) {
     if (!text || !*text) return;
     HDC dc = native_->dc;
-    selectFont(*native_, font_);
+    selectFont(*native_, font_, scale_);
     // The same font with narrower glyphs: its average character width scaled down.
     TEXTMETRICA metrics{};
     GetTextMetricsA(dc, &metrics);
-    HFONT narrow = createFont(font_, std::max(1, static_cast<int>(std::lround(metrics.tmAveCharWidth * xScale))));
+    HFONT narrow =
+        createFont(font_, scale_, std::max(1, static_cast<int>(std::lround(metrics.tmAveCharWidth * xScale))));
     HGDIOBJ previous = SelectObject(dc, narrow);
-    drawTextLine(dc, text, rect, kCenterText, true, fontColor_);
+    drawTextLine(dc, text, deviceRect(*this, rect), kCenterText, true, fontColor_);
     SelectObject(dc, previous);
     DeleteObject(narrow);
 }
 
-void CDrawContext::drawBitmap(CBitmap* bitmap, const CRect& dest, const CPoint& source) {
-    if (!bitmap || !bitmap->isLoaded() || dest.isEmpty()) return;
-    CBitmap::Native& image = *bitmap->getNative();
+void CDrawContext::drawBitmap(CBitmap* bitmap, const CRect& logicalDest, const CPoint& logicalSource) {
+    if (!bitmap || !bitmap->isLoaded() || logicalDest.isEmpty()) return;
+    if (logicalSource.x < 0 || logicalSource.y < 0) return;
+    // The part of the bitmap that `dest` shows, drawn for this scale, in device pixels.
+    const CRect shown(logicalSource.x, logicalSource.y,
+                      std::min(logicalSource.x + logicalDest.width(), bitmap->getWidth()),
+                      std::min(logicalSource.y + logicalDest.height(), bitmap->getHeight()));
+    if (shown.isEmpty()) return;
+    CPoint source;
+    CBitmap::Native* scaled = bitmap->getNativeAt(scale_, shown, source);
+    if (!scaled) return;
+    CBitmap::Native& image = *scaled;
+    const CRect dest = deviceRect(*this, logicalDest);
     // Only the part of `dest` that the bitmap covers from `source` on.
     const CCoord width = std::min(dest.width(), image.width - source.x);
     const CCoord height = std::min(dest.height(), image.height - source.y);
-    if (width <= 0 || height <= 0 || source.x < 0 || source.y < 0) return;
+    if (width <= 0 || height <= 0) return;
     HDC dc = native_->dc;
     const Msimg32& msimg32 = Msimg32::get();
 
@@ -302,12 +365,12 @@ void CDrawContext::drawBitmap(CBitmap* bitmap, const CRect& dest, const CPoint& 
         // The plain fallback: blend in software straight into our own pixels.
         if (!native_->bits) return;
         GdiFlush();
-        CRect area(CPoint(dest.left + offset_.x, dest.top + offset_.y), width, height);
-        area.bound(clip_);
-        const CCoord dx = dest.left + offset_.x - source.x, dy = dest.top + offset_.y - source.y;
+        CRect area(CPoint(dest.left, dest.top), width, height);
+        area.bound(CRect(toDevice(clip_.left), toDevice(clip_.top), toDevice(clip_.right), toDevice(clip_.bottom)));
+        const CCoord dx = dest.left - source.x, dy = dest.top - source.y;
         for (CCoord y = area.top; y < area.bottom; ++y)
             for (CCoord x = area.left; x < area.right; ++x) {
-                uint32_t& d = native_->bits[size_t(y) * size_t(surfaceWidth_) + size_t(x)];
+                uint32_t& d = native_->bits[size_t(y) * size_t(getDeviceWidth()) + size_t(x)];
                 d = blendOver(image.bits[size_t(y - dy) * size_t(image.width) + size_t(x - dx)], d);
             }
         return;
@@ -346,31 +409,33 @@ COffscreenContext::~COffscreenContext() = default;
 void COffscreenContext::copyTo(CDrawContext& dest, const CRect& destRect, const CPoint& source) {
     if (destRect.isEmpty()) return;
     // Source coordinates are our pixels, whatever offset this context draws with.
-    BitBlt(dest.getNative().dc, destRect.left, destRect.top, destRect.width(), destRect.height(), getNative().dc,
-           source.x - getOffset().x, source.y - getOffset().y, SRCCOPY);
+    const CRect to = deviceRect(dest, destRect);
+    BitBlt(dest.getNative().dc, to.left, to.top, to.width(), to.height(), getNative().dc,
+           toDevice(source.x - getOffset().x), toDevice(source.y - getOffset().y), SRCCOPY);
 }
 
 const uint32_t* COffscreenContext::getPixels(int& strideBytes) {
-    strideBytes = getWidth() * 4;
+    strideBytes = getPixelWidth() * 4;
     uint32_t* bits = getNative().bits;
     if (!bits) return nullptr;
     GdiFlush();
-    for (size_t i = 0; i < size_t(getWidth()) * size_t(getHeight()); ++i) bits[i] |= 0xff000000u;
+    for (size_t i = 0; i < size_t(getPixelWidth()) * size_t(getPixelHeight()); ++i) bits[i] |= 0xff000000u;
     return bits;
 }
 
 CColor COffscreenContext::getPixel(CCoord x, CCoord y) {
-    if (x < 0 || y < 0 || x >= getWidth() || y >= getHeight() || !getNative().bits) return CColor{0, 0, 0, 0};
+    if (x < 0 || y < 0 || x >= getPixelWidth() || y >= getPixelHeight() || !getNative().bits)
+        return CColor{0, 0, 0, 0};
     GdiFlush();
-    const uint32_t p = getNative().bits[size_t(y) * size_t(getWidth()) + size_t(x)];
+    const uint32_t p = getNative().bits[size_t(y) * size_t(getPixelWidth()) + size_t(x)];
     return CColor{static_cast<uint8_t>(p >> 16), static_cast<uint8_t>(p >> 8), static_cast<uint8_t>(p), 255};
 }
 
 bool COffscreenContext::writePNG(const char* path) {
-    if (!path || getWidth() == 0 || getHeight() == 0) return false;
+    if (!path || getPixelWidth() == 0 || getPixelHeight() == 0) return false;
     int stride = 0;
     const uint32_t* pixels = getPixels(stride);
-    return pixels && encodePngFile(pixels, getWidth(), getHeight(), stride, path);
+    return pixels && encodePngFile(pixels, getPixelWidth(), getPixelHeight(), stride, path);
 }
 
 // CBitmap

@@ -12,6 +12,7 @@
 #include <ole2.h>
 #include <windowsx.h>
 
+#include <cmath>
 #include <cstdio>
 #include <vector>
 
@@ -60,7 +61,6 @@ int buttonBits(WPARAM wParam) {
     return bits;
 }
 
-CPoint pointOf(LPARAM lParam) { return CPoint(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)); }
 
 // Win32 menus take '&' for a mnemonic; the entries mean the character itself.
 std::string menuText(const char* text) {
@@ -107,7 +107,7 @@ std::unique_ptr<Win32Window> Win32Window::open(CFrame& frame, void* parent, CCoo
 }
 
 Win32Window::Win32Window(CFrame& frame, CCoord width, CCoord height)
-    : frame_(frame), width_(width), height_(height), instance_(moduleOfThisCode()) {
+    : frame_(frame), width_(width), height_(height), scale_(frame.getScale()), instance_(moduleOfThisCode()) {
     const void* owner = frame.getEditor() ? static_cast<const void*>(frame.getEditor()) : &frame;
     char name[64];
     std::snprintf(name, sizeof name, "Plugin%p", owner);
@@ -123,10 +123,10 @@ bool Win32Window::create(HWND parent) {
     windowClass.lpszClassName = className_.c_str();
     classRegistered_ = RegisterClassExA(&windowClass) != 0;
     if (!classRegistered_) return false;
-    window_ = CreateWindowExA(0, className_.c_str(), "", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 0, 0, width_,
-                              height_, parent, nullptr, instance_, this);
+    window_ = CreateWindowExA(0, className_.c_str(), "", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 0, 0,
+                              toDevice(width_), toDevice(height_), parent, nullptr, instance_, this);
     if (!window_) return false;
-    backBuffer_ = std::make_unique<COffscreenContext>(width_, height_);
+    backBuffer_ = std::make_unique<COffscreenContext>(width_, height_, scale_);
     frame_.setDirty();  // the first paint draws everything
     SetTimer(window_, kIdleTimer, kIdlePeriodMs, nullptr);
     // Registration needs OLE on this thread (platformInitialize); without it the window
@@ -198,7 +198,8 @@ LRESULT Win32Window::handleMessage(HWND window, UINT message, WPARAM wParam, LPA
             POINT where{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};  // screen coordinates
             ScreenToClient(window_, &where);
             const float notches = static_cast<float>(GET_WHEEL_DELTA_WPARAM(wParam)) / WHEEL_DELTA;
-            frame_.onWheel(CPoint(where.x, where.y), notches, modifierBits(GET_KEYSTATE_WPARAM(wParam)));
+            frame_.onWheel(CPoint(toFrame(where.x), toFrame(where.y)), notches,
+                           modifierBits(GET_KEYSTATE_WPARAM(wParam)));
             return 0;
         }
         case kOpenMenuMessage: runMenu(); return 0;
@@ -210,6 +211,15 @@ LRESULT Win32Window::handleMessage(HWND window, UINT message, WPARAM wParam, LPA
             return 0;
         default: return DefWindowProcA(window, message, wParam, lParam);
     }
+}
+
+CCoord Win32Window::toDevice(CCoord c) const { return static_cast<CCoord>(std::lround(c * scale_)); }
+
+CCoord Win32Window::toFrame(int c) const { return static_cast<CCoord>(std::floor(c / scale_)); }
+
+// A mouse message's position in frame units.
+CPoint Win32Window::pointOf(LPARAM lParam) const {
+    return CPoint(toFrame(GET_X_LPARAM(lParam)), toFrame(GET_Y_LPARAM(lParam)));
 }
 
 void Win32Window::onButtonDown(int button, WPARAM wParam, LPARAM lParam) {
@@ -246,9 +256,9 @@ void Win32Window::paint(HWND window) {
                SRCCOPY);
     } else if (window == tooltip_) {
         const CPoint size = CTooltipSupport::getTipSize(tooltipText_.c_str());
-        COffscreenContext image(size.x, size.y);
+        COffscreenContext image(size.x, size.y, scale_);
         CTooltipSupport::drawTip(image, tooltipText_.c_str());
-        BitBlt(dc, 0, 0, size.x, size.y, image.getNative().dc, 0, 0, SRCCOPY);
+        BitBlt(dc, 0, 0, image.getPixelWidth(), image.getPixelHeight(), image.getNative().dc, 0, 0, SRCCOPY);
     }
     EndPaint(window, &paint);
 }
@@ -257,8 +267,11 @@ void Win32Window::redraw() {
     const std::vector<CRect> drawn = frame_.drawDirtyViews(backBuffer_.get());
     if (drawn.empty()) return;
     HDC dc = GetDC(window_);
-    for (const CRect& r : drawn)
+    for (const CRect& frameRect : drawn) {
+        const CRect r(toDevice(frameRect.left), toDevice(frameRect.top), toDevice(frameRect.right),
+                      toDevice(frameRect.bottom));
         BitBlt(dc, r.left, r.top, r.width(), r.height(), backBuffer_->getNative().dc, r.left, r.top, SRCCOPY);
+    }
     ReleaseDC(window_, dc);
 }
 
@@ -286,7 +299,8 @@ void Win32Window::runMenu() {
     std::vector<std::pair<COptionMenu*, int>> commands;
     std::vector<COptionMenu*> held;
     HMENU popup = buildMenu(root, commands, held);
-    POINT at{menuAnchor_.left, (root->getStyle() & kPopupStyle) ? menuAnchor_.top : menuAnchor_.bottom};
+    POINT at{toDevice(menuAnchor_.left),
+             toDevice((root->getStyle() & kPopupStyle) ? menuAnchor_.top : menuAnchor_.bottom)};
     ClientToScreen(window_, &at);
 
     const std::shared_ptr<bool> alive = alive_;
@@ -314,10 +328,11 @@ void Win32Window::showTooltip(const CPoint& where, const char* text) {
     if (!text || !*text || menuOwner_) return;
     tooltipText_ = text;
     const CPoint size = CTooltipSupport::getTipSize(text);
-    POINT at{where.x + 4, where.y + 20};
+    POINT at{toDevice(where.x + 4), toDevice(where.y + 20)};
     ClientToScreen(window_, &at);
     tooltip_ = CreateWindowExA(WS_EX_TOOLWINDOW | WS_EX_TOPMOST | WS_EX_NOACTIVATE, className_.c_str(), "",
-                               WS_POPUP, at.x, at.y, size.x, size.y, window_, nullptr, instance_, this);
+                               WS_POPUP, at.x, at.y, toDevice(size.x), toDevice(size.y), window_, nullptr, instance_,
+                               this);
     if (tooltip_) ShowWindow(tooltip_, SW_SHOWNOACTIVATE);
 }
 
@@ -327,6 +342,15 @@ void Win32Window::hideTooltip() {
     tooltipText_.clear();
 }
 
-void Win32Window::setScale(double) {}
+void Win32Window::setScale(double scale) {
+    if (scale == scale_) return;
+    closeMenu();
+    hideTooltip();
+    scale_ = scale;
+    backBuffer_ = std::make_unique<COffscreenContext>(width_, height_, scale_);
+    SetWindowPos(window_, nullptr, 0, 0, toDevice(width_), toDevice(height_),
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    InvalidateRect(window_, nullptr, FALSE);
+}
 
 }  // namespace VSTGUI

@@ -54,10 +54,14 @@ private:
     void onButtonUp(int button, WPARAM wParam, LPARAM lParam);
     void onMouseMove(WPARAM wParam, LPARAM lParam);
     void paint(HWND window);
+    CCoord toDevice(CCoord c) const;
+    CCoord toFrame(int c) const;
+    CPoint pointOf(LPARAM lParam) const;
     void runMenu();
 
     CFrame& frame_;
-    CCoord width_, height_;
+    CCoord width_, height_;  // frame units; the window is these x scale_ pixels
+    double scale_;
     HINSTANCE instance_ = nullptr;
     std::string className_;
     bool classRegistered_ = false;
