@@ -67,12 +67,20 @@ expect_size() {
 start_edit 1.5
 expect_size 989x719 "the host's factor"
 
-# A right click in the panel's left margin, where no control is, opens the scale menu: the
-# newest unnamed window on the root is its list of six entries of one height.
+# The newest unnamed window on the root: an open pop-up list.
+open_list() { xwininfo -root -children | awk '/\(has no name\)/ && / [0-9]+x[0-9]+\+/ {g=$0} END{print g}'; }
+
+# A right click on a control (the "Mix" knob) keeps to the control: no menu.
+xdotool mousemove --window "$window" 907 90 click 3
+sleep 0.5
+[ -z "$(open_list)" ] || fail "a right click on a knob opened a menu"
+
+# A right click in the panel's left margin, where no control is, opens the scale menu, a
+# list of six entries of one height.
 xdotool mousemove --window "$window" 12 450 click 3
 list=""
 for _ in $(seq 50); do
-  list=$(xwininfo -root -children | awk '/\(has no name\)/ && / [0-9]+x[0-9]+\+/ {g=$0} END{print g}')
+  list=$(open_list)
   [ -n "$list" ] && break
   sleep 0.1
 done
