@@ -111,7 +111,7 @@ const clap_plugin_gui_t kGui = {
     [](const clap_plugin_t* p) {
         if (ClapKovalith* k = instance(p)) k->guiDestroy();
     },
-    [](const clap_plugin_t*, double) { return false; },  // drawn at its own pixel size
+    [](const clap_plugin_t* p, double scale) { return instance(p) && instance(p)->guiSetScale(scale); },
     [](const clap_plugin_t* p, uint32_t* width, uint32_t* height) {
         return instance(p) && instance(p)->guiSize(width, height);
     },

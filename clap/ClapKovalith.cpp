@@ -64,11 +64,13 @@ bool ClapKovalith::init() {
     hostState_ = static_cast<const clap_host_state_t*>(host_->get_extension(host_, CLAP_EXT_STATE));
     hostTimers_ = static_cast<const clap_host_timer_support_t*>(host_->get_extension(host_, CLAP_EXT_TIMER_SUPPORT));
     hostTail_ = static_cast<const HostTail*>(host_->get_extension(host_, kExtTail));
+    hostGui_ = static_cast<const clap_host_gui_t*>(host_->get_extension(host_, CLAP_EXT_GUI));
     // A host's table with holes is treated as no table at all.
     if (hostParams_ && (!hostParams_->rescan || !hostParams_->request_flush)) hostParams_ = nullptr;
     if (hostState_ && !hostState_->mark_dirty) hostState_ = nullptr;
     if (hostTimers_ && (!hostTimers_->register_timer || !hostTimers_->unregister_timer)) hostTimers_ = nullptr;
     if (hostTail_ && !hostTail_->changed) hostTail_ = nullptr;
+    if (hostGui_ && !hostGui_->request_resize) hostGui_ = nullptr;
     return true;
 }
 
@@ -394,7 +396,14 @@ bool ClapKovalith::guiCreate(const char* api, bool isFloating) {
 #else
     if (hostTimers_ && !hostTimers_->register_timer(host_, kEditorTimerMs, &timer_)) timer_ = CLAP_INVALID_ID;
 #endif
-    if (!editor_.load(std::memory_order_relaxed)) editor_.store(new KovalithEditor(this), std::memory_order_release);
+    if (!editor_.load(std::memory_order_relaxed)) {
+        auto* editor = new KovalithEditor(this);
+        editor->setResizeRequest([this](int width, int height) {
+            return hostGui_ && width > 0 && height > 0 &&
+                   hostGui_->request_resize(host_, static_cast<uint32_t>(width), static_cast<uint32_t>(height));
+        });
+        editor_.store(editor, std::memory_order_release);
+    }
     guiCreated_ = true;
     parentWindow_ = nullptr;
     return true;
@@ -419,10 +428,26 @@ void ClapKovalith::guiDestroy() {
 bool ClapKovalith::guiSize(uint32_t* width, uint32_t* height) const {
     if (!width || !height) return false;
 #ifdef KOVALITH_CLAP_EDITOR
-    *width = kEditorWidth;
-    *height = kEditorHeight;
+    KovalithEditor* editor = editor_.load(std::memory_order_relaxed);
+    if (!guiCreated_ || !editor) return false;
+    // The size at the scale of now: the user's choice, the host's factor, the system's.
+    editor->refreshScale();
+    *width = static_cast<uint32_t>(editor->width());
+    *height = static_cast<uint32_t>(editor->height());
     return true;
 #else
+    return false;
+#endif
+}
+
+bool ClapKovalith::guiSetScale(double scale) {
+#ifdef KOVALITH_CLAP_EDITOR
+    KovalithEditor* editor = editor_.load(std::memory_order_relaxed);
+    if (!guiCreated_ || !editor || !std::isfinite(scale) || scale <= 0.0) return false;
+    editor->setHostScale(scale);
+    return true;
+#else
+    (void)scale;
     return false;
 #endif
 }

@@ -114,6 +114,8 @@ public:
     bool guiCreate(const char* api, bool isFloating);
     void guiDestroy();
     bool guiSize(uint32_t* width, uint32_t* height) const;
+    // The host's scale factor for the window; a change while open asks the host to resize.
+    bool guiSetScale(double scale);
     bool guiSetParent(const clap_window_t* window);
     bool guiShow();
     bool guiHide();
@@ -150,6 +152,7 @@ private:
     const clap_host_state_t* hostState_ = nullptr;
     const clap_host_timer_support_t* hostTimers_ = nullptr;
     const HostTail* hostTail_ = nullptr;
+    const clap_host_gui_t* hostGui_ = nullptr;
 
     KovalithEffect effect_;
     std::vector<float> silence_;  // the input of a host that gives none

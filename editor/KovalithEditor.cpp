@@ -184,7 +184,17 @@ bool KovalithEditor::open(void* parentWindow) {
     if (frame || !parentWindow) return false;
     // The toolkit's use of the platform (OLE on Windows) starts with the first window.
     if (!platformInUse) platformInUse = platformInitialize();
-    return buildFrame(parentWindow);
+    // The window opens at the scale of now: another instance's choice, this monitor's DPI.
+    const int widthBefore = width(), heightBefore = height();
+    userScaleKnown_ = systemScaleKnown_ = false;
+    systemScaleWindow_ = parentWindow;
+    refreshScale();
+    if (!buildFrame(parentWindow)) return false;
+    frame->setBackgroundClickHandler([this](const CPoint& where, const CButtonState& buttons) {
+        return buttons.isRightButton() && popupScaleMenu(where);
+    });
+    if ((width() != widthBefore || height() != heightBefore) && resizeRequest_) resizeRequest_(width(), height());
+    return true;
 }
 
 bool KovalithEditor::openWithoutWindow() {
@@ -199,6 +209,8 @@ void KovalithEditor::destroyFrame() {
     closeValueEntry();
     delete frame;  // releases every control
     frame = nullptr;
+    if (scaleMenu) scaleMenu->forget();  // its list closed with the frame
+    scaleMenu = nullptr;
     controlGroups.fill(ControlGroup{});
     tagToControl.clear();
     delayStereoMenu = delaySyncMenu = nullptr;

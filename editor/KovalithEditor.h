@@ -15,7 +15,9 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <memory>
 #include <string>
 
 #include "editor/EditorLayout.h"
@@ -130,6 +132,32 @@ public:
     // The same into an offscreen context of the window's size, at the context's scale.
     bool renderSnapshot(VSTGUI::COffscreenContext& context);
 
+    // ---- where the scale comes from: the user's choice > the host's > the system's > 1 ----
+    // The host's factor; 0 (or anything not above 0) when the host gives none, and a
+    // factor below 1 counts as 1.
+    void setHostScale(double factor);
+    double hostScale() const { return hostScale_; }
+    // The user's choice (kFollowHostOrSystem or one of kUserScaleChoices), written to the
+    // settings file for every instance and later session; applied at once.
+    void setUserScale(double choice);
+    double userScale() const { return userScale_; }
+    double systemScaleFactor() const { return systemScale_; }
+    // Reads the user's choice and the system's scale where not yet known and applies the
+    // scale they resolve to. Shells call it before answering a host's size query; open
+    // reads both anew, so a choice made in another instance shows on the next open.
+    void refreshScale();
+    // How to ask the host to make its window width x height device pixels; called when
+    // the scale changes while the window is open. Answers whether the host did.
+    void setResizeRequest(std::function<bool(int width, int height)> request);
+    // VSTGUIEditorInterface: the window moved to a monitor of another DPI.
+    void systemScaleChanged(double scale) override;
+    // The panel's scale menu at `where` (frame coordinates): 100 % to 200 % and "Follow
+    // host/system", the current choice checked. A right click on the panel's background
+    // opens it. False without a window.
+    bool popupScaleMenu(const VSTGUI::CPoint& where);
+    // The menu of the last popupScaleMenu, while the window is open (tests).
+    VSTGUI::COptionMenu* getScaleMenu() const { return scaleMenu; }
+
     // Applies the changes noted by setParameter. GUI thread; idle calls it.
     void applyPendingChanges();
 
@@ -157,6 +185,9 @@ private:
     void styleTextControl(VSTGUI::CControl* control) const;
     void setTooltip(VSTGUI::CView* view, const char* text) const;
     void mirror(int index, float passedValue);
+    void applyScale();
+    void chooseScaleEntry(int entry);
+    class ScaleMenuListener;
     void refreshSyncedReadouts();
     bool commitValueEntry(int index, const std::string& text);
 
@@ -188,6 +219,17 @@ private:
     VSTGUI::CCoord knobWidth = kKnobFallbackSize;
     VSTGUI::CCoord knobHeight = kKnobFallbackSize;
     VSTGUI::CTextEdit* valueEntry = nullptr;  // the frame owns it while it is open
+
+    double hostScale_ = 0.0;
+    double userScale_ = 0.0;
+    double systemScale_ = 0.0;
+    double resolvedScale_ = 1.0;  // what applyScale last set; the editor starts at 1
+    bool userScaleKnown_ = false;
+    bool systemScaleKnown_ = false;
+    void* systemScaleWindow_ = nullptr;  // the window whose DPI counts (Windows)
+    std::function<bool(int, int)> resizeRequest_;
+    VSTGUI::COptionMenu* scaleMenu = nullptr;
+    std::unique_ptr<VSTGUI::CControlListener> scaleMenuListener;
 
     // Filled by setParameter on any thread, emptied by applyPendingChanges.
     std::atomic<bool> accepting{false};

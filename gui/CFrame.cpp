@@ -140,6 +140,8 @@ CMouseEventResult CFrame::onMouseDown(CPoint& where, const CButtonState& buttons
         }
         if (result == kMouseDownEventHandledButDontNeedMovedOrUpEvents) return result;
     }
+    if (held.get().empty() && backgroundClick_ && backgroundClick_(where, buttons))
+        return kMouseDownEventHandledButDontNeedMovedOrUpEvents;
     return kMouseEventNotHandled;
 }
 
@@ -245,6 +247,11 @@ void CFrame::onViewRemoved(CView* view) {
 bool CFrame::popupMenu(COptionMenu* menu) {
     if (!window_ || !menu) return false;
     return window_->openMenu(menu, menu->localToFrame(menu->getViewSize()));
+}
+
+bool CFrame::popupMenu(COptionMenu* menu, const CRect& frameRect) {
+    if (!window_ || !menu) return false;
+    return window_->openMenu(menu, frameRect);
 }
 
 void CFrame::closePopupMenu() {

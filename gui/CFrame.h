@@ -4,6 +4,7 @@
 
 #include "gui/CView.h"
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -79,6 +80,12 @@ public:
 
     // Shows the pop-up list of `menu` at the menu's rectangle; false if there is no window.
     bool popupMenu(COptionMenu* menu);
+    // The same at `frameRect` instead (a menu that is not one of the frame's views).
+    bool popupMenu(COptionMenu* menu, const CRect& frameRect);
+    // Called with a click that lands on no view (the frame's own background); it answers
+    // whether it took the click. Null removes it.
+    using BackgroundClickHandler = std::function<bool(const CPoint& where, const CButtonState& buttons)>;
+    void setBackgroundClickHandler(BackgroundClickHandler handler) { backgroundClick_ = std::move(handler); }
     void closePopupMenu();
     bool isPopupMenuOpen() const;
     // Shows a tooltip near `where` (frame coordinates); no-ops without a window.
@@ -103,6 +110,7 @@ private:
     bool inIdle_ = false;
     double scale_ = 1.0;
     std::unique_ptr<CPlatformWindow> window_;
+    BackgroundClickHandler backgroundClick_;
 };
 
 }  // namespace VSTGUI

@@ -16,6 +16,8 @@ public:
     virtual void endEdit(int tag) = 0;
     // The knob mode every knob of the frame follows.
     virtual int getKnobMode() const { return kLinearMode; }
+    // The window system's scale for the window changed (it moved to another monitor).
+    virtual void systemScaleChanged(double scale) { (void)scale; }
 };
 
 }  // namespace VSTGUI

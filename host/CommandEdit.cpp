@@ -121,6 +121,15 @@ private:
     Atom deleteWindow_ = 0;
 };
 
+constexpr double kMinEditScale = 1.0;
+constexpr double kMaxEditScale = 3.0;
+
+// The scale factor as hosts that scale VST 2.4 editors send it.
+void sendScale(PluginInstance& plugin, double scale) {
+    plugin.dispatch(vst2::effVendorSpecific, vst2::fourCC('P', 'r', 'e', 'S'), vst2::fourCC('A', 'e', 'C', 's'),
+                    nullptr, static_cast<float>(scale));
+}
+
 void printAutomation(CommandContext& context) {
     PluginInstance& plugin = context.plugin;
     const std::vector<HostRequest> requests = plugin.requests();
@@ -142,6 +151,7 @@ int runEdit(CommandContext& context, const std::vector<std::string>& arguments) 
     if (!extractParameterOptions(args, options, &error)) return context.usageError(error);
     std::string savePath;
     double seconds = 0.0;
+    double scale = 0.0;  // none: the editor follows the system
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string arg = args[i], value;
         const std::size_t equals = arg.find('=');
@@ -150,7 +160,8 @@ int runEdit(CommandContext& context, const std::vector<std::string>& arguments) 
             value = arg.substr(equals + 1);
             arg.resize(equals);
         }
-        if (arg != "--save-fxp" && arg != "--seconds") return context.usageError("unexpected '" + args[i] + "'");
+        if (arg != "--save-fxp" && arg != "--seconds" && arg != "--scale")
+            return context.usageError("unexpected '" + args[i] + "'");
         if (!inlineValue) {
             if (i + 1 >= args.size()) return context.usageError(arg + " needs a value");
             value = args[++i];
@@ -160,6 +171,12 @@ int runEdit(CommandContext& context, const std::vector<std::string>& arguments) 
             continue;
         }
         const std::optional<double> number = parseNumber(value);
+        if (arg == "--scale") {
+            if (!number || !(*number >= kMinEditScale && *number <= kMaxEditScale))
+                return context.usageError("bad scale '" + value + "' (1 to 3)");
+            scale = *number;
+            continue;
+        }
         if (!number || !(*number > 0.0) || *number > 1e6)
             return context.usageError("bad number of seconds '" + value + "'");
         seconds = *number;
@@ -176,6 +193,8 @@ int runEdit(CommandContext& context, const std::vector<std::string>& arguments) 
     PluginInstance& plugin = context.plugin;
     if (!(plugin.flags() & vst2::effFlagsHasEditor)) return context.failure("the plug-in has no editor");
     if (!applyParameterOptions(plugin, options, &error)) return context.usageError(error);
+    // As a host that scales its plug-ins' windows: the factor before the size is asked.
+    if (scale > 0.0) sendScale(plugin, scale);
     int width = 0, height = 0;
     if (!plugin.editorSize(width, height)) return context.failure("the plug-in gives no usable editor size");
 
@@ -188,6 +207,9 @@ int runEdit(CommandContext& context, const std::vector<std::string>& arguments) 
         plugin.setSizeWindowHandler(nullptr);
         return context.failure("the plug-in could not open its editor");
     }
+    // And once more with the window open, as such hosts do; a change of size comes back
+    // through audioMasterSizeWindow.
+    if (scale > 0.0) sendScale(plugin, scale);
     context.err << "kovalith: editor open; close the window or press Ctrl-C to finish\n";
 
     {
@@ -215,7 +237,7 @@ int runEdit(CommandContext& context, const std::vector<std::string>& arguments) 
 }
 
 const CommandRegistrar edit(
-    {"edit", "edit [--save-fxp FILE] [--seconds N] [OPTIONS]",
+    {"edit", "edit [--scale S] [--save-fxp FILE] [OPTIONS]",
      "open the editor in a window and print its automation",
      "Opens the plug-in's editor in a window of its own on the X display and\n"
      "prints every automation it sends (index, name, value) until the window is\n"
@@ -224,10 +246,14 @@ const CommandRegistrar edit(
      "Options:\n"
      "  --save-fxp FILE    save the program (.fxp) or bank (.fxb) when the window\n"
      "                     closes; the name and folder are checked first\n"
-     "  --seconds N        close the window after N seconds\n" KOVALITH_PARAMETER_OPTIONS_HELP
+     "  --seconds N        close the window after N seconds\n"
+     "  --scale S          act as a host that scales its windows by S (1 to 3,\n"
+     "                     1.5 for 150 %): the editor is S times larger unless\n"
+     "                     its own menu (right click on the panel) says otherwise\n" KOVALITH_PARAMETER_OPTIONS_HELP
      "\n"
      "Examples:\n"
      "  kovalith edit --preset FBM --save-fxp my-fbm.fxp\n"
+     "  kovalith edit --scale 2\n"
      "  kovalith --load my-bank.fxb edit\n",
      runEdit});
 

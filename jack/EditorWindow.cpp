@@ -8,6 +8,21 @@
 namespace kovalith {
 namespace jack {
 
+namespace {
+
+// The editor has one size at each scale: the window manager should not offer another.
+void setFixedSize(Display* display, Window window, int width, int height) {
+    XSizeHints* hints = XAllocSizeHints();
+    if (!hints) return;
+    hints->flags = PMinSize | PMaxSize;
+    hints->min_width = hints->max_width = width;
+    hints->min_height = hints->max_height = height;
+    XSetWMNormalHints(display, window, hints);
+    XFree(hints);
+}
+
+}  // namespace
+
 bool EditorWindow::open(int width, int height, const std::string& title, std::string* error) {
     if (display_) return true;
     display_ = XOpenDisplay(nullptr);
@@ -19,15 +34,7 @@ bool EditorWindow::open(int width, int height, const std::string& title, std::st
     window_ = XCreateSimpleWindow(display_, RootWindow(display_, screen), 0, 0, static_cast<unsigned>(width),
                                   static_cast<unsigned>(height), 0, BlackPixel(display_, screen),
                                   BlackPixel(display_, screen));
-    // The editor has one size: the window manager should not offer another.
-    XSizeHints* hints = XAllocSizeHints();
-    if (hints) {
-        hints->flags = PMinSize | PMaxSize;
-        hints->min_width = hints->max_width = width;
-        hints->min_height = hints->max_height = height;
-        XSetWMNormalHints(display_, window_, hints);
-        XFree(hints);
-    }
+    setFixedSize(display_, window_, width, height);
     XClassHint* classHint = XAllocClassHint();
     if (classHint) {
         char name[] = "kovalith-jack", className[] = "Kovalith";
@@ -50,6 +57,14 @@ void EditorWindow::show() {
     if (!display_) return;
     XMapRaised(display_, window_);
     XFlush(display_);
+}
+
+bool EditorWindow::resize(int width, int height) {
+    if (!display_ || destroyed_ || width <= 0 || height <= 0) return false;
+    setFixedSize(display_, window_, width, height);
+    XResizeWindow(display_, window_, static_cast<unsigned>(width), static_cast<unsigned>(height));
+    XFlush(display_);
+    return true;
 }
 
 void* EditorWindow::parentHandle() const { return reinterpret_cast<void*>(static_cast<uintptr_t>(window_)); }

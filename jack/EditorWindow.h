@@ -21,6 +21,8 @@ public:
     bool open(int width, int height, const std::string& title, std::string* error);
     // Shows the window (after the editor has opened inside it).
     void show();
+    // A new fixed size, when the editor's scale changed; false without a window.
+    bool resize(int width, int height);
     // The X11 window id, for the editor's open().
     void* parentHandle() const;
     // The X connection's descriptor, to wait on.

@@ -150,6 +150,9 @@ public:
         link_ = std::make_unique<EditorLink>(effect_);
         KovalithEditor& editor = link_->editor();
         std::string why;
+        // No host to scale it: the user's choice or the system's; the window follows its changes.
+        editor.refreshScale();
+        editor.setResizeRequest([this](int width, int height) { return window_.resize(width, height); });
         if (!window_.open(editor.width(), editor.height(), title, &why) || !editor.open(window_.parentHandle())) {
             std::fprintf(stderr, "kovalith-jack: %s; running without the editor\n",
                          why.empty() ? "the editor cannot open" : why.c_str());

@@ -10,6 +10,7 @@
 #include <lv2/atom/atom.h>
 #include <lv2/atom/forge.h>
 #include <lv2/core/lv2.h>
+#include <lv2/options/options.h>
 #include <lv2/ui/ui.h>
 #include <lv2/urid/urid.h>
 
@@ -36,7 +37,17 @@ namespace kovalith {
 namespace lv2 {
 namespace {
 
-// The child window the editor opened in `parent`: the newest child of the editor's size.
+// Hosts that wrap the window (suil) size it to their allocation unless it says it can't grow.
+void setFixedSize(Display* display, Window window, int width, int height) {
+    XSizeHints hints{};
+    hints.flags = PMinSize | PMaxSize;
+    hints.min_width = hints.max_width = width;
+    hints.min_height = hints.max_height = height;
+    XSetWMNormalHints(display, window, &hints);
+    XFlush(display);
+}
+
+// The child window the editor opened in `parent`: the newest child of the editor's size, else the newest.
 Window findEditorWindow(Window parent, int width, int height) {
     Display* display = XOpenDisplay(nullptr);
     if (!display) return 0;
@@ -50,26 +61,29 @@ Window findEditorWindow(Window parent, int width, int height) {
                 attributes.height == height)
                 found = children[i];
         }
+        // A window being resized may not show its new size yet: then the newest child.
+        if (!found && count > 0) found = children[count - 1];
         if (children) XFree(children);
     }
-    if (found) {
-        // Hosts that wrap the window (suil) size it to their allocation unless it says it can't grow.
-        XSizeHints hints{};
-        hints.flags = PMinSize | PMaxSize;
-        hints.min_width = hints.max_width = width;
-        hints.min_height = hints.max_height = height;
-        XSetWMNormalHints(display, found, &hints);
-        XFlush(display);
-    }
+    if (found) setFixedSize(display, found, width, height);
     XCloseDisplay(display);
     return found;
+}
+
+// The editor's window at a new size: its hints follow, so the host's wrapper lets it grow.
+void refitWindow(Window window, int width, int height) {
+    if (!window) return;
+    if (Display* display = XOpenDisplay(nullptr)) {
+        setFixedSize(display, window, width, height);
+        XCloseDisplay(display);
+    }
 }
 
 class KovalithLv2Ui final : public IEditController {
 public:
     KovalithLv2Ui(LV2UI_Write_Function write, LV2UI_Controller controller, const LV2_URID_Map& map,
                   const LV2UI_Resize* resize, const LV2UI_Touch* touch)
-        : write_(write), controller_(controller), urids_(map), resize_(resize), touch_(touch), editor_(this) {
+        : write_(write), controller_(controller), urids_(map), map_(map), resize_(resize), touch_(touch), editor_(this) {
         lv2_atom_forge_init(&forge_, const_cast<LV2_URID_Map*>(&map));
         // Until the plug-in answers: the values a new effect starts with.
         std::unique_ptr<ProgramBank> bank(new ProgramBank);
@@ -82,11 +96,17 @@ public:
     }
     ~KovalithLv2Ui() override { editor_.close(); }
 
-    bool open(void* parent, LV2UI_Widget* widget) {
+    bool open(void* parent, LV2UI_Widget* widget, float hostScale) {
+        if (hostScale > 0.0f) editor_.setHostScale(hostScale);
         if (!editor_.open(parent)) return false;
-        const Window window = findEditorWindow(reinterpret_cast<Window>(parent), editor_.width(), editor_.height());
-        *widget = reinterpret_cast<LV2UI_Widget>(window);
+        window_ = findEditorWindow(reinterpret_cast<Window>(parent), editor_.width(), editor_.height());
+        *widget = reinterpret_cast<LV2UI_Widget>(window_);
         if (resize_) resize_->ui_resize(resize_->handle, editor_.width(), editor_.height());
+        // From here on a change of scale (the user's menu, the host's options) resizes the host's frame.
+        editor_.setResizeRequest([this](int width, int height) {
+            refitWindow(window_, width, height);
+            return resize_ && resize_->ui_resize(resize_->handle, width, height) == 0;
+        });
         sendMessage([this] { return writeValuesRequest(forge_, urids_); });
         return true;
     }
@@ -95,6 +115,10 @@ public:
         editor_.idle();
         return 0;
     }
+
+    // The host's scale factor after instantiation, through the options interface.
+    void setHostScale(float factor) { editor_.setHostScale(factor); }
+    const LV2_URID_Map& map() const { return map_; }
 
     void portEvent(uint32_t port, uint32_t size, uint32_t format, const void* buffer) {
         const int index = parameterOfPort(port);
@@ -176,6 +200,7 @@ private:
     LV2UI_Write_Function write_;
     LV2UI_Controller controller_;
     Urids urids_;
+    const LV2_URID_Map& map_;
     const LV2UI_Resize* resize_;
     const LV2UI_Touch* touch_;
     LV2_Atom_Forge forge_;
@@ -184,8 +209,20 @@ private:
     std::array<float, kNumParams> synced_{};
     std::array<bool, kNumParams> editing_{};
     DisplayContext context_;
+    Window window_ = 0;
     KovalithEditor editor_;
 };
+
+// The ui:scaleFactor among `options` (an atom:Float), or 0 when there is none.
+float scaleFactorOf(const LV2_Options_Option* options, const LV2_URID_Map& map) {
+    if (!options) return 0.0f;
+    const LV2_URID key = map.map(map.handle, LV2_UI__scaleFactor);
+    const LV2_URID floatType = map.map(map.handle, LV2_ATOM__Float);
+    for (const LV2_Options_Option* o = options; o->key != 0 || o->value != nullptr; ++o)
+        if (o->key == key && o->type == floatType && o->size == sizeof(float) && o->value)
+            return *static_cast<const float*>(o->value);
+    return 0.0f;
+}
 
 const void* featureData(const LV2_Feature* const* features, const char* uri) {
     for (int i = 0; features && features[i]; ++i)
@@ -201,8 +238,9 @@ LV2UI_Handle instantiate(const LV2UI_Descriptor*, const char* pluginUri, const c
     if (!map || !parent) return nullptr;
     const auto* resize = static_cast<const LV2UI_Resize*>(featureData(features, LV2_UI__resize));
     const auto* touch = static_cast<const LV2UI_Touch*>(featureData(features, LV2_UI__touch));
+    const auto* options = static_cast<const LV2_Options_Option*>(featureData(features, LV2_OPTIONS__options));
     auto* ui = new (std::nothrow) KovalithLv2Ui(write, controller, *map, resize, touch);
-    if (ui && !ui->open(parent, widget)) {
+    if (ui && !ui->open(parent, widget, scaleFactorOf(options, *map))) {
         delete ui;
         return nullptr;
     }
@@ -210,6 +248,18 @@ LV2UI_Handle instantiate(const LV2UI_Descriptor*, const char* pluginUri, const c
 }
 
 KovalithLv2Ui* self(LV2UI_Handle handle) { return static_cast<KovalithLv2Ui*>(handle); }
+
+// The options interface: the host may change ui:scaleFactor later (a window moved to another screen).
+uint32_t setOptions(LV2UI_Handle handle, const LV2_Options_Option* options) {
+    KovalithLv2Ui* ui = self(handle);
+    const float factor = scaleFactorOf(options, ui->map());
+    if (factor > 0.0f) ui->setHostScale(factor);
+    return LV2_OPTIONS_SUCCESS;
+}
+
+uint32_t getOptions(LV2UI_Handle, LV2_Options_Option*) { return LV2_OPTIONS_ERR_UNKNOWN; }
+
+const LV2_Options_Interface optionsInterface = {getOptions, setOptions};
 
 void cleanup(LV2UI_Handle handle) { delete self(handle); }
 
@@ -222,7 +272,9 @@ int idle(LV2UI_Handle handle) { return self(handle)->idle(); }
 const LV2UI_Idle_Interface idleInterface = {idle};
 
 const void* extensionData(const char* uri) {
-    return std::strcmp(uri, LV2_UI__idleInterface) == 0 ? &idleInterface : nullptr;
+    if (std::strcmp(uri, LV2_UI__idleInterface) == 0) return &idleInterface;
+    if (std::strcmp(uri, LV2_OPTIONS__interface) == 0) return &optionsInterface;
+    return nullptr;
 }
 
 const LV2UI_Descriptor descriptor = {kUiUri, instantiate, cleanup, portEvent, extensionData};

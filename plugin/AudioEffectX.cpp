@@ -8,6 +8,10 @@ vst2::VstTimeInfo* AudioEffectX::getTimeInfo(int32_t filter) {
     return reinterpret_cast<vst2::VstTimeInfo*>(callHost(vst2::audioMasterGetTime, 0, filter));
 }
 
+bool AudioEffectX::sizeWindow(int32_t width, int32_t height) {
+    return callHost(vst2::audioMasterSizeWindow, width, height) != 0;
+}
+
 bool AudioEffectX::updateDisplay() { return callHost(vst2::audioMasterUpdateDisplay) != 0; }
 
 int32_t AudioEffectX::getMasterVersion() {

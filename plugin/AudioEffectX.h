@@ -29,6 +29,8 @@ public:
     virtual vst2::VstTimeInfo* getTimeInfo(int32_t filter);
     // Asks the host to re-read names and values (after a change it did not make).
     virtual bool updateDisplay();
+    // Asks the host to make the editor's window width x height pixels; false when it won't.
+    virtual bool sizeWindow(int32_t width, int32_t height);
     // The host's interface version, 0 without a host.
     int32_t getMasterVersion();
 };

@@ -5,6 +5,7 @@
 #ifdef KOVALITH_NO_EDITOR
 #include "plugin/AEffEditor.h"
 #else
+#include "editor/KovalithEditor.h"
 #include "plugin/VstEditor.h"
 #endif
 
@@ -48,6 +49,13 @@ intptr_t KovalithEdit::dispatcher(int32_t opcode, int32_t index, intptr_t value,
         int32_t* size = static_cast<int32_t*>(ptr);
         size[0] = static_cast<int32_t>(window->pixelWidthAt(opt));
         size[1] = static_cast<int32_t>(window->pixelHeightAt(opt));
+        return 1;
+    }
+    // The host's scale factor for the editor, as hosts that scale their plug-ins' windows send it.
+    if (opcode == vst2::effVendorSpecific && index == kHostScaleRequest && value == kHostScaleValue) {
+        KovalithEditor* window = getKovalithEditor();
+        if (!window) return 0;
+        window->setHostScale(static_cast<double>(opt));
         return 1;
     }
 #endif

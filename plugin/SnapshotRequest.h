@@ -32,4 +32,10 @@ namespace kovalith {
 constexpr int32_t kSnapshotRequest = vst2::fourCC('K', 'v', 'S', 'n');
 constexpr int32_t kSnapshotSizeRequest = vst2::fourCC('K', 'v', 'S', 'z');
 
+// The scale factor a host gives the editor: effVendorSpecific with index 'PreS', value
+// 'AeCs' and the factor in opt (1.5 for 150 %); the answer is 1. The user's own choice
+// in the editor's menu still wins over it.
+constexpr int32_t kHostScaleRequest = vst2::fourCC('P', 'r', 'e', 'S');
+constexpr intptr_t kHostScaleValue = vst2::fourCC('A', 'e', 'C', 's');
+
 }  // namespace kovalith

@@ -5,13 +5,13 @@
 namespace kovalith {
 
 VstEditor::VstEditor(Kovalith* effect) : AEffEditor(effect), kovalith(effect), window(this) {
-    rect.bottom = static_cast<int16_t>(window.height());
-    rect.right = static_cast<int16_t>(window.width());
+    window.setResizeRequest([this](int width, int height) { return kovalith->sizeWindow(width, height); });
 }
 
 bool VstEditor::getRect(vst2::ERect** out) {
     if (!out) return false;
-    // The window's size at its current scale.
+    // The size at the scale of now: the user's choice, the host's factor, the system's.
+    window.refreshScale();
     rect.bottom = static_cast<int16_t>(window.height());
     rect.right = static_cast<int16_t>(window.width());
     *out = &rect;

@@ -33,9 +33,9 @@ constexpr v3_plugin_view_cpp kViewTable{
 
 constexpr v3_timer_handler_cpp kTimerTable{unknownTable<V>(), {Thunk<&V::onTimer>::call}};
 
+constexpr v3_plugin_view_content_scale_cpp kScaleTable{unknownTable<V>(), {Thunk<&V::setContentScaleFactor>::call}};
+
 constexpr uint64_t kIdleMilliseconds = 33;
-constexpr int32_t kWidth = 659;
-constexpr int32_t kHeight = 479;
 
 #ifdef _WIN32
 // Win32 timers without a window of their own call back with their id only.
@@ -54,19 +54,26 @@ void CALLBACK onWin32Timer(HWND, UINT, UINT_PTR id, DWORD) {
 v3_plugin_view** createEditorView(Vst3Controller& controller) { return (new Vst3View(controller))->view(); }
 
 Vst3View::Vst3View(Vst3Controller& controller)
-    : viewFace_{&kViewTable, this}, timerFace_{&kTimerTable, this}, controller_(controller) {
+    : viewFace_{&kViewTable, this},
+      timerFace_{&kTimerTable, this},
+      scaleFace_{&kScaleTable, this},
+      controller_(controller),
+      editor_(std::make_unique<KovalithEditor>(&controller_.editorController())) {
     controller_.addRef();
+    editor_->setResizeRequest([this](int width, int height) { return askFrameToResize(width, height); });
 }
 
 Vst3View::~Vst3View() {
     removed();
+    editor_.reset();
     controller_.release();
 }
 
 v3_result Vst3View::queryInterface(const v3_tuid iid, void** out) {
     if (!out) return kInvalidArgument;
     if (offer(this, iid, v3_funknown_iid, viewFace_, out) || offer(this, iid, v3_plugin_view_iid, viewFace_, out) ||
-        offer(this, iid, v3_timer_handler_iid, timerFace_, out))
+        offer(this, iid, v3_timer_handler_iid, timerFace_, out) ||
+        offer(this, iid, v3_plugin_view_content_scale_iid, scaleFace_, out))
         return kResultOk;
     *out = nullptr;
     return kNoInterface;
@@ -77,12 +84,8 @@ v3_result Vst3View::isPlatformTypeSupported(const char* type) {
 }
 
 v3_result Vst3View::attached(void* parent, const char* type) {
-    if (editor_ || !parent || isPlatformTypeSupported(type) != kResultTrue) return kResultFalse;
-    editor_ = std::make_unique<KovalithEditor>(&controller_.editorController());
-    if (!editor_->open(parent)) {
-        editor_.reset();
-        return kResultFalse;
-    }
+    if (editor_->isOpen() || !parent || isPlatformTypeSupported(type) != kResultTrue) return kResultFalse;
+    if (!editor_->open(parent)) return kResultFalse;
     shown_.fill(std::nanf(""));  // nothing shown yet: every value goes to the editor
     showChangedValues();
     controller_.setEditorEcho(this);
@@ -91,18 +94,36 @@ v3_result Vst3View::attached(void* parent, const char* type) {
 }
 
 v3_result Vst3View::removed() {
-    if (!editor_) return kResultFalse;
+    if (!editor_->isOpen()) return kResultFalse;
     stopTimer();
     controller_.setEditorEcho(nullptr);
     editor_->close();
-    editor_.reset();
     return kResultOk;
 }
 
 v3_result Vst3View::getSize(v3_view_rect* rect) {
     if (!rect) return kInvalidArgument;
-    *rect = {0, 0, kWidth, kHeight};
+    *rect = scaledRect();
     return kResultOk;
+}
+
+// The size at the scale of now: the user's choice, the host's factor, the system's.
+v3_view_rect Vst3View::scaledRect() {
+    editor_->refreshScale();
+    return {0, 0, editor_->width(), editor_->height()};
+}
+
+v3_result Vst3View::setContentScaleFactor(float factor) {
+    if (!std::isfinite(factor) || factor <= 0.0f) return kInvalidArgument;
+    editor_->setHostScale(factor);
+    return kResultOk;
+}
+
+// The host answers by resizing its window and calling onSize.
+bool Vst3View::askFrameToResize(int width, int height) {
+    if (!frame_) return false;
+    v3_view_rect rect{0, 0, width, height};
+    return entries<v3_plugin_frame>(frame_)->resize_view(frame_, view(), &rect) == kResultOk;
 }
 
 v3_result Vst3View::onSize(v3_view_rect* rect) { return rect ? kResultOk : kInvalidArgument; }
@@ -112,23 +133,24 @@ v3_result Vst3View::setFrame(v3_plugin_frame** frame) {
     return kResultOk;
 }
 
-// The window has one size.
+// The window has one size at each scale; the user can't drag it larger.
 v3_result Vst3View::checkSizeConstraint(v3_view_rect* rect) {
     if (!rect) return kInvalidArgument;
-    rect->right = rect->left + kWidth;
-    rect->bottom = rect->top + kHeight;
+    const v3_view_rect size = scaledRect();
+    rect->right = rect->left + size.right;
+    rect->bottom = rect->top + size.bottom;
     return kResultTrue;
 }
 
 void Vst3View::onTimer() {
     controller_.onIdle();
-    if (!editor_) return;
+    if (!editor_->isOpen()) return;
     showChangedValues();
     editor_->idle();
 }
 
 void Vst3View::echo(int index, float value) {
-    if (!editor_ || !isParameterIndex(index)) return;
+    if (!editor_->isOpen() || !isParameterIndex(index)) return;
     shown_[static_cast<std::size_t>(index)] = value;
     editor_->setParameter(index, value);
 }

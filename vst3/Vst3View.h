@@ -45,6 +45,9 @@ public:
     v3_result canResize() { return kResultFalse; }
     v3_result checkSizeConstraint(v3_view_rect* rect);
 
+    // IPlugViewContentScaleSupport: the host's scale factor for the window.
+    v3_result setContentScaleFactor(float factor);
+
     // ITimerHandler: the host's run loop calls it on the user-interface thread.
     void onTimer();
 
@@ -54,9 +57,15 @@ private:
     void stopTimer();
     void showChangedValues();
 
+    bool askFrameToResize(int width, int height);
+    v3_view_rect scaledRect();
+
     Face viewFace_;
     Face timerFace_;
+    Face scaleFace_;
     Vst3Controller& controller_;
+    // From the view's creation to its end, so a scale factor given before the window
+    // opens counts; its window exists between attached and removed.
     std::unique_ptr<KovalithEditor> editor_;
     // The host's frame, valid while it is set; not referenced, as hosts expect.
     v3_plugin_frame** frame_ = nullptr;

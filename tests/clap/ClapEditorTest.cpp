@@ -4,6 +4,7 @@
 #include "tests/XServer.h"
 #include "tests/EditorPixels.h"
 
+#include <cmath>
 #include <chrono>
 #include <cstdio>
 #include <functional>
@@ -62,6 +63,37 @@ protected:
     std::unique_ptr<ClapInstance> k;
     const clap_plugin_gui_t* gui = nullptr;
 };
+
+TEST_F(ClapEditorTest, HostScaleSizesTheWindowAndAChangeAsksForAResize) {
+    const clap_plugin_t* p = k->plugin();
+    ASSERT_TRUE(gui->create(p, CLAP_WINDOW_API_X11, false));
+    EXPECT_FALSE(gui->set_scale(p, 0.0));
+    EXPECT_FALSE(gui->set_scale(p, NAN));
+    ASSERT_TRUE(gui->set_scale(p, 1.5));
+    uint32_t w = 0, h = 0;
+    ASSERT_TRUE(gui->get_size(p, &w, &h));
+    EXPECT_EQ(w, 989u);  // 659 x 1.5, rounded
+    EXPECT_EQ(h, 719u);
+    EXPECT_TRUE(gui->set_size(p, 989, 719));
+    EXPECT_FALSE(gui->set_size(p, 659, 479));
+
+    const clap_window_t parent = parentWindow();
+    ASSERT_TRUE(gui->set_parent(p, &parent));
+    ASSERT_TRUE(gui->show(p));
+    EXPECT_EQ(k->record().resizeRequests, 0) << "opened at the size the host was told";
+    ASSERT_TRUE(gui->set_scale(p, 2.0));
+    EXPECT_EQ(k->record().resizeRequests, 1);
+    EXPECT_EQ(k->record().resizeWidth, 1318u);
+    EXPECT_EQ(k->record().resizeHeight, 958u);
+    ASSERT_TRUE(gui->get_size(p, &w, &h));
+    EXPECT_EQ(w, 1318u);
+    EXPECT_EQ(h, 958u);
+    // Below 1 counts as 1.
+    ASSERT_TRUE(gui->set_scale(p, 0.75));
+    EXPECT_EQ(k->record().resizeRequests, 2);
+    EXPECT_EQ(k->record().resizeWidth, 659u);
+    gui->destroy(p);
+}
 
 TEST_F(ClapEditorTest, EmbedsInTheHostsWindowOnItsTimer) {
     const clap_plugin_t* p = k->plugin();

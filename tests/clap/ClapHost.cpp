@@ -193,7 +193,13 @@ const clap_host_thread_check_t kHostThreadCheck = {
 
 const clap_host_gui_t kHostGui = {
     [](const clap_host_t*) {},
-    [](const clap_host_t*, uint32_t, uint32_t) { return false; },
+    [](const clap_host_t* h, uint32_t width, uint32_t height) {
+        HostRecord& record = static_cast<ClapInstance*>(h->host_data)->record();
+        record.resizeWidth = width;
+        record.resizeHeight = height;
+        ++record.resizeRequests;
+        return true;
+    },
     [](const clap_host_t*) { return false; },
     [](const clap_host_t*) { return false; },
     [](const clap_host_t* h, bool) { ++static_cast<ClapInstance*>(h->host_data)->record().guiClosed; },

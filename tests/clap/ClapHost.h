@@ -91,6 +91,9 @@ struct HostRecord {
     std::atomic<int> tailChanged{0};
     std::atomic<int> latencyChanged{0};
     std::atomic<int> guiClosed{0};
+    std::atomic<int> resizeRequests{0};
+    std::atomic<uint32_t> resizeWidth{0};
+    std::atomic<uint32_t> resizeHeight{0};
 };
 
 class ClapInstance {

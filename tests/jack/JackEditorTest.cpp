@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -107,6 +108,72 @@ TEST(JackStandalone, EditorWindowEditsTheEffectAndClosingItQuits) {
     ASSERT_TRUE(loadStateFile(effect, state, kind, &error)) << error;
     EXPECT_GT(effect.getParameter(kMix), 0.55f);
     std::remove(state.c_str());
+}
+
+// The user's choice from an earlier session sizes the window; a new choice from the
+// panel's menu resizes it.
+TEST(JackStandalone, WindowTakesTheUsersScaleAndFollowsTheMenu) {
+    if (!xtest::PrivateXServer::available()) GTEST_SKIP() << "no X server (Xvfb is not installed)";
+    JackLibrary jack;
+    if (const std::string why = missingJack(jack); !why.empty()) GTEST_SKIP() << why;
+    const std::unique_ptr<Child> jackd = startServer("scale");
+    ASSERT_TRUE(waitForServer(jack, 10s)) << testing::readTextFile(scratchPath("scale-jackd.log"));
+
+    const std::string suppressions = scratchPath("lsan-suppressions");
+    std::ofstream(suppressions) << "leak:libfontconfig.so\n";
+    setenv("LSAN_OPTIONS", ("suppressions=" + suppressions).c_str(), 1);
+    // Settings of this test's own: 125 % chosen before.
+    const std::string previousConfig = std::getenv("XDG_CONFIG_HOME");
+    const std::string config = previousConfig + "/jack-scale";
+    std::filesystem::create_directories(config + "/kovalith");
+    std::ofstream(config + "/kovalith/editor.conf") << "scale=125\n";
+    setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    Child standalone({KOVALITH_JACK_EXE}, scratchPath("scale.log"));
+    setenv("XDG_CONFIG_HOME", previousConfig.c_str(), 1);
+
+    Display* display = xtest::openTestDisplay();
+    ASSERT_NE(display, nullptr);
+    Window window = 0;
+    ASSERT_TRUE(waitFor([&] { return (window = findWindow(display, "Kovalith (Kovalith)")) != 0; }, 10s))
+        << testing::readTextFile(scratchPath("scale.log"));
+    const auto sizeOf = [&](Window w) {
+        XWindowAttributes attributes{};
+        XGetWindowAttributes(display, w, &attributes);
+        return std::make_pair(attributes.width, attributes.height);
+    };
+    EXPECT_EQ(sizeOf(window), std::make_pair(824, 599));  // 659 x 479 at 125 %
+
+    // A right click in the panel's left margin, then the third entry of the list: 150 %.
+    xtest::movePointer(display, window, 10, 375);
+    xtest::pressButton(display, 3, true);
+    Window list = 0;
+    const auto findList = [&] {
+        for (Window w : xtest::childrenOf(display, DefaultRootWindow(display))) {
+            XWindowAttributes attributes{};
+            if (XGetWindowAttributes(display, w, &attributes) && attributes.override_redirect &&
+                attributes.map_state == IsViewable)
+                return w;
+        }
+        return Window(0);
+    };
+    EXPECT_TRUE(waitFor([&] { return (list = findList()) != 0; }, 5s)) << "no scale menu";
+    xtest::pressButton(display, 3, false);
+    if (list) {
+        const auto listSize = sizeOf(list);
+        const int entry = listSize.second / 6;
+        xtest::movePointer(display, list, listSize.first / 2, entry * 2 + entry / 2);
+        std::this_thread::sleep_for(80ms);
+        xtest::pressButton(display, 1, true);
+        xtest::pressButton(display, 1, false);
+        EXPECT_TRUE(waitFor([&] { return sizeOf(window) == std::make_pair(989, 719); }, 5s))
+            << sizeOf(window).first << " x " << sizeOf(window).second;
+    }
+    requestClose(display, window);
+    EXPECT_EQ(standalone.wait(5s), 0) << testing::readTextFile(scratchPath("scale.log"));
+    XCloseDisplay(display);
+    std::ifstream settings(config + "/kovalith/editor.conf");
+    const std::string text((std::istreambuf_iterator<char>(settings)), {});
+    EXPECT_NE(text.find("scale=150"), std::string::npos) << text;
 }
 
 }  // namespace

@@ -10,11 +10,13 @@
 #include "tests/XServer.h"
 
 #include <dlfcn.h>
+#include <lv2/options/options.h>
 #include <lv2/ui/ui.h>
 
 #include <chrono>
 #include <cstring>
 #include <functional>
+#include <utility>
 #include <thread>
 #include <vector>
 
@@ -51,8 +53,9 @@ protected:
         HostWindowTest::TearDown();
     }
 
-    // Instantiates with urid:map, ui:resize, ui:touch and, when `withParent`, ui:parent.
-    LV2UI_Handle instantiate(bool withParent) {
+    // Instantiates with urid:map, ui:resize, ui:touch, when `withParent` ui:parent, and
+    // with a `scaleFactor` above 0 the options feature holding it.
+    LV2UI_Handle instantiate(bool withParent, float scaleFactor = 0.0f) {
         resize_ = {this, [](LV2UI_Feature_Handle self, int w, int h) {
                        static_cast<Lv2Ui*>(self)->size_ = {w, h};
                        return 0;
@@ -63,8 +66,15 @@ protected:
         parentFeature_ = {LV2_UI__parent, parentHandle()};
         resizeFeature_ = {LV2_UI__resize, &resize_};
         touchFeature_ = {LV2_UI__touch, &touch_};
+        scaleFactor_ = scaleFactor;
+        options_[0] = {LV2_OPTIONS_INSTANCE, 0, urids_.map(LV2_UI__scaleFactor), sizeof(float),
+                       urids_.map(LV2_ATOM__Float), &scaleFactor_};
+        options_[1] = {LV2_OPTIONS_INSTANCE, 0, 0, 0, 0, nullptr};
+        optionsFeature_ = {LV2_OPTIONS__options, options_};
         const LV2_Feature* features[] = {urids_.features()[0], &resizeFeature_, &touchFeature_,
+                                         scaleFactor > 0.0f ? &optionsFeature_ : nullptr,
                                          withParent ? &parentFeature_ : nullptr, nullptr};
+        if (!features[3]) std::swap(features[3], features[4]);
         auto write = [](LV2UI_Controller self, uint32_t port, uint32_t size, uint32_t format, const void* buffer) {
             const auto* bytes = static_cast<const uint8_t*>(buffer);
             static_cast<Lv2Ui*>(self)->written_.push_back({port, format, std::vector<uint8_t>(bytes, bytes + size)});
@@ -100,13 +110,36 @@ protected:
     lv2test::UridMap urids_;
     LV2UI_Resize resize_{};
     LV2UI_Touch touch_{};
-    LV2_Feature parentFeature_{}, resizeFeature_{}, touchFeature_{};
+    LV2_Feature parentFeature_{}, resizeFeature_{}, touchFeature_{}, optionsFeature_{};
+    float scaleFactor_ = 0.0f;
+    LV2_Options_Option options_[2]{};
     LV2UI_Widget widget_ = nullptr;
     LV2UI_Handle ui_ = nullptr;
     std::pair<int, int> size_{0, 0};
     std::vector<std::pair<uint32_t, bool>> touches_;
     std::vector<Written> written_;
 };
+
+TEST_F(Lv2Ui, ScaleFactorOptionSizesTheWindowAndAChangeAsksForAResize) {
+    ui_ = instantiate(true, 1.5f);
+    ASSERT_NE(ui_, nullptr);
+    EXPECT_EQ(size_, std::make_pair(989, 719));  // 659 x 479 at 150 %, rounded
+    EXPECT_NE(widget_, nullptr);
+
+    // Later through the options interface: 200 %, and below 1 counts as 1.
+    const auto* options = static_cast<const LV2_Options_Interface*>(descriptor_->extension_data(LV2_OPTIONS__interface));
+    ASSERT_NE(options, nullptr);
+    float factor = 2.0f;
+    const LV2_Options_Option change[] = {
+        {LV2_OPTIONS_INSTANCE, 0, urids_.map(LV2_UI__scaleFactor), sizeof(float), urids_.map(LV2_ATOM__Float), &factor},
+        {LV2_OPTIONS_INSTANCE, 0, 0, 0, 0, nullptr}};
+    EXPECT_EQ(options->set(ui_, change), static_cast<uint32_t>(LV2_OPTIONS_SUCCESS));
+    EXPECT_EQ(size_, std::make_pair(1318, 958));
+    factor = 0.5f;
+    options->set(ui_, change);
+    EXPECT_EQ(size_, std::make_pair(659, 479));
+    idle_->idle(ui_);
+}
 
 TEST_F(Lv2Ui, OpensInTheHostsWindowAndAsksThePluginForItsValues) {
     EXPECT_EQ(instantiate(false), nullptr);  // nowhere to embed it

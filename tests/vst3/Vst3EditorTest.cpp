@@ -28,7 +28,14 @@ public:
         *out = nullptr;
         return vst3::kNoInterface;
     }
-    v3_result resizeView(v3_plugin_view**, v3_view_rect*) { return vst3::kResultFalse; }
+    // As a host does: makes its window the size and tells the view.
+    v3_result resizeView(v3_plugin_view** view, v3_view_rect* rect) {
+        if (!view || !rect) return vst3::kInvalidArgument;
+        ++resizes;
+        lastResize = *rect;
+        vst3::entries<v3_plugin_view>(view)->on_size(view, rect);
+        return vst3::kResultOk;
+    }
     v3_result registerEventHandler(v3_event_handler**, int) { return vst3::kResultFalse; }
     v3_result unregisterEventHandler(v3_event_handler**) { return vst3::kResultFalse; }
     v3_result registerTimer(v3_timer_handler** handler, uint64_t ms) {
@@ -46,6 +53,8 @@ public:
 
     v3_timer_handler** timer = nullptr;
     uint64_t interval = 0;
+    int resizes = 0;
+    v3_view_rect lastResize{};
 
 private:
     struct LoopTable : v3_funknown {
@@ -136,6 +145,36 @@ TEST_F(Vst3Editor, EmbedsInTheHostsWindowAndIdlesOnItsRunLoop) {
     EXPECT_EQ(frame_->timer, nullptr);
     ASSERT_EQ(attach(), V3_OK) << "attached again after removal";
     EXPECT_EQ(children().size(), 1u);
+}
+
+TEST_F(Vst3Editor, ContentScaleFactorSizesTheViewAndAChangeResizesTheFrame) {
+    void* found = nullptr;
+    ASSERT_EQ(vst3::unknown(view_)->query_interface(view_, v3_plugin_view_content_scale_iid, &found), V3_OK);
+    auto** scaling = static_cast<v3_plugin_view_content_scale**>(found);
+    const auto setFactor = [&](float factor) {
+        return vst3::entries<v3_plugin_view_content_scale>(scaling)->set_content_scale_factor(scaling, factor);
+    };
+    EXPECT_NE(setFactor(0.0f), V3_OK);
+    ASSERT_EQ(setFactor(1.5f), V3_OK);
+    v3_view_rect size{};
+    ASSERT_EQ(call()->get_size(view_, &size), V3_OK);
+    EXPECT_EQ(size.right - size.left, 989);  // 659 x 1.5, rounded
+    EXPECT_EQ(size.bottom - size.top, 719);
+    v3_view_rect wanted{0, 0, 2000, 300};
+    call()->check_size_constraint(view_, &wanted);
+    EXPECT_EQ(wanted.right, 989);
+    EXPECT_EQ(wanted.bottom, 719);
+
+    ASSERT_EQ(attach(), V3_OK);
+    EXPECT_EQ(frame_->resizes, 0) << "opened at the size the host was told";
+    ASSERT_EQ(setFactor(2.0f), V3_OK);
+    ASSERT_EQ(frame_->resizes, 1);
+    EXPECT_EQ(frame_->lastResize.right - frame_->lastResize.left, 1318);
+    EXPECT_EQ(frame_->lastResize.bottom - frame_->lastResize.top, 958);
+    ASSERT_EQ(call()->get_size(view_, &size), V3_OK);
+    EXPECT_EQ(size.right - size.left, 1318);
+    run(2);
+    vst3::releaseInterface(scaling);
 }
 
 // A host selecting a program hears of the new values only from the next timer

@@ -4,6 +4,8 @@
 #include "gui/CFrame.h"
 #include "gui/COptionMenu.h"
 #include "gui/CTooltipSupport.h"
+#include "gui/SystemScale.h"
+#include "gui/VSTGUIEditorInterface.h"
 #include "gui/platform/win32/CDropTarget.h"
 #include "gui/platform/win32/GdiNative.h"
 
@@ -30,6 +32,9 @@ void platformUninitialize() { OleUninitialize(); }
 namespace {
 
 constexpr UINT kOpenMenuMessage = WM_APP + 1;
+// WM_DPICHANGED and WM_DPICHANGED_AFTERPARENT, which older headers lack.
+constexpr UINT kDpiChangedMessage = 0x02E0;
+constexpr UINT kDpiChangedAfterParentMessage = 0x02E3;
 
 HINSTANCE moduleOfThisCode() {
     HMODULE module = nullptr;
@@ -253,6 +258,12 @@ LRESULT Win32Window::handleMessage(HWND window, UINT message, WPARAM wParam, LPA
             return 0;
         }
         case kOpenMenuMessage: runMenu(); return 0;
+        case kDpiChangedMessage:
+        case kDpiChangedAfterParentMessage:
+            // Moved to a monitor of another DPI: a top-level window gets the first, a child
+            // of a per-monitor aware host the second.
+            if (VSTGUIEditorInterface* editor = frame_.getEditor()) editor->systemScaleChanged(systemScale(window_));
+            return 0;
         default: return DefWindowProcA(window, message, wParam, lParam);
     }
 }
