@@ -19,7 +19,7 @@ fi
 
 # Each build's ctest ends its Wine prefix's wineserver (a cleanup fixture)
 # while the X server still runs.
-xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" bash -c '
+xvfb-run -a -s "-screen 0 1600x1200x24 -nolisten tcp" bash -c '
   for dir in build-win64 build-win32; do
     ctest --test-dir "$dir" --output-on-failure --no-tests=error || exit 1
     # ctest shows no output of skipped tests; their reasons are wanted.

@@ -26,6 +26,7 @@
 #include <iterator>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -416,7 +417,7 @@ void keepPicture(const Picture& picture, const std::string& name) {
 // Asks the plug-in to scale its window as hosts that scale VST 2.4 editors do; false
 // when this build's plug-in does not take the host's scale.
 bool hostScales(Plugin& plugin, double scale) {
-    plugin.dispatch(vst2::effVendorSpecific, vst2::fourCC('P', 'r', 'e', 'S'), 0, nullptr, static_cast<float>(scale));
+    plugin.dispatch(vst2::effVendorSpecific, vst2::fourCC('P', 'r', 'e', 'S'), vst2::fourCC('A', 'e', 'C', 's'), nullptr, static_cast<float>(scale));
     const SIZE size = plugin.editorSize();
     return size.cx == std::lround(659 * scale) && size.cy == std::lround(479 * scale);
 }
@@ -463,7 +464,7 @@ TEST_F(EditorUnderWine, WindowAtAScaleLooksLikeTheLinuxSnapshotAtThatScale) {
         ASSERT_FALSE(linux.pixels.empty());
         Plugin plugin;
         ASSERT_TRUE(plugin.ok());
-        if (!hostScales(plugin, scale)) GTEST_SKIP() << "this build's plug-in does not take a host's scale ('PreS')";
+        ASSERT_TRUE(hostScales(plugin, scale)) << "the plug-in refused the host's scale ('PreS')";
         const SIZE size = plugin.editorSize();
         HostWindow host(size);
         ASSERT_EQ(plugin.dispatch(vst2::effEditOpen, 0, 0, host.handle()), 1);
@@ -629,23 +630,36 @@ TEST_F(EditorUnderWine, TheFilterDisplaysMenuHasItsSubMenuSeparatorAndCheckMark)
 
 // ---- life cycle and bad input ------------------------------------------------------------
 
+// One open, paint, idle and close of the plug-in's editor in `host`; false if it would not open.
+bool editorCycle(Plugin& plugin, HostWindow& host) {
+    if (plugin.dispatch(vst2::effEditOpen, 0, 0, host.handle()) != 1) return false;
+    UpdateWindow(host.editor());  // paints through the back buffer
+    plugin.dispatch(vst2::effEditIdle);
+    plugin.dispatch(vst2::effEditClose);
+    pump(nullptr, 0);
+    return true;
+}
+
+// Runs `cycle` 200 times after five to make fonts and caches; answers the GDI objects
+// before and after the 200.
+template <typename Cycle>
+std::pair<int, int> gdiObjectsAround200Cycles(Cycle cycle) {
+    for (int i = 0; i < 5; ++i) EXPECT_TRUE(cycle());
+    const int before = gdiObjects();
+    for (int i = 0; i < 200; ++i)
+        if (!cycle()) ADD_FAILURE() << "cycle " << i << " did not open";
+    return {before, gdiObjects()};
+}
+
 TEST_F(EditorUnderWine, OpenCloseCyclesLeakNoGdiObjectsAndNoMemory) {
     Plugin plugin;
     const SIZE size = plugin.editorSize();
     HostWindow host(size);
-    auto cycle = [&] {
-        if (plugin.dispatch(vst2::effEditOpen, 0, 0, host.handle()) != 1) return false;
-        UpdateWindow(host.editor());  // paints through the back buffer
-        plugin.dispatch(vst2::effEditIdle);
-        plugin.dispatch(vst2::effEditClose);
-        pump(nullptr, 0);
-        return true;
-    };
-    for (int i = 0; i < 5; ++i) ASSERT_TRUE(cycle());  // fonts and caches made once
+    for (int i = 0; i < 5; ++i) ASSERT_TRUE(editorCycle(plugin, host));  // fonts and caches made once
     const int gdiBefore = gdiObjects();
     const size_t heapBefore = heapBytesInUse();
     const DWORD start = GetTickCount();
-    for (int i = 0; i < 200; ++i) ASSERT_TRUE(cycle()) << "cycle " << i;
+    for (int i = 0; i < 200; ++i) ASSERT_TRUE(editorCycle(plugin, host)) << "cycle " << i;
     const int gdiAfter = gdiObjects();
     const size_t heapAfter = heapBytesInUse();
     std::printf("200 open/close cycles in %lu ms: GDI objects %d before, %d after; heap bytes %zu before, %zu after\n",
@@ -661,21 +675,10 @@ TEST_F(EditorUnderWine, OpenCloseCyclesLeakNoGdiObjectsAndNoMemory) {
 TEST_F(EditorUnderWine, OpenCloseCyclesAtScaleTwoLeakNoGdiObjects) {
     useEmptySettings();
     Plugin plugin;
-    if (!hostScales(plugin, 2.0)) GTEST_SKIP() << "this build's plug-in does not take a host's scale ('PreS')";
+    ASSERT_TRUE(hostScales(plugin, 2.0)) << "the plug-in refused the host's scale ('PreS')";
     const SIZE size = plugin.editorSize();
     HostWindow host(size);
-    auto cycle = [&] {
-        if (plugin.dispatch(vst2::effEditOpen, 0, 0, host.handle()) != 1) return false;
-        UpdateWindow(host.editor());
-        plugin.dispatch(vst2::effEditIdle);
-        plugin.dispatch(vst2::effEditClose);
-        pump(nullptr, 0);
-        return true;
-    };
-    for (int i = 0; i < 5; ++i) ASSERT_TRUE(cycle());
-    const int gdiBefore = gdiObjects();
-    for (int i = 0; i < 200; ++i) ASSERT_TRUE(cycle()) << "cycle " << i;
-    const int gdiAfter = gdiObjects();
+    const auto [gdiBefore, gdiAfter] = gdiObjectsAround200Cycles([&] { return editorCycle(plugin, host); });
     std::printf("200 open/close cycles at scale 2: GDI objects %d before, %d after\n", gdiBefore, gdiAfter);
     EXPECT_GT(gdiBefore, 0);
     EXPECT_EQ(gdiAfter, gdiBefore);
@@ -732,10 +735,7 @@ TEST(ToolkitWindowUnderWine, AtScaleTwoIsTwiceAsLargeTakesFrameUnitsAndLeaksNoth
         pump(nullptr, 0);
         return true;
     };
-    for (int i = 0; i < 5; ++i) ASSERT_TRUE(cycle());
-    const int gdiBefore = gdiObjects();
-    for (int i = 0; i < 200; ++i) ASSERT_TRUE(cycle()) << "cycle " << i;
-    const int gdiAfter = gdiObjects();
+    const auto [gdiBefore, gdiAfter] = gdiObjectsAround200Cycles(cycle);
     std::printf("200 open/close cycles of a frame at scale 2: GDI objects %d before, %d after\n", gdiBefore, gdiAfter);
     EXPECT_EQ(gdiAfter, gdiBefore);
     platformUninitialize();

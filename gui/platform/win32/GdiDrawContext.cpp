@@ -189,29 +189,32 @@ void CDrawContext::lineTo(const CPoint& point) {
     pen_ = point;
 }
 
+namespace {
+
+// A joined line through `count` points in the frame colour.
+template <typename Point>
+void drawPolyline(CDrawContext& context, HDC dc, const Point* points, int count) {
+    const int width = deviceLineWidth(context);
+    std::vector<POINT> path(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i) path[size_t(i)] = devicePoint(context, points[i]);
+    {
+        SelectedObject pen(dc, createPen(context.getFrameColor(), width));
+        Polyline(dc, path.data(), count);
+    }
+    finishLine(dc, CPoint(path.back().x, path.back().y), context.getFrameColor(), width);
+}
+
+}  // namespace
+
 void CDrawContext::polyline(const CPoint* points, int count) {
     if (!points || count < 2) return;
-    const int width = deviceLineWidth(*this);
-    std::vector<POINT> path(static_cast<size_t>(count));
-    for (int i = 0; i < count; ++i) path[size_t(i)] = devicePoint(*this, points[i]);
-    {
-        SelectedObject pen(native_->dc, createPen(frameColor_, width));
-        Polyline(native_->dc, path.data(), count);
-    }
-    finishLine(native_->dc, CPoint(path.back().x, path.back().y), frameColor_, width);
+    drawPolyline(*this, native_->dc, points, count);
     pen_ = points[count - 1];
 }
 
 void CDrawContext::polyline(const CFinePoint* points, int count) {
     if (!points || count < 2) return;
-    const int width = deviceLineWidth(*this);
-    std::vector<POINT> path(static_cast<size_t>(count));
-    for (int i = 0; i < count; ++i) path[size_t(i)] = devicePoint(*this, points[i]);
-    {
-        SelectedObject pen(native_->dc, createPen(frameColor_, width));
-        Polyline(native_->dc, path.data(), count);
-    }
-    finishLine(native_->dc, CPoint(path.back().x, path.back().y), frameColor_, width);
+    drawPolyline(*this, native_->dc, points, count);
     const CFinePoint& last = points[count - 1];
     pen_ = CPoint(static_cast<CCoord>(std::floor(last.x)), static_cast<CCoord>(std::floor(last.y)));
 }
