@@ -31,6 +31,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace xtest {
@@ -173,6 +174,14 @@ inline std::vector<Window> childrenOf(Display* display, Window window) {
     return out;
 }
 
+// Width and height of `window` as the server holds them now.
+inline std::pair<int, int> windowSize(Display* display, Window window) {
+    XSync(display, False);
+    XWindowAttributes attributes{};
+    XGetWindowAttributes(display, window, &attributes);
+    return {attributes.width, attributes.height};
+}
+
 // XTEST input at (x, y) of `window`.
 inline void movePointer(Display* display, Window window, int x, int y) {
     int sx, sy;
@@ -208,6 +217,7 @@ protected:
 
     void* parentHandle() const { return windowHandle(parent_); }
     std::vector<Window> children() { return childrenOf(display_, parent_); }
+    std::pair<int, int> sizeOf(Window window) { return windowSize(display_, window); }
     void pointerTo(int x, int y) { movePointer(display_, parent_, x, y); }
     void button(unsigned b, bool down) { pressButton(display_, b, down); }
 

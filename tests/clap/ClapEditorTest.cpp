@@ -123,10 +123,9 @@ TEST_F(ClapEditorTest, EmbedsInTheHostsWindowOnItsTimer) {
     ASSERT_TRUE(gui->show(p));
     const std::vector<Window> kids = children();
     ASSERT_EQ(kids.size(), 1u);
+    EXPECT_EQ(sizeOf(kids[0]), std::make_pair(659, 479));
     XWindowAttributes attributes;
     XGetWindowAttributes(display_, kids[0], &attributes);
-    EXPECT_EQ(attributes.width, 659);
-    EXPECT_EQ(attributes.height, 479);
     EXPECT_EQ(attributes.map_state, IsViewable);
     k->fireTimers();
 

@@ -79,12 +79,6 @@ protected:
         }
         return answer;
     }
-    std::pair<int, int> sizeOf(Window window) {
-        XSync(display_, False);
-        XWindowAttributes attributes{};
-        XGetWindowAttributes(display_, window, &attributes);
-        return {attributes.width, attributes.height};
-    }
     std::vector<HostRequest> sizeRequests() {
         std::vector<HostRequest> out;
         for (const HostRequest& r : plugin->requests())
