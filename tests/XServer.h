@@ -30,7 +30,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -180,6 +182,18 @@ inline std::pair<int, int> windowSize(Display* display, Window window) {
     XWindowAttributes attributes{};
     XGetWindowAttributes(display, window, &attributes);
     return {attributes.width, attributes.height};
+}
+
+// A host's loop: `step` (its idle, its timers) until `done` holds or `limit` passes.
+inline bool stepUntil(const std::function<void()>& step, const std::function<bool()>& done,
+                      std::chrono::milliseconds limit = std::chrono::seconds(2)) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < end) {
+        step();
+        if (done()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
 }
 
 // XTEST input at (x, y) of `window`.

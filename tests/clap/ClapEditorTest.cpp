@@ -51,13 +51,7 @@ protected:
     }
     // The host's run loop: timers until `done` holds or two seconds pass.
     bool runUntil(const std::function<bool()>& done) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-        while (std::chrono::steady_clock::now() < end) {
-            k->fireTimers();
-            if (done()) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return false;
+        return xtest::stepUntil([&] { k->fireTimers(); }, done);
     }
 
     std::unique_ptr<ClapInstance> k;

@@ -40,13 +40,8 @@ protected:
 
     // The host's idle loop until `done` holds or the time passes.
     bool idleUntil(const std::function<bool()>& done, int milliseconds = 2000) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-        while (std::chrono::steady_clock::now() < end) {
-            plugin->dispatch(vst2::effEditIdle);
-            if (done()) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return false;
+        return xtest::stepUntil([&] { plugin->dispatch(vst2::effEditIdle); }, done,
+                                std::chrono::milliseconds(milliseconds));
     }
 
     std::unique_ptr<kovalith::host::PluginInstance> plugin;

@@ -67,13 +67,7 @@ protected:
     void pointerTo(CPoint p) { HostWindowTest::pointerTo(static_cast<int>(p.x), static_cast<int>(p.y)); }
     // Runs the host's idle until `done` holds or ten seconds pass (the machine may be busy).
     bool idleUntil(CFrame& frame, const std::function<bool()>& done) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (std::chrono::steady_clock::now() < end) {
-            frame.idle();
-            if (done()) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return false;
+        return xtest::stepUntil([&] { frame.idle(); }, done, std::chrono::seconds(10));
     }
 };
 

@@ -84,15 +84,7 @@ protected:
     }
 
     // The host's idle loop until `done` holds or two seconds pass.
-    bool idleUntil(const std::function<bool()>& done) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-        while (std::chrono::steady_clock::now() < end) {
-            idle_->idle(ui_);
-            if (done()) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return false;
-    }
+    bool idleUntil(const std::function<bool()>& done) { return xtest::stepUntil([&] { idle_->idle(ui_); }, done); }
     std::vector<float> valuesWritten(uint32_t port) const {
         std::vector<float> values;
         for (const Written& w : written_)
