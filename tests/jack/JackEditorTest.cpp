@@ -91,10 +91,7 @@ TEST(JackStandalone, EditorWindowEditsTheEffectAndClosingItQuits) {
     Window window = 0;
     ASSERT_TRUE(waitFor([&] { return (window = findWindow(display, "Kovalith (Kovalith)")) != 0; }, 10s))
         << testing::readTextFile(scratchPath("editor.log"));
-    XWindowAttributes attributes{};
-    XGetWindowAttributes(display, window, &attributes);
-    EXPECT_EQ(attributes.width, 659);
-    EXPECT_EQ(attributes.height, 479);
+    EXPECT_EQ(xtest::windowSize(display, window), std::make_pair(659, 479));
 
     drag(display, window, kMixKnobX, kMixKnobY, -40);
     requestClose(display, window);
