@@ -30,7 +30,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 namespace xtest {
@@ -173,6 +176,26 @@ inline std::vector<Window> childrenOf(Display* display, Window window) {
     return out;
 }
 
+// Width and height of `window` as the server holds them now.
+inline std::pair<int, int> windowSize(Display* display, Window window) {
+    XSync(display, False);
+    XWindowAttributes attributes{};
+    XGetWindowAttributes(display, window, &attributes);
+    return {attributes.width, attributes.height};
+}
+
+// A host's loop: `step` (its idle, its timers) until `done` holds or `limit` passes.
+inline bool stepUntil(const std::function<void()>& step, const std::function<bool()>& done,
+                      std::chrono::milliseconds limit = std::chrono::seconds(2)) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < end) {
+        step();
+        if (done()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+}
+
 // XTEST input at (x, y) of `window`.
 inline void movePointer(Display* display, Window window, int x, int y) {
     int sx, sy;
@@ -208,6 +231,7 @@ protected:
 
     void* parentHandle() const { return windowHandle(parent_); }
     std::vector<Window> children() { return childrenOf(display_, parent_); }
+    std::pair<int, int> sizeOf(Window window) { return windowSize(display_, window); }
     void pointerTo(int x, int y) { movePointer(display_, parent_, x, y); }
     void button(unsigned b, bool down) { pressButton(display_, b, down); }
 

@@ -51,13 +51,7 @@ protected:
     }
     // The host's run loop: timers until `done` holds or two seconds pass.
     bool runUntil(const std::function<bool()>& done) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-        while (std::chrono::steady_clock::now() < end) {
-            k->fireTimers();
-            if (done()) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return false;
+        return xtest::stepUntil([&] { k->fireTimers(); }, done);
     }
 
     std::unique_ptr<ClapInstance> k;
@@ -123,10 +117,9 @@ TEST_F(ClapEditorTest, EmbedsInTheHostsWindowOnItsTimer) {
     ASSERT_TRUE(gui->show(p));
     const std::vector<Window> kids = children();
     ASSERT_EQ(kids.size(), 1u);
+    EXPECT_EQ(sizeOf(kids[0]), std::make_pair(659, 479));
     XWindowAttributes attributes;
     XGetWindowAttributes(display_, kids[0], &attributes);
-    EXPECT_EQ(attributes.width, 659);
-    EXPECT_EQ(attributes.height, 479);
     EXPECT_EQ(attributes.map_state, IsViewable);
     k->fireTimers();
 

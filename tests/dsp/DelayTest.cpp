@@ -1,4 +1,5 @@
 #include "dsp/Delay.h"
+#include "tests/dsp/Noise.h"
 
 #include <gtest/gtest.h>
 
@@ -54,10 +55,7 @@ TEST(FracDelay, DelayIsSecondsTimesRatePlusOne) {
 TEST(FracDelay, WholeSampleDelayReturnsX0Exactly) {
     auto d = makeUnit<CUnitFracDelay<float>>(1000.0f);
     d->setDelayTime(0.005f);  // a = 4, t = 0: x0 is the sample 6 calls back
-    std::mt19937 rng(7);
-    std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
-    std::vector<float> x(64);
-    for (auto& v : x) v = dist(rng);
+    const std::vector<float> x = noise(64, 7);
     for (int n = 0; n < 64; ++n) {
         const float y = d->process(x[n]);
         const float expected = n >= 6 ? x[n - 6] : 0.0f;
@@ -79,10 +77,7 @@ TEST(FracDelay, FractionalDelayMatchesAHermiteReference) {
     const int D = d->getDelaySamples();
     ASSERT_EQ(D, 7);
     const float t = float(D) - float(0.00725f * 1000.0 - 1.0);
-    std::mt19937 rng(11);
-    std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
-    std::vector<float> x(256);
-    for (auto& v : x) v = dist(rng);
+    const std::vector<float> x = noise(256, 11);
     auto at = [&](int i) { return i >= 0 ? x[i] : 0.0f; };
     for (int n = 0; n < 256; ++n) {
         const float y = d->process(x[n]);

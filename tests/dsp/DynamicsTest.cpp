@@ -6,6 +6,7 @@
 #include <random>
 #include <vector>
 
+#include "tests/dsp/Noise.h"
 #include "tests/dsp/PairRunCheck.h"
 
 namespace kovalith {
@@ -13,14 +14,6 @@ namespace {
 
 constexpr int kTenSeconds = 441000;
 const float kTimeCorrectionDb = 20.0f * std::log10(std::sqrt(2.0f));
-
-std::vector<float> noise(int count, unsigned seed) {
-    std::mt19937 rng(seed);
-    std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
-    std::vector<float> x(count);
-    for (auto& v : x) v = dist(rng);
-    return x;
-}
 
 // --- envelope follower -------------------------------------------------------------
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "dsp/WarpedLPC.h"
+#include "tests/dsp/Noise.h"
 
 namespace kovalith {
 namespace {
@@ -18,14 +19,6 @@ using Extractor = CWarpedLPCExtraction<float>;
 
 // The extractor holds several kilobytes of arrays; keep it off the test's stack.
 std::unique_ptr<Extractor> makeExtractor() { return std::make_unique<Extractor>(); }
-
-std::vector<float> noiseFrame(int length, unsigned seed, float amplitude = 1.0f) {
-    std::mt19937 rng(seed);
-    std::uniform_real_distribution<float> u(-amplitude, amplitude);
-    std::vector<float> f(length);
-    for (float& v : f) v = u(rng);
-    return f;
-}
 
 // First-order autoregressive noise: x[n] = rho x[n-1] + e[n].
 std::vector<float> arFrame(int length, double rho, unsigned seed) {
@@ -133,7 +126,7 @@ TEST(LpcWindow, TooLongKeepsThePreviousWindow) {
 
 TEST(LpcWindow, FrameTooLongForTheWindowAnalysesTheOldLength) {
     auto a = makeExtractor(), b = makeExtractor();
-    const auto frame = noiseFrame(4096, 3);
+    const auto frame = noise(4096, 3);
     float ra[20], rb[20];
     a->setWindowLength(256);
     a->extract(frame.data(), 4096, ra, 20, 0.5f);
@@ -147,7 +140,7 @@ TEST(LpcAutocorrelation, ZeroLagCarriesTheWhiteNoiseCorrection) {
     for (float lambda : {0.0f, 0.7f}) {
         auto lpc = makeExtractor();
         float out[50];
-        const auto frame = noiseFrame(1024, 5);
+        const auto frame = noise(1024, 5);
         lpc->extract(frame.data(), 1024, out, 50, lambda);
         EXPECT_EQ(lpc->autocorrelation()[0], 1.035f) << lambda;
     }
@@ -158,7 +151,7 @@ TEST(LpcAutocorrelation, PlainPathMatchesADirectSum) {
     // the highest lags.
     for (auto [length, order] : {std::pair{512, 13}, std::pair{512, 4}, std::pair{6, 10}}) {
         auto lpc = makeExtractor();
-        const auto frame = noiseFrame(length, 9);
+        const auto frame = noise(length, 9);
         float out[13];
         lpc->extract(frame.data(), length, out, order, 0.0f);
         std::vector<double> x(length);
@@ -178,7 +171,7 @@ TEST(LpcAutocorrelation, PlainPathMatchesADirectSum) {
 TEST(LpcAutocorrelation, WarpedPathMatchesAnAllpassChainReference) {
     const double lambda = 0.6;
     auto lpc = makeExtractor();
-    const auto frame = noiseFrame(300, 11);
+    const auto frame = noise(300, 11);
     float out[10];
     lpc->extract(frame.data(), 300, out, 10, float(lambda));  // two groups of four lags, then two
     std::vector<double> x(300), y;
@@ -270,13 +263,13 @@ TEST(LpcAutocorrelation, WarpedLagsHaveTheBitsOfAPassPerLag) {
     // Frames shorter than, as long as and longer than the passes' 4, 8 or 16 lags.
     for (int length : {1, 2, 3, 4, 5, 7, 8, 15, 16, 1024}) {
         lpc->setWindowLength(length);
-        const auto noise = noiseFrame(length, 40 + length);
+        const auto white = noise(length, 40 + length);
         auto withSample = [&](float value) {
-            auto frame = noise;
+            auto frame = white;
             frame[length / 2] = value;
             return frame;
         };
-        const std::pair<const char*, std::vector<float>> frames[] = {{"noise", noise},
+        const std::pair<const char*, std::vector<float>> frames[] = {{"noise", white},
                                                                      {"NaN", withSample(NAN)},
                                                                      {"inf", withSample(-INFINITY)},
                                                                      {"overflow", withSample(3e19f)},
@@ -307,7 +300,7 @@ TEST(LpcAutocorrelation, WarpedLagsHaveTheBitsOfAPassPerLag) {
 }
 
 TEST(LpcAutocorrelation, WarpedZeroLagRemembersThePreviousFrame) {
-    const auto frame = noiseFrame(1024, 21, 0.05f);  // a quiet frame, where the memory shows
+    const auto frame = noise(1024, 21, 0.05f);  // a quiet frame, where the memory shows
     float first[20], second[20], fresh[20];
     auto lpc = makeExtractor();
     lpc->extract(frame.data(), 1024, first, 20, 0.8f);
@@ -331,7 +324,7 @@ TEST(LpcAutocorrelation, WarpedZeroLagRemembersThePreviousFrame) {
 }
 
 TEST(LpcAutocorrelation, ZeroAndNegativeWarpBothTakeThePlainPath) {
-    const auto frame = noiseFrame(1024, 4);
+    const auto frame = noise(1024, 4);
     float zero[30], negative[30], fromNaN[30];
     auto a = makeExtractor(), b = makeExtractor(), c = makeExtractor();
     a->extract(frame.data(), 1024, zero, 30, 0.0f);
@@ -390,7 +383,7 @@ TEST(LpcRecursion, UnstableCoefficientsBecomeSmallOnes) {
 TEST(LpcRecursion, SilentFrameClearsTheResult) {
     auto lpc = makeExtractor();
     float out[40];
-    const auto frame = noiseFrame(1024, 8);
+    const auto frame = noise(1024, 8);
     lpc->extract(frame.data(), 1024, out, 40, 0.6f);
     ASSERT_NE(out[0], 0.0f);
     const std::vector<float> zeros(1024, 0.0f);
@@ -404,7 +397,7 @@ TEST(LpcRecursion, SilentFrameClearsTheResult) {
 
 TEST(LpcRecursion, HoldLeavesTheOutputUntouched) {
     auto lpc = makeExtractor();
-    const auto frame = noiseFrame(1024, 8);
+    const auto frame = noise(1024, 8);
     float out[16];
     for (float& v : out) v = 0.25f;
     lpc->hold = true;
@@ -414,7 +407,7 @@ TEST(LpcRecursion, HoldLeavesTheOutputUntouched) {
 
 TEST(LpcRecursion, OrderAndLengthAreKeptInsideTheArrays) {
     auto lpc = makeExtractor();
-    const auto frame = noiseFrame(1024, 30);
+    const auto frame = noise(1024, 30);
     std::vector<float> out(130, 5.0f);
     lpc->extract(frame.data(), 1024, out.data(), 500, 0.5f);
     for (int i = 0; i < 100; ++i) EXPECT_LT(std::abs(out[i]), 1.0f) << i;
@@ -437,7 +430,7 @@ TEST(LpcRecursion, OrderAndLengthAreKeptInsideTheArrays) {
 // extractor, so nothing of it lingers in the zero-lag memory.
 TEST(LpcRecursion, NonFiniteFramesGiveAFlatEnvelopeAndLeaveNoTrace) {
     auto lpc = makeExtractor(), fresh = makeExtractor();
-    const auto good = noiseFrame(1024, 31);
+    const auto good = noise(1024, 31);
     float out[30], reference[30];
     fresh->extract(good.data(), 1024, reference, 30, 0.9f);
     struct Case {
@@ -462,7 +455,7 @@ TEST(LpcRecursion, NonFiniteFramesGiveAFlatEnvelopeAndLeaveNoTrace) {
 // ordinary one: the frame is then essentially an impulse, whose envelope is flat.
 TEST(LpcRecursion, HugeFiniteSampleOnThePlainPathIsAnImpulse) {
     auto lpc = makeExtractor();
-    auto frame = noiseFrame(1024, 31);
+    auto frame = noise(1024, 31);
     frame[500] = 1e30f;
     float out[30];
     lpc->extract(frame.data(), 1024, out, 30, 0.0f);
@@ -492,9 +485,9 @@ TEST(LpcRecursion, ReflectionsStayInsideTheUnitIntervalForHardFrames) {
     frames.push_back({"late impulse", lateImpulse});
     frames.push_back({"20 kHz sine", sine});
     frames.push_back({"denormal-scale alternation", tiny});
-    frames.push_back({"white noise", noiseFrame(n, 1)});
-    frames.push_back({"loud noise", noiseFrame(n, 2, 1e6f)});
-    for (unsigned seed = 100; seed < 110; ++seed) frames.push_back({"random", noiseFrame(n, seed, 0.01f * seed)});
+    frames.push_back({"white noise", noise(n, 1)});
+    frames.push_back({"loud noise", noise(n, 2, 1e6f)});
+    for (unsigned seed = 100; seed < 110; ++seed) frames.push_back({"random", noise(n, seed, 0.01f * seed)});
 
     auto lpc = makeExtractor();
     float out[100];

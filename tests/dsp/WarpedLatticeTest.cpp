@@ -14,6 +14,7 @@
 
 #include "dsp/WarpedLPC.h"
 #include "dsp/WarpedLattice.h"
+#include "tests/dsp/Noise.h"
 
 namespace kovalith {
 namespace {
@@ -22,14 +23,6 @@ using Fir = CUnitWFIRLattice<float>;
 using Iir = CUnitWIIRLattice<float>;
 
 constexpr double kGlide = double(0.95f);
-
-std::vector<float> noise(int length, unsigned seed, float amplitude = 1.0f) {
-    std::mt19937 rng(seed);
-    std::uniform_real_distribution<float> u(-amplitude, amplitude);
-    std::vector<float> x(length);
-    for (float& v : x) v = u(rng);
-    return x;
-}
 
 std::vector<float> sawChord(int length) {
     std::vector<float> x(length);

@@ -1,6 +1,7 @@
 // The controls driven through the toolkit's event entry points, and what the
 // host and the effect receive; the effect's changes mirrored back.
 #include "EditorTestSupport.h"
+#include "tests/ControllerEvent.h"
 
 #include <atomic>
 #include <cmath>
@@ -111,16 +112,8 @@ TEST_F(EditorFixture, LearnAndForgetChoicesAreCommandsNotAutomation) {
     EXPECT_EQ(effect->learnParameter(), kDelay);
 
     // A controller arrives and is bound to "Delay".
-    vst2::VstMidiEvent cc{};
-    cc.type = vst2::kVstMidiType;
-    cc.byteSize = sizeof cc;
-    cc.midiData[0] = static_cast<char>(0xB0);
-    cc.midiData[1] = 21;
-    cc.midiData[2] = 64;
-    vst2::VstEvents events{};
-    events.numEvents = 1;
-    events.events[0] = reinterpret_cast<vst2::VstEvent*>(&cc);
-    effect->processEvents(&events);
+    testevents::ControllerEvent cc(0xB0, 21, 64);
+    effect->processEvents(cc.events());
     EXPECT_EQ(effect->controllerOf(kDelay), 21);
 
     ASSERT_TRUE(delay.learnMenu->chooseEntry(1));  // "Forget Midi": setParameter(84, 1)

@@ -1,7 +1,7 @@
 // Typing, resetting and fine control in the module's real window, driven by
 // xdotool on a private Xvfb as a user would: what the host records and whose
 // the keyboard is.
-#include "tests/XServer.h"
+#include "tests/editor/EditorWindowHost.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -26,50 +26,30 @@ const char* const kDelayReadout = "469 82";
 const char* const kMixKnob = "605 59";
 const char* const kCompressorMenu = "375 12";
 
-class EditorKeyboard : public xtest::HostWindowTest {
+class EditorKeyboard : public EditorWindowHost {
 protected:
     void SetUp() override {
         if (std::system("command -v xdotool >/dev/null 2>&1") != 0)
             GTEST_SKIP() << "xdotool is not installed (scripts/deps.sh test installs it)";
         openHostWindow(659, 479, false);
         if (IsSkipped() || HasFatalFailure()) return;
-        std::string error;
-        plugin = PluginInstance::load(KOVALITH_PLUGIN, &error);
-        ASSERT_NE(plugin, nullptr) << error;
-        intptr_t opened = 0;
-        for (int attempt = 0; attempt < 5 && opened == 0; ++attempt) {
-            opened = plugin->dispatch(vst2::effEditOpen, 0, 0, parentHandle());
-            if (opened == 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        ASSERT_EQ(opened, 1);
+        loadPlugin();
+        if (HasFatalFailure()) return;
+        ASSERT_EQ(openEditor(parentHandle()), 1);
         ASSERT_EQ(children().size(), 1u);
         editorWindow = children()[0];
         plugin->dispatch(vst2::effEditIdle);
-    }
-    void TearDown() override {
-        if (plugin) plugin->dispatch(vst2::effEditClose);
-        plugin.reset();
-        HostWindowTest::TearDown();
     }
 
     // xdotool's input, then the host's idle loop until `done` holds or two seconds pass.
     bool xdotool(const std::string& arguments, const std::function<bool()>& done) {
         if (std::system(("xdotool " + arguments).c_str()) != 0) return false;
-        return idleUntil(done, 2000);
+        return idleUntil(done);
     }
     // The same for input whose effect is checked afterwards: idles a fifth of a second.
     void xdotool(const std::string& arguments) {
         EXPECT_EQ(std::system(("xdotool " + arguments).c_str()), 0) << arguments;
         idleUntil([] { return false; }, 200);
-    }
-    bool idleUntil(const std::function<bool()>& done, int milliseconds) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-        while (std::chrono::steady_clock::now() < end) {
-            plugin->dispatch(vst2::effEditIdle);
-            if (done()) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return false;
     }
     Window focus() {
         Window window = 0;
@@ -99,7 +79,6 @@ protected:
                        [&] { return editorHasKeyboard(); });
     }
 
-    std::unique_ptr<PluginInstance> plugin;
     Window editorWindow = 0;
 };
 

@@ -1,7 +1,7 @@
 // The editor's scale in real windows, through the module's binary interface: a VST 2.4
 // host's factor while the window is open (the host is asked to resize), and the X
 // resources' Xft.dpi. The user's menu is driven with xdotool in edit-scale.sh.
-#include "tests/XServer.h"
+#include "tests/editor/EditorWindowHost.h"
 
 #include <X11/Xatom.h>
 
@@ -26,7 +26,7 @@ constexpr int kWidth = 659, kHeight = 479;
 
 int scaled(int size, double factor) { return static_cast<int>(std::lround(size * factor)); }
 
-class EditorScaleWindow : public xtest::HostWindowTest {
+class EditorScaleWindow : public EditorWindowHost {
 protected:
     void SetUp() override {
         // The settings of this test alone, in the folder the program's sandbox gave it.
@@ -43,9 +43,7 @@ protected:
         ASSERT_NE(plugin, nullptr);
     }
     void TearDown() override {
-        if (plugin) plugin->dispatch(vst2::effEditClose);
-        plugin.reset();
-        HostWindowTest::TearDown();
+        EditorWindowHost::TearDown();
         setenv("XDG_CONFIG_HOME", previousConfig_.c_str(), 1);
     }
 
@@ -71,20 +69,6 @@ protected:
         EXPECT_TRUE(instance.editorSize(width, height));
         return {width, height};
     }
-    intptr_t openEditor() {
-        intptr_t answer = 0;
-        for (int attempt = 0; attempt < 5 && answer == 0; ++attempt) {
-            answer = plugin->dispatch(vst2::effEditOpen, 0, 0, parentHandle());
-            if (answer == 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return answer;
-    }
-    std::pair<int, int> sizeOf(Window window) {
-        XSync(display_, False);
-        XWindowAttributes attributes{};
-        XGetWindowAttributes(display_, window, &attributes);
-        return {attributes.width, attributes.height};
-    }
     std::vector<HostRequest> sizeRequests() {
         std::vector<HostRequest> out;
         for (const HostRequest& r : plugin->requests())
@@ -92,13 +76,12 @@ protected:
         return out;
     }
 
-    std::unique_ptr<PluginInstance> plugin;
     std::string previousConfig_;
     std::filesystem::path config_;
 };
 
 TEST_F(EditorScaleWindow, HostFactorWhileOpenAsksForTheNewSize) {
-    ASSERT_EQ(openEditor(), 1);
+    ASSERT_EQ(openEditor(parentHandle()), 1);
     plugin->dispatch(vst2::effEditIdle);
     plugin->clearRecord();
     EXPECT_EQ(sendScale(*plugin, 2.0f), 1);
@@ -123,7 +106,7 @@ TEST_F(EditorScaleWindow, XftDpiOfTheXResourcesScalesTheWindow) {
                     reinterpret_cast<const unsigned char*>(resources), sizeof resources - 1);
     XSync(display_, False);
     const auto size = rectOf(*plugin);
-    const intptr_t opened = openEditor();
+    const intptr_t opened = openEditor(parentHandle());
     XDeleteProperty(display_, root, XA_RESOURCE_MANAGER);
     XSync(display_, False);
     EXPECT_EQ(size, std::make_pair(scaled(kWidth, 1.5), scaled(kHeight, 1.5)));

@@ -1,6 +1,6 @@
 // The module's editor in real windows: opened through the binary interface as
 // a host does, driven with XTEST pointer events, closed and reopened.
-#include "tests/XServer.h"
+#include "tests/editor/EditorWindowHost.h"
 
 #include <chrono>
 #include <functional>
@@ -19,41 +19,12 @@ using kovalith::host::PluginInstance;
 
 const auto* const gServer = ::testing::AddGlobalTestEnvironment(new xtest::PrivateXServer);
 
-class EditorWindow : public xtest::HostWindowTest {
+class EditorWindow : public EditorWindowHost {
 protected:
     void SetUp() override {
         openHostWindow(659, 479);
         if (IsSkipped() || HasFatalFailure()) return;
-        std::string error_;
-        plugin = PluginInstance::load(KOVALITH_PLUGIN, &error_);
-        ASSERT_NE(plugin, nullptr) << error_;
-    }
-    void TearDown() override {
-        if (plugin) plugin->dispatch(vst2::effEditClose);
-        plugin.reset();
-        HostWindowTest::TearDown();
-    }
-
-    // The editor's own connection to the test server can fail now and then like
-    // ours (see openTestDisplay); a refusal that holds on every try is real.
-    intptr_t openEditor(void* parent) {
-        intptr_t answer = 0;
-        for (int attempt = 0; attempt < 5 && answer == 0; ++attempt) {
-            answer = plugin->dispatch(vst2::effEditOpen, 0, 0, parent);
-            if (answer == 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return answer;
-    }
-
-    // The host's idle loop until `done` holds or two seconds pass.
-    bool idleUntil(const std::function<bool()>& done) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-        while (std::chrono::steady_clock::now() < end) {
-            plugin->dispatch(vst2::effEditIdle);
-            if (done()) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return false;
+        loadPlugin();
     }
     std::vector<HostRequest> automations() {
         std::vector<HostRequest> out;
@@ -62,17 +33,15 @@ protected:
         return out;
     }
 
-    std::unique_ptr<PluginInstance> plugin;
 };
 
 TEST_F(EditorWindow, OpensAsAChildOfTheHostsWindow) {
     ASSERT_EQ(openEditor(parentHandle()), 1);
     const std::vector<Window> kids = children();
     ASSERT_EQ(kids.size(), 1u);
+    EXPECT_EQ(sizeOf(kids[0]), std::make_pair(659, 479));
     XWindowAttributes attributes;
     XGetWindowAttributes(display_, kids[0], &attributes);
-    EXPECT_EQ(attributes.width, 659);
-    EXPECT_EQ(attributes.height, 479);
     EXPECT_EQ(attributes.map_state, IsViewable);
     plugin->dispatch(vst2::effEditIdle);
 

@@ -37,20 +37,6 @@ public:
     void setAll(const std::vector<float>& values) {
         for (int i = 0; i < kNumParams; ++i) setStored(i, values[static_cast<size_t>(i)]);
     }
-    void cleanChain() {
-        set(kARes, 0.0f);
-        set(kSRes, 0.0f);
-        set(kBlockSize, 0.0f);
-        set(kNumStages, 0.0f);
-        set(kDecimation, 0.0f);
-        set(kSaturation, 0.0f);
-        set(kFilterType, 0.7f);  // peaking with gain 1: flat
-        set(kResonance, 0.5f);
-        set(kCompressorType, 0.0f);
-        set(kMix, 1.0f);
-        set(kOut, 1.0f);
-        for (int i = kEnvToSWarp; i <= kLfo2ToFbCutoff; ++i) set(i, 0.5f);
-    }
 
     // Renders `in` in blocks of `block` samples, moving the transport on after each.
     Stereo render(const Stereo& in, int block) {
@@ -213,7 +199,7 @@ struct Echo {
 Echo echoOf(std::optional<Transport> transport, float seconds, float sync, bool pingPong) {
     Plugin plugin;
     plugin.instance->setTransport(transport);
-    plugin.cleanChain();
+    setCleanChain(plugin);
     plugin.set(kDelay, seconds);
     plugin.setStored(kDelaySync, sync);
     plugin.set(kDelayStereoMult, 0.0f);

@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "engine/Engine.h"
@@ -38,6 +39,20 @@ public:
     std::optional<HostTimeInfo> info;
     int calls = 0;
 };
+
+// Settings under which the wet path passes its input almost unchanged apart
+// from the decimator's finest step (every second sample, held once with 0.98):
+// no analysis strength, no window, a flat feedback filter. `target` is an engine
+// rig or a loaded plug-in, anything with set(index, value).
+template <typename Target>
+void setCleanChain(Target& target) {
+    for (const auto& [index, value] : {std::pair{kARes, 0.0f}, {kSRes, 0.0f}, {kBlockSize, 0.0f}, {kNumStages, 0.0f},
+                                       {kDecimation, 0.0f}, {kSaturation, 0.0f}, {kFilterType, 0.7f} /* peaking */,
+                                       {kResonance, 0.5f} /* with gain 1: flat */, {kCompressorType, 0.0f},
+                                       {kMix, 1.0f}, {kOut, 1.0f}})
+        target.set(index, value);
+    for (int i = kEnvToSWarp; i <= kLfo2ToFbCutoff; ++i) target.set(i, 0.5f);
+}
 
 // Two channels of audio.
 struct Stereo {
@@ -83,24 +98,6 @@ public:
         for (int i = 0; i < kNumParams; ++i) set(i, values[static_cast<size_t>(i)]);
     }
     void loadFactory(int preset) { load(factoryPreset(preset)); }
-
-    // Settings under which the wet path passes its input almost unchanged apart
-    // from the decimator's finest step (every second sample, held once with 0.98):
-    // no analysis strength, no window, a flat feedback filter.
-    void cleanChain() {
-        set(kARes, 0.0f);
-        set(kSRes, 0.0f);
-        set(kBlockSize, 0.0f);
-        set(kNumStages, 0.0f);
-        set(kDecimation, 0.0f);
-        set(kSaturation, 0.0f);
-        set(kFilterType, 0.7f);  // peaking ...
-        set(kResonance, 0.5f);   // ... with gain 1: flat
-        set(kCompressorType, 0.0f);
-        set(kMix, 1.0f);
-        set(kOut, 1.0f);
-        for (int i = kEnvToSWarp; i <= kLfo2ToFbCutoff; ++i) set(i, 0.5f);
-    }
 
     void process(const float* inL, const float* inR, float* outL, float* outR, int frames) {
         const float* in[2] = {inL, inR};

@@ -232,7 +232,7 @@ TEST(CompressorLevels, EveryLevelHoldsDownARingingFeedbackLoop) {
     double tail[5];
     for (int level = 0; level <= 4; ++level) {
         EngineRig rig;
-        rig.cleanChain();
+        setCleanChain(rig);
         rig.set(kFilterType, 0.0f);
         rig.set(kCutoff, 0.8f);
         rig.set(kResonance, 0.3f);

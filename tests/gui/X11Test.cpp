@@ -67,13 +67,7 @@ protected:
     void pointerTo(CPoint p) { HostWindowTest::pointerTo(static_cast<int>(p.x), static_cast<int>(p.y)); }
     // Runs the host's idle until `done` holds or ten seconds pass (the machine may be busy).
     bool idleUntil(CFrame& frame, const std::function<bool()>& done) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (std::chrono::steady_clock::now() < end) {
-            frame.idle();
-            if (done()) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return false;
+        return xtest::stepUntil([&] { frame.idle(); }, done, std::chrono::seconds(10));
     }
 };
 
@@ -165,13 +159,7 @@ TEST_F(HostWindow, ScaledWindowDrawsLargerAndHandsTheFrameItsOwnUnits) {
     ASSERT_TRUE(frame.isOpen());
     const Window child = firstChild(parent_);
     ASSERT_NE(child, 0u);
-    auto sizeOf = [&](Window w) {
-        XSync(display_, False);
-        XWindowAttributes a;
-        XGetWindowAttributes(display_, w, &a);
-        return CPoint(a.width, a.height);
-    };
-    EXPECT_EQ(sizeOf(child), CPoint(400, 300));
+    EXPECT_EQ(sizeOf(child), std::make_pair(400, 300));
 
     const CColor panel{22, 112, 150, 64}, text{228, 189, 31, 64};
     frame.setBackgroundColor(panel);
@@ -198,7 +186,7 @@ TEST_F(HostWindow, ScaledWindowDrawsLargerAndHandsTheFrameItsOwnUnits) {
 
     frame.setScale(1.5);
     EXPECT_EQ(frame.getScale(), 1.5);
-    EXPECT_EQ(sizeOf(child), CPoint(300, 225));
+    EXPECT_EQ(sizeOf(child), std::make_pair(300, 225));
     frame.idle();
     expectRGB(pixelOf(child, 31, 31), text, "label at 1.5");
     expectRGB(pixelOf(child, 29, 31), panel, "left of the label at 1.5");

@@ -91,10 +91,7 @@ TEST(JackStandalone, EditorWindowEditsTheEffectAndClosingItQuits) {
     Window window = 0;
     ASSERT_TRUE(waitFor([&] { return (window = findWindow(display, "Kovalith (Kovalith)")) != 0; }, 10s))
         << testing::readTextFile(scratchPath("editor.log"));
-    XWindowAttributes attributes{};
-    XGetWindowAttributes(display, window, &attributes);
-    EXPECT_EQ(attributes.width, 659);
-    EXPECT_EQ(attributes.height, 479);
+    EXPECT_EQ(xtest::windowSize(display, window), std::make_pair(659, 479));
 
     drag(display, window, kMixKnobX, kMixKnobY, -40);
     requestClose(display, window);
@@ -136,11 +133,7 @@ TEST(JackStandalone, WindowTakesTheUsersScaleAndFollowsTheMenu) {
     Window window = 0;
     ASSERT_TRUE(waitFor([&] { return (window = findWindow(display, "Kovalith (Kovalith)")) != 0; }, 10s))
         << testing::readTextFile(scratchPath("scale.log"));
-    const auto sizeOf = [&](Window w) {
-        XWindowAttributes attributes{};
-        XGetWindowAttributes(display, w, &attributes);
-        return std::make_pair(attributes.width, attributes.height);
-    };
+    const auto sizeOf = [&](Window w) { return xtest::windowSize(display, w); };
     EXPECT_EQ(sizeOf(window), std::make_pair(824, 599));  // 659 x 479 at 125 %
 
     // A right click in the panel's left margin, then the third entry of the list: 150 %.

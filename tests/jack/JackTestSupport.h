@@ -48,49 +48,7 @@ inline std::vector<uint8_t> readBytes(const std::string& path) {
     return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
-// A child process whose output goes to a file; stopped, if still running, when
-// it goes: SIGTERM first, since a killed jackd leaves its entry in JACK's
-// registry of servers (which holds eight).
-class Child {
-public:
-    Child(std::vector<std::string> args, const std::string& log) {
-        pid_ = fork();
-        if (pid_ != 0) return;
-        const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (fd < 0 || dup2(fd, 1) < 0 || dup2(fd, 2) < 0) _exit(127);
-        std::vector<char*> argv;
-        for (std::string& a : args) argv.push_back(&a[0]);
-        argv.push_back(nullptr);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    ~Child() {
-        if (pid_ <= 0 || terminate(5s) >= 0) return;
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-    }
-    // The exit status after SIGTERM, or -1 when it is not over within `limit`.
-    int terminate(std::chrono::milliseconds limit) {
-        kill(pid_, SIGTERM);
-        return wait(limit);
-    }
-    // The exit status, or -1 when it is not over within `limit`.
-    int wait(std::chrono::milliseconds limit) {
-        const auto end = Clock::now() + limit;
-        int status = 0;
-        while (Clock::now() < end) {
-            if (waitpid(pid_, &status, WNOHANG) == pid_) {
-                pid_ = 0;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-            std::this_thread::sleep_for(5ms);
-        }
-        return -1;
-    }
-
-private:
-    pid_t pid_ = -1;
-};
+using testing::Child;
 
 inline void dropMessage(const char*) {}
 

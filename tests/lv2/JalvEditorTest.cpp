@@ -6,6 +6,7 @@
 
 #include "tests/XServer.h"
 #include "tests/EditorPixels.h"
+#include "tests/HostProcess.h"
 
 #include <signal.h>
 #include <sys/wait.h>
@@ -23,40 +24,13 @@ namespace {
 
 const auto* const gXServer = ::testing::AddGlobalTestEnvironment(new xtest::PrivateXServer);
 
+using kovalith::testing::Child;
+using kovalith::testing::readTextFile;
 using xtest::kEditorHeight;
 using xtest::kEditorWidth;
 const std::string kTmp = std::string(TEST_TMP_DIR) + "/jalv-" + std::to_string(getpid());
 
 bool haveCommand(const char* name) { return std::system((std::string("command -v ") + name + " >/dev/null").c_str()) == 0; }
-
-// A child process that is ended (SIGTERM, then waited for) when this goes.
-class Child {
-public:
-    Child(const std::vector<std::string>& argv, const std::vector<std::string>& environment, const std::string& log) {
-        pid_ = fork();
-        if (pid_ != 0) return;
-        for (const std::string& setting : environment) putenv(const_cast<char*>(setting.c_str()));
-        if (!freopen(log.c_str(), "w", stdout) || !freopen(log.c_str(), "a", stderr)) _exit(127);
-        std::vector<char*> args;
-        for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-        args.push_back(nullptr);
-        execvp(args[0], args.data());
-        _exit(127);
-    }
-    ~Child() {
-        if (pid_ <= 0) return;
-        kill(pid_, SIGTERM);
-        for (int i = 0; i < 50 && waitpid(pid_, nullptr, WNOHANG) == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        if (waitpid(pid_, nullptr, WNOHANG) == 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-    bool running() const { return pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0; }
-
-private:
-    pid_t pid_ = -1;
-};
 
 // The deepest window of the editor's size: the editor's own, inside the host's wrappers.
 Window findEditor(Display* display, Window window, int depth, int* bestDepth) {
@@ -75,16 +49,6 @@ Window findEditor(Display* display, Window window, int depth, int* bestDepth) {
         if (children) XFree(children);
     }
     return found;
-}
-
-std::string readFile(const std::string& path) {
-    std::string text;
-    if (FILE* file = std::fopen(path.c_str(), "r")) {
-        char buffer[4096];
-        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;) text.append(buffer, n);
-        std::fclose(file);
-    }
-    return text;
 }
 
 TEST(JalvEditor, EmbedsTheEditorAsKovalithSnapshotDrawsIt) {
@@ -109,13 +73,13 @@ TEST(JalvEditor, EmbedsTheEditorAsKovalithSnapshotDrawsIt) {
                            "/Kovalith.lv2'").c_str()), 0);
     std::vector<std::string> environment = {"JACK_DEFAULT_SERVER=" + server, "JACK_NO_START_SERVER=1",
                                             "LV2_PATH=" + lv2Path};
-    Child jack({"jackd", "--no-realtime", "-n", server, "-d", "dummy", "-r", "44100", "-p", "1024"}, environment,
-               kTmp + "-jackd.log");
+    Child jack({"jackd", "--no-realtime", "-n", server, "-d", "dummy", "-r", "44100", "-p", "1024"},
+               kTmp + "-jackd.log", environment);
     std::this_thread::sleep_for(std::chrono::seconds(1));
-    ASSERT_TRUE(jack.running()) << readFile(kTmp + "-jackd.log");
+    ASSERT_TRUE(jack.running()) << readTextFile(kTmp + "-jackd.log");
     Child jalv({"jalv.gtk3", "-p", "https://kovalith.audio/lv2/kovalith#program-03", "-c", "feedback=0.7", "-c",
                 "lfo2_shape=2", "-c", "lfo2_stereo=0", "https://kovalith.audio/lv2/kovalith"},
-               environment, kTmp + "-jalv.log");
+               kTmp + "-jalv.log", environment);
 
     Display* display = XOpenDisplay(nullptr);
     ASSERT_NE(display, nullptr);
@@ -131,7 +95,7 @@ TEST(JalvEditor, EmbedsTheEditorAsKovalithSnapshotDrawsIt) {
         if (seen == wanted) break;
     }
     XCloseDisplay(display);
-    ASSERT_NE(editor, 0u) << "jalv showed no editor window:\n" << readFile(kTmp + "-jalv.log");
+    ASSERT_NE(editor, 0u) << "jalv showed no editor window:\n" << readTextFile(kTmp + "-jalv.log");
     if (seen != wanted) xtest::writePng(seen, kTmp + "-seen.png");
     EXPECT_TRUE(seen == wanted) << xtest::pixelDifference(seen, wanted) << " from " << expected
                                 << "; jalv's window is in " << kTmp << "-seen.png";
@@ -179,15 +143,15 @@ TEST(JalvEditor, TypedValuesResetsAndShiftDragReachThePlugin) {
     const std::string server = "kovalith-input-" + std::to_string(getpid());
     std::vector<std::string> environment = {"JACK_DEFAULT_SERVER=" + server, "JACK_NO_START_SERVER=1",
                                             "LV2_PATH=" + lv2Path};
-    Child jack({"jackd", "--no-realtime", "-n", server, "-d", "dummy", "-r", "44100", "-p", "1024"}, environment,
-               tmp + "-jackd.log");
+    Child jack({"jackd", "--no-realtime", "-n", server, "-d", "dummy", "-r", "44100", "-p", "1024"},
+               tmp + "-jackd.log", environment);
     std::this_thread::sleep_for(std::chrono::seconds(1));
-    ASSERT_TRUE(jack.running()) << readFile(tmp + "-jackd.log");
+    ASSERT_TRUE(jack.running()) << readTextFile(tmp + "-jackd.log");
     // The dump, line-buffered, shows every values message the plug-in sends its UI.
     const std::string log = tmp + "-jalv.log";
     Child jalv({"stdbuf", "-oL", "jalv.gtk3", "-d", "-c", "delay=0.1", "-c", "mix=0.9", "-c", "feedback=0.25",
                 "https://kovalith.audio/lv2/kovalith"},
-               environment, log);
+               log, environment);
 
     Display* display = XOpenDisplay(nullptr);
     ASSERT_NE(display, nullptr);
@@ -197,7 +161,7 @@ TEST(JalvEditor, TypedValuesResetsAndShiftDragReachThePlugin) {
         int depth = -1;
         editor = findEditor(display, DefaultRootWindow(display), 0, &depth);
     }
-    ASSERT_NE(editor, 0u) << "jalv showed no editor window:\n" << readFile(log);
+    ASSERT_NE(editor, 0u) << "jalv showed no editor window:\n" << readTextFile(log);
     int x = 0, y = 0;
     Window child = 0;
     XTranslateCoordinates(display, editor, DefaultRootWindow(display), 0, 0, &x, &y, &child);
@@ -218,8 +182,8 @@ TEST(JalvEditor, TypedValuesResetsAndShiftDragReachThePlugin) {
         }
         return false;
     };
-    const auto reported = [&](int index) { return lastReportedValue(readFile(log), index); };
-    ASSERT_TRUE(waitFor([&] { return reported(58) == 0.9f; })) << readFile(log);
+    const auto reported = [&](int index) { return lastReportedValue(readTextFile(log), index); };
+    ASSERT_TRUE(waitFor([&] { return reported(58) == 0.9f; })) << readTextFile(log);
 
     // The "Delay" read-out: double click, type, Return.
     ASSERT_TRUE(run("xdotool" + at(469, 82) + " click --repeat 2 --delay 60 1"));
@@ -231,10 +195,10 @@ TEST(JalvEditor, TypedValuesResetsAndShiftDragReachThePlugin) {
     // Garbage: the field stays open and the plug-in keeps its value; Escape closes it.
     ASSERT_TRUE(run("xdotool" + at(469, 82) + " click --repeat 2 --delay 60 1"));
     ASSERT_TRUE(waitFor(focused));
-    const std::size_t messages = readFile(log).size();
+    const std::size_t messages = readTextFile(log).size();
     ASSERT_TRUE(run("xdotool type --delay 20 'garbage' && xdotool key Return sleep 1"));
     EXPECT_TRUE(focused()) << "the field stays open for correction";
-    EXPECT_EQ(readFile(log).size(), messages) << "the plug-in was told nothing";
+    EXPECT_EQ(readTextFile(log).size(), messages) << "the plug-in was told nothing";
     ASSERT_TRUE(run("xdotool key Escape"));
     EXPECT_TRUE(waitFor([&] { return !focused(); }));
 

@@ -84,15 +84,7 @@ protected:
     }
 
     // The host's idle loop until `done` holds or two seconds pass.
-    bool idleUntil(const std::function<bool()>& done) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-        while (std::chrono::steady_clock::now() < end) {
-            idle_->idle(ui_);
-            if (done()) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return false;
-    }
+    bool idleUntil(const std::function<bool()>& done) { return xtest::stepUntil([&] { idle_->idle(ui_); }, done); }
     std::vector<float> valuesWritten(uint32_t port) const {
         std::vector<float> values;
         for (const Written& w : written_)
@@ -145,11 +137,8 @@ TEST_F(Lv2Ui, OpensInTheHostsWindowAndAsksThePluginForItsValues) {
     EXPECT_EQ(instantiate(false), nullptr);  // nowhere to embed it
     ui_ = instantiate(true);
     ASSERT_NE(ui_, nullptr);
-    XWindowAttributes attributes;
     const auto window = static_cast<Window>(reinterpret_cast<uintptr_t>(widget_));
-    ASSERT_TRUE(XGetWindowAttributes(display_, window, &attributes));
-    EXPECT_EQ(attributes.width, 659);
-    EXPECT_EQ(attributes.height, 479);
+    ASSERT_EQ(sizeOf(window), std::make_pair(659, 479));  // a real window at its size
     Window root, parent, *children = nullptr;
     unsigned count = 0;
     XQueryTree(display_, window, &root, &parent, &children, &count);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "plugin/Kovalith.h"
+#include "tests/ControllerEvent.h"
 
 namespace {
 
@@ -35,18 +36,11 @@ TEST(Concurrency, EditingWhileProcessingStaysCleanAndConverges) {
         std::vector<float> inL(kFrames, 0.1f), inR(kFrames, -0.1f), outL(kFrames), outR(kFrames);
         float* in[] = {inL.data(), inR.data()};
         float* out[] = {outL.data(), outR.data()};
-        vst2::VstMidiEvent cc{};
-        cc.type = vst2::kVstMidiType;
-        cc.byteSize = sizeof cc;
-        cc.midiData[0] = static_cast<char>(0xB0);
-        cc.midiData[1] = 1;
-        vst2::VstEvents events{};
-        events.numEvents = 1;
-        events.events[0] = reinterpret_cast<vst2::VstEvent*>(&cc);
+        testevents::ControllerEvent cc(0xB0, 1);
         int block = 0;
         while (!stop.load()) {
-            cc.midiData[2] = static_cast<char>(block++ & 127);
-            effect->processEvents(&events);
+            cc.setValue(block++ & 127);
+            effect->processEvents(cc.events());
             effect->processReplacing(in, out, kFrames);
             for (float sample : outL) ASSERT_TRUE(std::isfinite(sample));
         }

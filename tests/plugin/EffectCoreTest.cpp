@@ -13,6 +13,7 @@
 
 #include "plugin/AEffEditor.h"
 #include "plugin/Kovalith.h"
+#include "tests/ControllerEvent.h"
 
 // Allocation failure on demand: the effect asks for its bank and its change
 // queue with nothrow new, so these two replacements let a test refuse them.
@@ -367,23 +368,15 @@ TEST(MidiLearnState, ApplyingAProgramKeepsLearnArmed) {
 TEST(MidiLearnState, ControllersDriveParametersFromTheAudioThreadWithoutAutomation) {
     auto effect = makeEffect();
     effect->setParameter(kLearnCommandBase + kFeedback, 0.0f);
-    vst2::VstMidiEvent cc{};
-    cc.type = vst2::kVstMidiType;
-    cc.byteSize = sizeof cc;
-    cc.midiData[0] = static_cast<char>(0xB4);
-    cc.midiData[1] = 7;
-    cc.midiData[2] = 100;
-    vst2::VstEvents events{};
-    events.numEvents = 1;
-    events.events[0] = reinterpret_cast<vst2::VstEvent*>(&cc);
+    testevents::ControllerEvent cc(0xB4, 7, 100);
     const int automateBefore = gAutomate.load();
     const int updatesBefore = gUpdateDisplay.load();
-    EXPECT_EQ(effect->processEvents(&events), 1);
+    EXPECT_EQ(effect->processEvents(cc.events()), 1);
     EXPECT_EQ(effect->controllerOf(kFeedback), 7);
     EXPECT_EQ(effect->parameterOf(7), kFeedback);
     EXPECT_EQ(gUpdateDisplay.load(), updatesBefore);
-    cc.midiData[2] = 127;
-    effect->processEvents(&events);
+    cc.setValue(127);
+    effect->processEvents(cc.events());
     EXPECT_EQ(effect->getParameter(kFeedback), 1.0f);
     EXPECT_EQ(gUpdateDisplay.load(), updatesBefore + 1);
     EXPECT_EQ(gAutomate.load(), automateBefore);
@@ -493,15 +486,8 @@ TEST(AllocationFailure, WithoutABankProgramsAndChunksAnswerNothing) {
     effect->setParameter(kMix, 0.2f);
     EXPECT_EQ(effect->getParameter(kMix), 0.2f);
     effect->setParameter(kLearnCommandBase + kMix, 0.0f);
-    vst2::VstMidiEvent cc{};
-    cc.type = vst2::kVstMidiType;
-    cc.byteSize = sizeof cc;
-    cc.midiData[0] = static_cast<char>(0xB0);
-    cc.midiData[1] = 9;
-    vst2::VstEvents events{};
-    events.numEvents = 1;
-    events.events[0] = reinterpret_cast<vst2::VstEvent*>(&cc);
-    effect->processEvents(&events);
+    testevents::ControllerEvent cc(0xB0, 9);
+    effect->processEvents(cc.events());
     EXPECT_EQ(effect->controllerOf(kMix), 9);
 }
 
