@@ -47,14 +47,20 @@ protected:
         return CColor{channel(a.visual->red_mask), channel(a.visual->green_mask), channel(a.visual->blue_mask), 255};
     }
 
+    static constexpr CColor kPanel{22, 112, 150, 64}, kText{228, 189, 31, 64};
+    // A frame of the panel colour with a label of the text colour at (20, 20)-(70, 32).
+    static void paintPanelAndLabel(CFrame& frame) {
+        frame.setBackgroundColor(kPanel);
+        auto* label = new CTextLabel(CRect(20, 20, 70, 32), "");
+        label->setBackColor(kText);
+        label->setFrameColor(kText);
+        frame.addView(label);
+    }
+
     // Paints two known colours through the frame and reads them back from the server.
     void expectWindowShowsTheFrame(CFrame& frame, Window child) {
-        const CColor panel{22, 112, 150, 64}, text{228, 189, 31, 64};
-        frame.setBackgroundColor(panel);
-        auto* label = new CTextLabel(CRect(20, 20, 70, 32), "");
-        label->setBackColor(text);
-        label->setFrameColor(text);
-        frame.addView(label);
+        const CColor panel = kPanel, text = kText;
+        paintPanelAndLabel(frame);
         frame.setDirty();
         frame.idle();
         expectRGB(pixelOf(child, 5, 5), panel, "frame background");
@@ -161,12 +167,8 @@ TEST_F(HostWindow, ScaledWindowDrawsLargerAndHandsTheFrameItsOwnUnits) {
     ASSERT_NE(child, 0u);
     EXPECT_EQ(sizeOf(child), std::make_pair(400, 300));
 
-    const CColor panel{22, 112, 150, 64}, text{228, 189, 31, 64};
-    frame.setBackgroundColor(panel);
-    auto* label = new CTextLabel(CRect(20, 20, 70, 32), "");
-    label->setBackColor(text);
-    label->setFrameColor(text);
-    frame.addView(label);
+    const CColor panel = kPanel, text = kText;
+    paintPanelAndLabel(frame);
     auto* knob = new CKnob(CRect(50, 50, 80, 80), &listener, 16, nullptr, nullptr);
     frame.addView(knob);
     frame.setDirty();
