@@ -7,7 +7,6 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
-#include <sstream>
 
 namespace claptest {
 
@@ -51,22 +50,6 @@ uint32_t readLe(const std::vector<char>& bytes, size_t at, int size) {
 }
 
 }  // namespace
-
-std::vector<ParityCase> readParityCases(const std::string& path) {
-    std::vector<ParityCase> cases;
-    std::ifstream file(path);
-    std::string line;
-    while (std::getline(file, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.empty() || line[0] == '#') continue;
-        std::istringstream fields(line);
-        ParityCase c;
-        std::getline(fields, c.name, '\t');
-        for (std::string field; std::getline(fields, field, '\t');) c.args.push_back(field);
-        cases.push_back(c);
-    }
-    return cases;
-}
 
 bool parseCase(const ClapInstance& instance, const ParityCase& c, CaseSettings& settings, std::string* error) {
     settings = CaseSettings{};

@@ -3,6 +3,7 @@
 // `kovalith render --block 512 --tail 1` plays them through the VST 2.4 one.
 #pragma once
 
+#include "tests/ParityCases.h"
 #include "tests/clap/ClapHost.h"
 
 #include <optional>
@@ -14,13 +15,8 @@ namespace claptest {
 
 using Stereo = std::vector<std::vector<float>>;  // left, right
 
-struct ParityCase {
-    std::string name;
-    std::vector<std::string> args;
-};
-
-// The cases of a parity-cases.txt; empty when it cannot be read.
-std::vector<ParityCase> readParityCases(const std::string& path);
+using paritytest::ParityCase;
+using paritytest::readParityCases;
 
 struct CaseSettings {
     int program = 0;

@@ -9,10 +9,10 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 
 #include "host/ParameterOptions.h"
 #include "host/PluginHost.h"
+#include "tests/ParityCases.h"
 #include "tests/windows/WindowsTestSupport.h"
 
 namespace kovalith::wintest {
@@ -25,26 +25,7 @@ constexpr int kTailFrames = kSampleRate;  // --tail 1
 constexpr double kInputSeconds = 3.0;
 constexpr double kTolerance = 1e-4;       // of the reference's peak
 
-struct ParityCase {
-    std::string name;
-    std::vector<std::string> args;
-};
-
-std::vector<ParityCase> readCases() {
-    std::vector<ParityCase> cases;
-    std::ifstream file(KOVALITH_PARITY_CASES);
-    std::string line;
-    while (std::getline(file, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.empty() || line[0] == '#') continue;
-        std::istringstream fields(line);
-        ParityCase c;
-        std::getline(fields, c.name, '\t');
-        for (std::string field; std::getline(fields, field, '\t');) c.args.push_back(field);
-        cases.push_back(c);
-    }
-    return cases;
-}
+using paritytest::ParityCase;
 
 // A fixed signal with transients, sustained partials and noise: drum-like
 // hits, a detuned chord and a pulse train, different on the two channels.
@@ -96,33 +77,12 @@ StereoAudio renderWithDll(const ParityCase& c, const StereoAudio& input, std::st
     else plugin->setTransport(std::nullopt);
     plugin->resume();
 
-    std::vector<float> inL(kBlock), inR(kBlock), outL(kBlock), outR(kBlock);
-    float* ins[2] = {inL.data(), inR.data()};
-    float* outs[2] = {outL.data(), outR.data()};
-    const size_t inputFrames = input.frames();
-    const size_t total = inputFrames + kTailFrames;
-    out.sampleRate = input.sampleRate;
-    out.samples.reserve(2 * total);
-    for (size_t done = 0; done < total;) {
-        // The input's last block is short; the tail starts with a fresh block.
-        const size_t end = done < inputFrames ? std::min(done + kBlock, inputFrames) : std::min(done + kBlock, total);
-        const int frames = static_cast<int>(end - done);
-        for (int n = 0; n < frames; ++n) {
-            const size_t i = done + static_cast<size_t>(n);
-            inL[n] = i < inputFrames ? input.samples[2 * i] : 0.0f;
-            inR[n] = i < inputFrames ? input.samples[2 * i + 1] : 0.0f;
-        }
-        if (!plugin->process(ins, outs, frames)) {
-            *error = "the plug-in refused to process";
-            return out;
-        }
+    auto play = [&](float** ins, float** outs, int frames, size_t) {
+        if (!plugin->process(ins, outs, frames)) return false;
         plugin->advance(frames);
-        for (int n = 0; n < frames; ++n) {
-            out.samples.push_back(outL[n]);
-            out.samples.push_back(outR[n]);
-        }
-        done = end;
-    }
+        return true;
+    };
+    if (!renderInBlocks(input, kTailFrames, kBlock, out, play)) *error = "the plug-in refused to process";
     return out;
 }
 
@@ -157,7 +117,7 @@ TEST(Parity, EveryCaseMatchesTheLinuxLibraryWithinATenThousandthOfThePeak) {
     StereoAudio input;
     std::string error;
     ASSERT_TRUE(readWav(parityFile("input.wav"), input, &error)) << error;
-    const std::vector<ParityCase> cases = readCases();
+    const std::vector<ParityCase> cases = paritytest::readParityCases(KOVALITH_PARITY_CASES);
     ASSERT_GE(cases.size(), 5u) << "no cases in " << KOVALITH_PARITY_CASES;
     std::ofstream report(parityFile(sizeof(void*) == 8 ? "report-win64.txt" : "report-win32.txt"));
     for (const ParityCase& c : cases) {

@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
-#include <sstream>
 
+#include "tests/ParityCases.h"
 #include "tests/vst3/Vst3TestHost.h"
 #include "tests/windows/WindowsTestSupport.h"
 
@@ -22,17 +22,8 @@ constexpr v3_param_id kProgramParam = 0x20000;
 // The programs of the cases that only choose one ("NAME\t--preset\tN").
 std::vector<std::pair<std::string, int>> programCases() {
     std::vector<std::pair<std::string, int>> cases;
-    std::ifstream file(KOVALITH_PARITY_CASES);
-    for (std::string line; std::getline(file, line);) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        std::istringstream fields(line);
-        std::string name, option, program, rest;
-        std::getline(fields, name, '\t');
-        std::getline(fields, option, '\t');
-        std::getline(fields, program, '\t');
-        if (name.empty() || name[0] == '#' || option != "--preset" || std::getline(fields, rest, '\t')) continue;
-        cases.emplace_back(name, std::stoi(program));
-    }
+    for (const paritytest::ParityCase& c : paritytest::readParityCases(KOVALITH_PARITY_CASES))
+        if (c.args.size() == 2 && c.args[0] == "--preset") cases.emplace_back(c.name, std::stoi(c.args[1]));
     return cases;
 }
 
@@ -55,29 +46,11 @@ StereoAudio renderWithVst3(int program, const StereoAudio& input, std::string* e
     if (!plugin->start(input.sampleRate, kBlock)) return fail("the plug-in did not start");
 
     StereoAudio out;
-    out.sampleRate = input.sampleRate;
-    std::vector<float> inL(kBlock), inR(kBlock), outL(kBlock), outR(kBlock);
-    const float* ins[2] = {inL.data(), inR.data()};
-    float* outs[2] = {outL.data(), outR.data()};
-    const size_t inputFrames = input.frames();
-    const size_t total = inputFrames + static_cast<size_t>(input.sampleRate);
-    for (size_t done = 0; done < total;) {
-        // The input's last block is short; the tail starts with a fresh block.
-        const size_t end = done < inputFrames ? std::min(done + kBlock, inputFrames) : std::min(done + kBlock, total);
-        const int frames = static_cast<int>(end - done);
-        for (int n = 0; n < frames; ++n) {
-            const size_t i = done + static_cast<size_t>(n);
-            inL[n] = i < inputFrames ? input.samples[2 * i] : 0.0f;
-            inR[n] = i < inputFrames ? input.samples[2 * i + 1] : 0.0f;
-        }
-        if (!plugin->process(ins, outs, frames, done == 0 ? select : vst3test::ChangeList{}))
-            return fail("the plug-in refused to process");
-        for (int n = 0; n < frames; ++n) {
-            out.samples.push_back(outL[n]);
-            out.samples.push_back(outR[n]);
-        }
-        done = end;
-    }
+    const size_t tailFrames = static_cast<size_t>(input.sampleRate);
+    auto play = [&](float** ins, float** outs, int frames, size_t done) {
+        return plugin->process(ins, outs, frames, done == 0 ? select : vst3test::ChangeList{});
+    };
+    if (!renderInBlocks(input, tailFrames, kBlock, out, play)) return fail("the plug-in refused to process");
     return out;
 }
 

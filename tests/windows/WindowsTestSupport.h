@@ -2,6 +2,8 @@
 // control word, and 32-bit float WAV files.
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -30,6 +32,38 @@ struct StereoAudio {
     std::vector<float> samples;  // left, right, left, right, ...
     size_t frames() const { return samples.size() / 2; }
 };
+
+// Plays `input` and then `tailFrames` of silence through `process(ins, outs, frames, done)`
+// in blocks of at most `block` frames, as `kovalith render` does: the input's last block
+// is short and the tail starts with a fresh block. `done` is the frames played before the
+// block. False as soon as `process` answers false.
+template <typename Process>
+bool renderInBlocks(const StereoAudio& input, size_t tailFrames, int block, StereoAudio& out, Process process) {
+    const size_t blockFrames = static_cast<size_t>(block);
+    std::vector<float> inL(blockFrames), inR(blockFrames), outL(blockFrames), outR(blockFrames);
+    float* ins[2] = {inL.data(), inR.data()};
+    float* outs[2] = {outL.data(), outR.data()};
+    const size_t inputFrames = input.frames();
+    const size_t total = inputFrames + tailFrames;
+    out.sampleRate = input.sampleRate;
+    out.samples.reserve(out.samples.size() + 2 * total);
+    for (size_t done = 0; done < total;) {
+        const size_t end = std::min(done + blockFrames, done < inputFrames ? inputFrames : total);
+        const int frames = static_cast<int>(end - done);
+        for (int n = 0; n < frames; ++n) {
+            const size_t i = done + static_cast<size_t>(n);
+            inL[n] = i < inputFrames ? input.samples[2 * i] : 0.0f;
+            inR[n] = i < inputFrames ? input.samples[2 * i + 1] : 0.0f;
+        }
+        if (!process(ins, outs, frames, done)) return false;
+        for (int n = 0; n < frames; ++n) {
+            out.samples.push_back(outL[n]);
+            out.samples.push_back(outR[n]);
+        }
+        done = end;
+    }
+    return true;
+}
 
 bool writeWav(const std::string& path, const StereoAudio& audio);
 // Reads a 32-bit float stereo WAV file (plain or extensible format); false otherwise.
